@@ -1,0 +1,80 @@
+#include "core/attacks.h"
+
+#include <cstring>
+
+namespace varkon {
+
+namespace {
+
+// Whether the slider on `from` sees `q` along their common line, nothing standing between.
+inline bool line_clear(int q, int from) {
+    const int d = step_toward[q * 99 + from];
+    int s = q + d;
+    while (s != from) {
+        if (board[s] != EMPTY) return false;
+        s += d;
+    }
+    return true;
+}
+
+template <int S>  // S = WHITE or BLACK: the attacking colour
+inline int attacked_by(int q) {
+    const PieceList& pl = ply_state[ply].piece_lists;
+    const int row = q * 99;
+    if (pl.sq[6 + 6 * S][0] != 0 && king_reach[row + pl.sq[6 + 6 * S][1]]) return 1;
+    if (S == WHITE) {
+        if (board[q - 9] == PAWN || board[q - 11] == PAWN) return 1;
+    } else {
+        if (board[q + 9] == -PAWN || board[q + 11] == -PAWN) return 1;
+    }
+    const std::int8_t* knights = pl.sq[6 + S * KNIGHT];
+    for (int k = 1; k <= knights[0]; ++k)
+        if (knight_reach[row + knights[k]]) return 1;
+    const std::int8_t* bishops = pl.sq[6 + S * BISHOP];
+    for (int k = 1; k <= bishops[0]; ++k)
+        if (bishop_reach[row + bishops[k]] && line_clear(q, bishops[k])) return 1;
+    const std::int8_t* rooks = pl.sq[6 + S * ROOK];
+    for (int k = 1; k <= rooks[0]; ++k)
+        if (rook_reach[row + rooks[k]] && line_clear(q, rooks[k])) return 1;
+    const std::int8_t* queens = pl.sq[6 + S * QUEEN];
+    for (int k = 1; k <= queens[0]; ++k)
+        if ((bishop_reach[row + queens[k]] || rook_reach[row + queens[k]]) && line_clear(q, queens[k]))
+            return 1;
+    return 0;
+}
+
+}  // namespace
+
+int attacked_by_white(Square q) { return attacked_by<WHITE>(q); }
+int attacked_by_black(Square q) { return attacked_by<BLACK>(q); }
+
+int king_in_check(Side s) {
+    const PieceList& pl = ply_state[ply].piece_lists;
+    if (s == WHITE) return pl.sq[12][0] ? attacked_by<BLACK>(pl.sq[12][1]) : 0;
+    return pl.sq[0][0] ? attacked_by<WHITE>(pl.sq[0][1]) : 0;
+}
+
+int leaves_king_attacked(Square from, Square to, Square ep_square) {
+    ++ply;
+    PieceList& pl = ply_state[ply].piece_lists;
+    std::memcpy(&pl, &ply_state[ply - 1].piece_lists, sizeof pl);
+    if (ep_square != 0) {
+        list_remove(pl, board[ep_square], ep_square);
+        board[ep_square] = EMPTY;
+    } else if (board[to] != EMPTY) {
+        list_remove(pl, board[to], to);
+    }
+    const int mover = board[from];
+    list_move(pl, mover, from, to);
+    const std::int8_t captured = board[to];
+    board[to] = static_cast<std::int8_t>(mover);
+    board[from] = EMPTY;
+    const int result = king_in_check(side);
+    board[from] = static_cast<std::int8_t>(mover);
+    board[to] = captured;
+    if (ep_square != 0) board[ep_square] = static_cast<std::int8_t>(-side * PAWN);
+    --ply;
+    return result;
+}
+
+}  // namespace varkon

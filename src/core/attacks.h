@@ -1,0 +1,20 @@
+// attacks: is a square attacked, is a side in check, would a move leave the king attacked.
+//
+// The tests read the board and the piece lists of the current ply and reject most
+// pieces with one load from the precomputed reach tables before walking a line.
+#pragma once
+
+#include "core/position.h"
+
+namespace varkon {
+
+int attacked_by_white(Square q);
+int attacked_by_black(Square q);
+// Whether side s's king is attacked.
+int king_in_check(Side s);
+// Whether the move from -> to of the side to move (with ep_square the square of the
+// pawn an en-passant capture removes, else 0) would leave the mover's king attacked.
+// Castling is not handled; a promoting pawn is tested as a pawn on `to`.
+int leaves_king_attacked(Square from, Square to, Square ep_square);
+
+}  // namespace varkon

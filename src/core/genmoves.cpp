@@ -1,0 +1,175 @@
+#include "core/genmoves.h"
+
+#include <cstdlib>
+
+#include "core/attacks.h"
+
+namespace varkon {
+
+namespace {
+
+bool in_check_now;  // in_check of the ply being generated
+
+inline void store(int from, int to, int captured, int promotion, int castling, int ep_square) {
+    Move& m = move_stack[move_count++];
+    m.piece = board[from];
+    m.from = static_cast<std::int8_t>(from);
+    m.to = static_cast<std::int8_t>(to);
+    m.captured = static_cast<std::int8_t>(captured);
+    m.promotion = static_cast<std::int8_t>(promotion);
+    m.castling = static_cast<std::int8_t>(castling);
+    m.ep_square = static_cast<std::int8_t>(ep_square);
+    m.score = 0;
+}
+
+inline bool illegal_in_check(int from, int to) { return in_check_now && leaves_king_attacked(from, to, 0); }
+
+inline void add_quiet(int from, int to) {
+    if (!illegal_in_check(from, to)) store(from, to, 0, 0, 0, 0);
+}
+
+inline void add_capture(int from, int to) {
+    const int victim = std::abs(board[to]);
+    if (victim == KING || illegal_in_check(from, to)) return;
+    store(from, to, victim, 0, 0, 0);
+}
+
+inline void add_promotions(int from, int to) {
+    const int victim = std::abs(board[to]);
+    if (victim == KING || illegal_in_check(from, to)) return;
+    for (int t = QUEEN; t >= KNIGHT; --t) store(from, to, victim, t, 0, 0);
+}
+
+inline void add_ep(int from, int to, int ep_square) {
+    if (in_check_now && leaves_king_attacked(from, to, ep_square)) return;
+    store(from, to, PAWN, 0, 0, ep_square);
+}
+
+// The king's square and the squares it passes and lands on must not be attacked.
+template <int S>
+bool castle_squares_safe(int type) {
+    const int e = S == WHITE ? 25 : 95;
+    const int step = type == 1 ? 1 : -1;
+    for (int k = 0; k < 3; ++k) {
+        const int q = e + k * step;
+        if (S == WHITE ? attacked_by_black(q) : attacked_by_white(q)) return false;
+    }
+    return true;
+}
+
+template <int S>
+void gen_castling() {
+    const std::uint8_t* castle = ply_state[ply].castle;
+    const int e = S == WHITE ? 25 : 95;
+    const int king_side = S == WHITE ? WHITE_KING_SIDE : BLACK_KING_SIDE;
+    const int queen_side = S == WHITE ? WHITE_QUEEN_SIDE : BLACK_QUEEN_SIDE;
+    const int rook = S * ROOK;
+    if (castle[king_side] && board[e + 3] == rook && board[e + 1] == EMPTY && board[e + 2] == EMPTY &&
+        castle_squares_safe<S>(1))
+        store(e, e + 2, 0, 0, 1, 0);
+    if (castle[queen_side] && board[e - 4] == rook && board[e - 1] == EMPTY && board[e - 2] == EMPTY &&
+        board[e - 3] == EMPTY && castle_squares_safe<S>(2))
+        store(e, e - 2, 0, 0, 2, 0);
+}
+
+template <int S, bool CAPTURES>
+void gen_pawn(int f) {
+    const int up = 10 * S;
+    const int last_rank = S == WHITE ? 8 : 1;
+    for (int t : {f + up + S, f + up - S}) {  // White: f + 11 then f + 9; Black: f - 11 then f - 9
+        const int c = board[t];
+        const bool enemy = S == WHITE ? c < 0 : (c > 0 && c != OFF_BOARD);
+        if (!enemy) continue;
+        if (rank_of[t] != last_rank)
+            add_capture(f, t);
+        else
+            add_promotions(f, t);
+    }
+    if (CAPTURES) return;
+    const int t = f + up;
+    if (board[t] != EMPTY) return;
+    if (rank_of[t] != last_rank) {
+        add_quiet(f, t);
+        if (rank_of[f] == (S == WHITE ? 2 : 7) && board[t + up] == EMPTY) add_quiet(f, t + up);
+    } else {
+        add_promotions(f, t);
+    }
+}
+
+template <int S, bool CAPTURES>
+void gen_steps(int f, const std::int8_t* targets) {
+    for (int k = 1; k <= targets[0]; ++k) {
+        const int t = targets[k];
+        const int c = board[t];
+        if (c == EMPTY) {
+            if (!CAPTURES) add_quiet(f, t);
+        } else if (c * S < 0) {
+            add_capture(f, t);
+        }
+    }
+}
+
+template <int S, bool CAPTURES>
+void gen_slider(int f, int first_dir, int last_dir) {
+    for (int d = first_dir; d <= last_dir; ++d) {
+        const std::int8_t* ray = &rays[f * 64 + d * 8];
+        for (int k = 1; k <= ray[0]; ++k) {
+            const int t = ray[k];
+            const int c = board[t];
+            if (c == EMPTY) {
+                if (!CAPTURES) add_quiet(f, t);
+                continue;
+            }
+            if (c * S < 0) add_capture(f, t);
+            break;
+        }
+    }
+}
+
+template <int S, bool CAPTURES>
+void generate() {
+    PlyState& st = ply_state[ply];
+    in_check_now = st.in_check != 0;
+    move_count = st.move_start;
+    const PieceList& pl = st.piece_lists;
+
+    const std::int8_t* list = pl.sq[6 + S * PAWN];
+    for (int k = 1; k <= list[0]; ++k) gen_pawn<S, CAPTURES>(list[k]);
+    list = pl.sq[6 + S * KNIGHT];
+    for (int k = 1; k <= list[0]; ++k) gen_steps<S, CAPTURES>(list[k], &knight_moves[list[k] * 9]);
+    list = pl.sq[6 + S * BISHOP];
+    for (int k = 1; k <= list[0]; ++k) gen_slider<S, CAPTURES>(list[k], 0, 3);
+    list = pl.sq[6 + S * ROOK];
+    for (int k = 1; k <= list[0]; ++k) gen_slider<S, CAPTURES>(list[k], 4, 7);
+    list = pl.sq[6 + S * QUEEN];
+    for (int k = 1; k <= list[0]; ++k) gen_slider<S, CAPTURES>(list[k], 0, 7);
+    list = pl.sq[6 + S * KING];
+    for (int k = 1; k <= list[0]; ++k) {
+        gen_steps<S, CAPTURES>(list[k], &king_moves[list[k] * 9]);
+        if (!CAPTURES && list[k] == (S == WHITE ? 25 : 95)) gen_castling<S>();
+    }
+    if (const int e = st.ep; e != 0) {
+        const int behind = e - 10 * S;  // the pawn that has just double-stepped
+        for (int from : {behind - 1, behind + 1})
+            if (board[from] == S * PAWN) add_ep(from, e, behind);
+    }
+    ply_state[ply + 1].move_start = move_count;
+}
+
+}  // namespace
+
+void generate_moves() {
+    if (side == WHITE)
+        generate<WHITE, false>();
+    else
+        generate<BLACK, false>();
+}
+
+void generate_captures() {
+    if (side == WHITE)
+        generate<WHITE, true>();
+    else
+        generate<BLACK, true>();
+}
+
+}  // namespace varkon

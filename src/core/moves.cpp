@@ -1,0 +1,189 @@
+#include "core/moves.h"
+
+#include <cstddef>
+#include <cstring>
+
+namespace varkon {
+
+namespace {
+
+// Castling rights and en-passant square of the game position before each played move,
+// so that a take-back restores them exactly.
+std::uint8_t game_castle[MAX_GAME_PLY][4];
+int game_ep[MAX_GAME_PLY];
+
+constexpr std::size_t COPIED_STATE = offsetof(PlyState, in_check);
+
+inline int& material_of(PlyState& s, int code) { return code > 0 ? s.mat_white : s.mat_black; }
+
+}  // namespace
+
+void make_move(int i) {
+    const Move& m = move_stack[i];
+    const int p = ply, n = game_ply;
+    PlyState& s = ply_state[p + 1];
+    std::memcpy(&s, &ply_state[p], COPIED_STATE);
+    s.ep = 0;
+    HashKey key = hash_history[n];
+    int rule50 = fifty[n] + 1;
+    ply = p + 1;
+    game_ply = n + 1;
+
+    const int from = m.from, to = m.to;
+    const int c = board[from];
+    if (m.ep_square != 0) {
+        const int q = m.ep_square, pawn = board[q];
+        list_remove(s.piece_lists, pawn, q);
+        key ^= piece_key(q, pawn);
+        s.mat_value -= piece_value[PAWN];
+        material_of(s, pawn) -= piece_value[PAWN];
+        --s.pawns;
+        board[q] = EMPTY;
+        rule50 = 0;
+    } else if (m.captured != 0) {
+        const int d = board[to], v = piece_value[m.captured];
+        list_remove(s.piece_lists, d, to);
+        key ^= piece_key(to, d);
+        s.mat_value -= v;
+        material_of(s, d) -= v;
+        if (m.captured == PAWN)
+            --s.pawns;
+        else
+            --s.pieces;
+        rule50 = 0;
+    }
+
+    switch (c) {
+        case -KING: s.castle[BLACK_KING_SIDE] = s.castle[BLACK_QUEEN_SIDE] = 0; break;
+        case -ROOK:
+            if (from == 91) s.castle[BLACK_QUEEN_SIDE] = 0;
+            if (from == 98) s.castle[BLACK_KING_SIDE] = 0;
+            break;
+        case -PAWN:
+            if (from - to == 20) s.ep = to + 10;
+            rule50 = 0;
+            break;
+        case PAWN:
+            if (to - from == 20) s.ep = to - 10;
+            rule50 = 0;
+            break;
+        case ROOK:
+            if (from == 21) s.castle[WHITE_QUEEN_SIDE] = 0;
+            if (from == 28) s.castle[WHITE_KING_SIDE] = 0;
+            break;
+        case KING: s.castle[WHITE_KING_SIDE] = s.castle[WHITE_QUEEN_SIDE] = 0; break;
+        default: break;
+    }
+
+    list_move(s.piece_lists, c, from, to);
+    key ^= piece_key(from, c) ^ piece_key(to, c);
+    board[to] = static_cast<std::int8_t>(c);
+    board[from] = EMPTY;
+
+    if (m.promotion != 0) {
+        const int promoted = m.promotion * side;
+        list_remove(s.piece_lists, c, to);
+        key ^= piece_key(to, c) ^ piece_key(to, promoted);
+        board[to] = static_cast<std::int8_t>(promoted);
+        std::int8_t* list = s.piece_lists.sq[promoted + 6];
+        list[1 + list[0]++] = static_cast<std::int8_t>(to);
+        const int gain = piece_value[m.promotion] - piece_value[PAWN];
+        s.mat_value += gain;
+        material_of(s, c) += gain;
+        ++s.pieces;
+        --s.pawns;
+        rule50 = 0;
+    } else if (m.castling != 0) {
+        const int rook = ROOK * side;
+        const int rook_from = m.castling == 1 ? to + 1 : to - 2;
+        const int rook_to = m.castling == 1 ? to - 1 : to + 1;
+        list_move(s.piece_lists, rook, rook_from, rook_to);
+        board[rook_to] = static_cast<std::int8_t>(rook);
+        board[rook_from] = EMPTY;
+        key ^= piece_key(rook_from, rook) ^ piece_key(rook_to, rook);
+    }
+
+    hash_history[n + 1] = key ^ side_change_key();
+    fifty[n + 1] = rule50;
+    side = -side;
+    VARKON_ASSERT(position_consistent());
+}
+
+namespace {
+
+// Puts the board back as it stood before `m` was made by the side opposite to `s`.
+void restore_board(const Move& m, int s) {
+    board[m.from] = board[m.to];
+    board[m.to] = EMPTY;
+    if (m.ep_square != 0)
+        board[m.ep_square] = static_cast<std::int8_t>(s * PAWN);
+    else if (m.captured != 0)
+        board[m.to] = static_cast<std::int8_t>(s * m.captured);
+    if (m.castling == 1) {
+        board[m.to + 1] = static_cast<std::int8_t>(-ROOK * s);
+        board[m.to - 1] = EMPTY;
+    } else if (m.castling == 2) {
+        board[m.to - 2] = static_cast<std::int8_t>(-ROOK * s);
+        board[m.to + 1] = EMPTY;
+    }
+    if (m.promotion != 0) board[m.from] = static_cast<std::int8_t>(-s * PAWN);
+}
+
+}  // namespace
+
+void unmake_move(int i) {
+    --ply;
+    --game_ply;
+    restore_board(move_stack[i], side);
+    side = -side;
+    VARKON_ASSERT(position_consistent());
+}
+
+void make_null_move() {
+    const int p = ply, n = game_ply;
+    PlyState& s = ply_state[p + 1];
+    s.move_start = ply_state[p].move_start;
+    std::memcpy(&s, &ply_state[p], COPIED_STATE);
+    s.in_check = 0;
+    s.ep = 0;
+    fifty[n + 1] = fifty[n] + 1;
+    hash_history[n + 1] = hash_history[n] ^ side_change_key();
+    side = -side;
+    ply = p + 1;
+    game_ply = n + 1;
+    VARKON_ASSERT(position_consistent());
+}
+
+void unmake_null_move() {
+    side = -side;
+    --ply;
+    --game_ply;
+}
+
+void commit_move() { std::memcpy(&ply_state[0], &ply_state[1], COPIED_STATE); }
+
+void play_move(int i) {
+    game_moves[game_ply] = move_stack[i];
+    std::memcpy(game_castle[game_ply], ply_state[0].castle, 4);
+    game_ep[game_ply] = ply_state[0].ep;
+    ply = 0;
+    make_move(i);
+    commit_move();
+    ply = 0;
+}
+
+bool take_back() {
+    if (game_ply <= 1) return false;
+    const int g = game_ply - 1;
+    game_ply = g;
+    ply = 0;
+    restore_board(game_moves[g], side);
+    side = -side;
+    rebuild_piece_lists();
+    std::memcpy(ply_state[0].castle, game_castle[g], 4);
+    ply_state[0].ep = game_ep[g];
+    VARKON_ASSERT(position_consistent());
+    return true;
+}
+
+}  // namespace varkon

@@ -1,0 +1,317 @@
+#include "core/position.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace varkon {
+
+std::int8_t board[120];
+Side side = WHITE;
+int ply = 0;
+int game_ply = 1;
+PlyState ply_state[MAX_PLY + 2];
+HashKey hash_history[MAX_GAME_PLY];
+int fifty[MAX_GAME_PLY];
+Move game_moves[MAX_GAME_PLY];
+Move move_stack[MOVE_STACK_SIZE];
+int move_count = 0;
+int fen_loaded = 0;
+int piece_value[7] = {0, 90, 325, 325, 500, 975, 0};
+
+const char piece_letter[8] = " pnbrqk";
+
+const char* const square_name[99] = {
+    "--", "--", "--", "--", "--", "--", "--", "--", "--", "--",
+    "--", "--", "--", "--", "--", "--", "--", "--", "--", "--",
+    "--", "a1", "b1", "c1", "d1", "e1", "f1", "g1", "h1", "--",
+    "--", "a2", "b2", "c2", "d2", "e2", "f2", "g2", "h2", "--",
+    "--", "a3", "b3", "c3", "d3", "e3", "f3", "g3", "h3", "--",
+    "--", "a4", "b4", "c4", "d4", "e4", "f4", "g4", "h4", "--",
+    "--", "a5", "b5", "c5", "d5", "e5", "f5", "g5", "h5", "--",
+    "--", "a6", "b6", "c6", "d6", "e6", "f6", "g6", "h6", "--",
+    "--", "a7", "b7", "c7", "d7", "e7", "f7", "g7", "h7", "--",
+    "--", "a8", "b8", "c8", "d8", "e8", "f8", "g8", "h8"};
+
+namespace {
+
+// The key table is drawn once, at build time, from a fixed seed: keys (and so opening
+// books) are the same from run to run and between the two programs.
+constexpr std::array<std::array<HashKey, 16>, 64> make_key_table() {
+    std::array<std::array<HashKey, 16>, 64> t{};
+    std::uint64_t state = 0x5641524B4F4E3532ULL;  // "VARKON52"
+    for (auto& row : t)
+        for (auto& k : row) {
+            state += 0x9E3779B97F4A7C15ULL;
+            std::uint64_t z = state;
+            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+            z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+            k = z ^ (z >> 31);
+        }
+    return t;
+}
+
+constexpr int MAX_NEW_GAME_HOOKS = 8;
+void (*new_game_hooks[MAX_NEW_GAME_HOOKS])() = {};
+int new_game_hook_count = 0;
+
+int code_of_letter(char c) {
+    switch (c) {
+        case 'P': return PAWN;
+        case 'N': return KNIGHT;
+        case 'B': return BISHOP;
+        case 'R': return ROOK;
+        case 'Q': return QUEEN;
+        case 'K': return KING;
+        case 'p': return -PAWN;
+        case 'n': return -KNIGHT;
+        case 'b': return -BISHOP;
+        case 'r': return -ROOK;
+        case 'q': return -QUEEN;
+        case 'k': return -KING;
+        default: return 0;
+    }
+}
+
+void clear_playing_squares() {
+    for (int q = 21; q <= 98; ++q)
+        if (board[q] != OFF_BOARD) board[q] = EMPTY;
+}
+
+// A position the engine can play: one king per side, and no more pieces than promotions
+// allow (at most eight pawns, and pawns plus surplus pieces at most eight per side), which
+// also keeps every piece list within its nine entries for good.
+bool playable_material() {
+    int count[13] = {};
+    for (int q = 21; q <= 98; ++q)
+        if (board[q] != OFF_BOARD && board[q] != EMPTY) ++count[board[q] + 6];
+    for (int s : {WHITE, BLACK}) {
+        auto n = [&](int type) { return count[6 + s * type]; };
+        auto surplus = [](int have, int initial) { return have > initial ? have - initial : 0; };
+        int promoted = surplus(n(QUEEN), 1) + surplus(n(ROOK), 2) + surplus(n(BISHOP), 2) +
+                       surplus(n(KNIGHT), 2);
+        if (n(KING) != 1 || n(PAWN) > 8 || n(PAWN) + promoted > 8) return false;
+    }
+    return true;
+}
+
+void finish_setup() {
+    rebuild_piece_lists();
+    hash_history[game_ply] = compute_key(side);
+    fen_loaded = 1;
+}
+
+void fen_error() {
+    std::fputs("fen error\n\n", stdout);
+    new_game();
+}
+
+}  // namespace
+
+const std::array<std::array<HashKey, 16>, 64> key_table = make_key_table();
+
+void set_piece_values(const int (&values)[7]) {
+    for (int t = 0; t < 7; ++t) piece_value[t] = values[t];
+}
+
+void register_new_game_hook(void (*hook)()) {
+    for (int i = 0; i < new_game_hook_count; ++i)
+        if (new_game_hooks[i] == hook) return;
+    if (new_game_hook_count < MAX_NEW_GAME_HOOKS) new_game_hooks[new_game_hook_count++] = hook;
+}
+
+void new_game() {
+    game_ply = 1;
+    ply = 0;
+    std::memcpy(board, start_board.data(), sizeof board);
+    side = WHITE;
+    rebuild_piece_lists();
+    PlyState& s = ply_state[0];
+    s.move_start = 1;
+    s.in_check = 0;
+    for (auto& flag : s.castle) flag = 1;
+    s.ep = 0;
+    fifty[1] = 0;
+    hash_history[1] = compute_key(WHITE);
+    fen_loaded = 0;
+    for (int i = 0; i < new_game_hook_count; ++i) new_game_hooks[i]();
+}
+
+void rebuild_piece_lists() {
+    PlyState& s = ply_state[ply];
+    s.mat_value = s.mat_white = s.mat_black = s.pieces = s.pawns = 0;
+    for (auto& list : s.piece_lists.sq) list[0] = 0;
+    for (int q = 21; q <= 98; ++q) {
+        int c = board[q];
+        if (c == EMPTY || c == OFF_BOARD) continue;
+        if (c == PAWN || c == -PAWN)
+            ++s.pawns;
+        else
+            ++s.pieces;
+        std::int8_t* list = s.piece_lists.sq[c + 6];
+        if (list[0] < MAX_PIECES_PER_CODE) list[1 + list[0]++] = static_cast<std::int8_t>(q);
+        int v = piece_value[std::abs(c)];
+        s.mat_value += v;
+        (c > 0 ? s.mat_white : s.mat_black) += v;
+    }
+}
+
+HashKey compute_key(Side s) {
+    const PieceList& pl = ply_state[ply].piece_lists;
+    HashKey key = 0;
+    for (int i = 0; i <= 12; ++i)
+        for (int k = 1; k <= pl.sq[i][0]; ++k)
+            if (pl.sq[i][k] != 0) key ^= key_table[sq64[pl.sq[i][k]]][i];
+    return key ^ key_table[0][14 + s];
+}
+
+bool setup_fen(const char* placement, const char* side_field, const char* castling_field,
+               const char* ep_field) {
+    new_game();
+    clear_playing_squares();
+
+    const char* p = placement ? placement : "";
+    while (*p == ' ' || *p == '\t') ++p;
+    int rank = 8, file = 1;
+    bool complete = false;
+    for (; !complete; ++p) {
+        char c = *p;
+        if (c == '/') {
+            if (--rank < 1) return fen_error(), false;
+            file = 1;
+        } else if (c >= '1' && c <= '8') {
+            file += c - '0';
+            if (file > 9) return fen_error(), false;  // rank longer than eight squares
+        } else if (int code = code_of_letter(c); code != 0) {
+            if (file > 8) return fen_error(), false;
+            board[square_at(file, rank)] = static_cast<std::int8_t>(code);
+            ++file;
+        } else {
+            return fen_error(), false;  // foreign character or end of text
+        }
+        complete = rank == 1 && file == 9;
+    }
+    if (!playable_material()) return fen_error(), false;
+
+    // An absent side field means White to move; otherwise anything but "w" is Black.
+    const char* sf = side_field ? side_field : "";
+    side = (sf[0] == '\0' || sf[0] == 'w') ? WHITE : BLACK;
+
+    PlyState& s = ply_state[0];
+    for (auto& flag : s.castle) flag = 0;
+    const char* cf = castling_field ? castling_field : "";
+    for (int i = 0; i < 4 && cf[i] != '\0'; ++i) {
+        switch (cf[i]) {
+            case 'K': s.castle[WHITE_KING_SIDE] = 1; break;
+            case 'Q': s.castle[WHITE_QUEEN_SIDE] = 1; break;
+            case 'k': s.castle[BLACK_KING_SIDE] = 1; break;
+            case 'q': s.castle[BLACK_QUEEN_SIDE] = 1; break;
+            default: break;
+        }
+    }
+
+    // The en-passant square is kept only when a pawn can just have passed over it: the
+    // capture it allows removes that pawn, so a stray field must not name an empty square.
+    s.ep = 0;
+    const char* ef = ep_field ? ep_field : "";
+    if (ef[0] >= 'a' && ef[0] <= 'h') {
+        int target = square_at(ef[0] - 'a' + 1, side == WHITE ? 6 : 3);
+        int pawn_sq = target - 10 * side;
+        int origin = target + 10 * side;
+        if (board[pawn_sq] == -side * PAWN && board[target] == EMPTY && board[origin] == EMPTY)
+            s.ep = target;
+    }
+    finish_setup();
+    return true;
+}
+
+bool edit_board(const char* (*next_token)()) {
+    new_game();
+    int colour = WHITE;
+    for (const char* tok = next_token(); tok != nullptr && tok[0] != '.'; tok = next_token()) {
+        if (tok[0] == 'c') {
+            colour = BLACK;
+        } else if (tok[0] == '#') {
+            clear_playing_squares();
+        } else {
+            int code = code_of_letter(tok[0]);
+            bool clear = tok[0] == 'x';
+            if ((code <= 0 && !clear) || tok[1] < 'a' || tok[1] > 'h' || tok[2] < '1' || tok[2] > '8')
+                continue;
+            int q = square_at(tok[1] - 'a' + 1, tok[2] - '0');
+            board[q] = clear ? EMPTY : static_cast<std::int8_t>(code * colour);
+        }
+    }
+    if (!playable_material()) {
+        new_game();
+        return false;
+    }
+    finish_setup();
+    return true;
+}
+
+void show_board(std::FILE* out, const BoardDisplay& v) {
+    static const char* const line = "\n  +---+---+---+---+---+---+---+---+ \n";
+    const PlyState& s = ply_state[ply];
+    std::fputs(line, out);
+    for (int rank = 8; rank >= 1; --rank) {
+        std::fprintf(out, "%d", rank);
+        for (int file = 1; file <= 8; ++file) {
+            int c = board[square_at(file, rank)];
+            std::fprintf(out, " |%c%c", c < 0 ? '-' : ' ', piece_letter[std::abs(c)]);
+        }
+        std::fputs(" |\t", out);
+        switch (rank) {
+            case 8: std::fprintf(out, "%d. %s", game_ply, side == WHITE ? "white" : "black"); break;
+            case 7:
+                std::fprintf(out, "castle = %s%s%s%s , ep = %s", s.castle[WHITE_KING_SIDE] ? "K" : "",
+                             s.castle[BLACK_KING_SIDE] ? "k" : "", s.castle[WHITE_QUEEN_SIDE] ? "Q" : "",
+                             s.castle[BLACK_QUEEN_SIDE] ? "q" : "", s.ep ? square_name[s.ep] : "");
+                break;
+            case 6: std::fprintf(out, "pieces        = %d", s.pieces); break;
+            case 5: std::fprintf(out, "pawns         = %d", s.pawns); break;
+            case 4:
+                if (v.show_balance) std::fprintf(out, "mat_balance   = %d", v.mat_balance);
+                break;
+            case 3: std::fprintf(out, "mat_value     = %d", v.mat_value); break;
+            case 2: std::fprintf(out, "50 moves rule = %d", fifty[game_ply]); break;
+            case 1:
+                if (v.show_eval) std::fprintf(out, "pos_value     = %d", v.pos_value);
+                break;
+        }
+        std::fputs(line, out);
+    }
+    std::fputs("    a   b   c   d   e   f   g   h\n\n", out);
+}
+
+bool position_consistent() {
+    const PlyState& s = ply_state[ply];
+    bool listed[120] = {};
+    int occupied = 0, listed_count = 0, pawns = 0, pieces = 0, white = 0, black = 0;
+    for (int q = 0; q < 120; ++q) {
+        int c = board[q];
+        if (!is_playing_square(q)) {
+            if (c != OFF_BOARD) return false;
+            continue;
+        }
+        if (c == OFF_BOARD || c < -KING || c > KING) return false;
+        if (c != EMPTY) ++occupied;
+    }
+    for (int i = 0; i <= 12; ++i) {
+        int n = s.piece_lists.sq[i][0];
+        if (n < 0 || n > MAX_PIECES_PER_CODE || (i == 6 && n != 0)) return false;
+        for (int k = 1; k <= n; ++k) {
+            int q = s.piece_lists.sq[i][k];
+            if (!is_playing_square(q) || listed[q] || board[q] != i - 6) return false;
+            listed[q] = true;
+            ++listed_count;
+            int type = std::abs(i - 6);
+            (type == PAWN ? pawns : pieces) += 1;
+            (i > 6 ? white : black) += piece_value[type];
+        }
+    }
+    return listed_count == occupied && pawns == s.pawns && pieces == s.pieces &&
+           white == s.mat_white && black == s.mat_black && s.mat_value == white + black &&
+           compute_key(side) == hash_history[game_ply];
+}
+
+}  // namespace varkon

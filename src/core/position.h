@@ -1,0 +1,184 @@
+// position: the one position of the engine and the vocabulary every other module uses.
+//
+// The board is a 10 x 12 mailbox (a1 = 21, h8 = 98, border squares hold OFF_BOARD);
+// pieces are 1..6 for pawn..king, White positive and Black negative. Everything a move
+// changes apart from the board itself is kept once per search ply in `ply_state`, so
+// taking a move back only restores the board. The module sets positions up (start
+// position, FEN), computes position keys from scratch and prints the board display.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "core/precalc.h"
+
+namespace varkon {
+
+using Square = int;
+using Side = int;
+using HashKey = std::uint64_t;
+
+constexpr int EMPTY = 0;
+constexpr int PAWN = 1;
+constexpr int KNIGHT = 2;
+constexpr int BISHOP = 3;
+constexpr int ROOK = 4;
+constexpr int QUEEN = 5;
+constexpr int KING = 6;
+constexpr int OFF_BOARD = 100;
+
+constexpr Side WHITE = 1;
+constexpr Side BLACK = -1;
+
+constexpr int MAX_PLY = 108;            // search plies 0..107
+constexpr int MAX_GAME_PLY = 16384;     // history entries: longer than any game of chess
+constexpr int GAME_PLY_RESERVE = MAX_PLY + 4;  // room above the game for a search line
+constexpr int MOVES_PER_PLY = 1024;     // more than any position with at most 9 pieces per code
+constexpr int MOVE_STACK_SIZE = MAX_PLY * MOVES_PER_PLY + 1;
+constexpr int MAX_PIECES_PER_CODE = 9;
+
+// A move record. `captured` and `promotion` are piece types (positive), `piece` the
+// signed code of the mover, `ep_square` the square of the pawn an en-passant capture
+// removes, `castling` 1 king side / 2 queen side, `score` the ordering key.
+struct Move {
+    std::int8_t piece;
+    std::int8_t from;
+    std::int8_t to;
+    std::int8_t captured;
+    std::int8_t promotion;
+    std::int8_t castling;
+    std::int8_t ep_square;
+    std::int32_t score;
+};
+
+// The squares of every piece, in 13 lists indexed by code + 6; entry 0 of a list is
+// its count, entries 1..count the squares.
+struct PieceList {
+    std::int8_t sq[13][MAX_PIECES_PER_CODE + 1];
+};
+
+// Castling flag order inside PlyState::castle.
+constexpr int WHITE_KING_SIDE = 0;
+constexpr int WHITE_QUEEN_SIDE = 1;
+constexpr int BLACK_KING_SIDE = 2;
+constexpr int BLACK_QUEEN_SIDE = 3;
+
+// State of one search ply. Everything before `in_check` is copied one ply up by
+// make_move; `in_check` and `move_start` belong to the ply's own move generation.
+struct PlyState {
+    PieceList piece_lists;
+    std::uint8_t castle[4];
+    int ep;           // en-passant target square or 0
+    int mat_value;    // material of both sides, pawns included
+    int mat_white;
+    int mat_black;
+    int pieces;       // non-pawn pieces of both sides, kings included
+    int pawns;
+    int in_check;
+    int move_start;   // first index of this ply's moves in move_stack
+};
+
+// ---- process-wide position state -------------------------------------------------
+extern std::int8_t board[120];
+extern Side side;
+extern int ply;
+extern int game_ply;
+extern PlyState ply_state[MAX_PLY + 2];
+extern HashKey hash_history[MAX_GAME_PLY];
+extern int fifty[MAX_GAME_PLY];
+extern Move game_moves[MAX_GAME_PLY];   // the move played from each game_ply
+extern Move move_stack[MOVE_STACK_SIZE];
+extern int move_count;
+extern int fen_loaded;
+
+// ---- constant data ---------------------------------------------------------------
+extern const char* const square_name[99];
+extern const char piece_letter[8];      // " pnbrqk"
+extern int piece_value[7];              // supplied by the program (set_piece_values)
+extern const std::array<std::array<HashKey, 16>, 64> key_table;
+
+// Called at the end of new_game(): other modules reset their per-game settings there.
+void register_new_game_hook(void (*hook)());
+
+// Installs the material values of the program, indexed by piece type 0..6.
+void set_piece_values(const int (&values)[7]);
+
+// ---- small helpers ---------------------------------------------------------------
+inline PlyState& cur() { return ply_state[ply]; }
+inline int piece_count(int code) { return ply_state[ply].piece_lists.sq[code + 6][0]; }
+inline Square king_square(Side s) { return ply_state[ply].piece_lists.sq[6 + 6 * s][1]; }
+inline int file_of_sq(Square q) { return q % 10; }
+inline int rank_of_sq(Square q) { return q / 10 - 1; }
+inline int square_at(int file, int rank) { return file + 10 * (rank + 1); }
+inline bool is_white_piece(int code) { return code > 0 && code != OFF_BOARD; }
+inline HashKey piece_key(Square q, int code) { return key_table[sq64[q]][code + 6]; }
+// The change of the side-to-move term of the key.
+inline HashKey side_change_key() { return key_table[0][15] ^ key_table[0][13]; }
+// Material balance from the side to move's view, and the non-pawn material of both sides.
+inline int mat_balance() { return side * (ply_state[ply].mat_white - ply_state[ply].mat_black); }
+inline int non_pawn_material() { return ply_state[ply].mat_value - ply_state[ply].pawns * piece_value[PAWN]; }
+// Removes `square` from the list of `code`: the list's last entry takes its place.
+inline void list_remove(PieceList& pl, int code, int square) {
+    std::int8_t* list = pl.sq[code + 6];
+    const int n = list[0];
+    for (int k = 1; k <= n; ++k)
+        if (list[k] == square) {
+            list[k] = list[n];
+            list[0] = static_cast<std::int8_t>(n - 1);
+            return;
+        }
+}
+// Overwrites the entry `from` of the list of `code` with `to`.
+inline void list_move(PieceList& pl, int code, int from, int to) {
+    std::int8_t* list = pl.sq[code + 6];
+    for (int k = 1; k <= list[0]; ++k)
+        if (list[k] == from) {
+            list[k] = static_cast<std::int8_t>(to);
+            return;
+        }
+}
+// True while the game history has room for another move plus a search line.
+inline bool history_has_room() { return game_ply < MAX_GAME_PLY - GAME_PLY_RESERVE; }
+
+// ---- operations --------------------------------------------------------------------
+void new_game();
+void rebuild_piece_lists();
+HashKey compute_key(Side s);
+// Sets the position from the four leading FEN fields. Returns true on success; on a
+// malformed placement prints "fen error" and an empty line and leaves the start position.
+bool setup_fen(const char* placement, const char* side_field, const char* castling_field,
+               const char* ep_field);
+
+// Values shown beside the board; the evaluation lines are printed only when present.
+struct BoardDisplay {
+    bool show_balance = false;   // rank 4 line "mat_balance   = "
+    int mat_balance = 0;
+    int mat_value = 0;           // rank 3 line
+    bool show_eval = false;      // rank 1 line "pos_value     = "
+    int pos_value = 0;
+};
+void show_board(std::FILE* out, const BoardDisplay& values);
+
+// Reads WinBoard edit-mode tokens through `next_token` (nullptr at end of input) until
+// one that starts with "."; returns false and keeps the start position when the edited
+// position is not one the engine can play (see setup_fen).
+bool edit_board(const char* (*next_token)());
+
+// True when lists, counts, material and key of the current ply agree with the board.
+bool position_consistent();
+
+}  // namespace varkon
+
+#if defined(VARKON_CHECKS)
+#include <cstdio>
+#include <cstdlib>
+#define VARKON_ASSERT(cond)                                                            \
+    do {                                                                               \
+        if (!(cond)) {                                                                 \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+            std::abort();                                                              \
+        }                                                                              \
+    } while (0)
+#else
+#define VARKON_ASSERT(cond) ((void)0)
+#endif

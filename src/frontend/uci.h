@@ -1,0 +1,29 @@
+// uci: the UCI protocol loop, its identification and its option table.
+//
+// After "uci" the engine reads UCI commands line by line for the rest of the process.
+// Unknown words before a command are skipped, as the protocol asks. Options are one
+// table per program: the same rows print the option list and parse "setoption".
+#pragma once
+
+#include <string>
+
+namespace varkon {
+
+struct UciOption {
+    const char* name;                 // as printed and as matched (case-insensitively)
+    const char* type;                 // "spin", "check", "string", "combo", "button"
+    std::string (*shown_default)();   // value printed after "default" (nullptr: none)
+    double min, max;                  // spin limits: values are clamped into them
+    const char* vars;                 // combo choices, printed as they stand
+    void (*set)(const std::string& text, double number);  // number: the clamped spin value
+};
+
+// Prints the identification and option list of the running program and enters the loop.
+[[noreturn]] void enter_uci();
+[[noreturn]] void uci_loop();
+void uci_identify();
+
+// Handles one UCI command line; returns false when the line holds no known command.
+bool uci_command(const std::string& line);
+
+}  // namespace varkon

@@ -1,0 +1,18 @@
+// utils: the wall clock in centiseconds and the perft move-tree counter.
+#pragma once
+
+#include <cstdint>
+
+namespace varkon {
+
+// Wall clock: whole seconds since 1970 x 100 + milliseconds / 10, modulo 2^32.
+std::uint32_t now_cs();
+
+// Number of legal move sequences of exactly `depth` plies from the current ply
+// (depth 0 or less counts the position itself). Leaves the position unchanged.
+std::uint64_t perft(int depth);
+// Perft split by root move: one line "<move>: <count>" per legal move of the game
+// position in generation order, an empty line and "Nodes searched: <total>".
+std::uint64_t perft_divide(int depth);
+
+}  // namespace varkon
