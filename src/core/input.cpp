@@ -110,10 +110,14 @@ int find_san_move(const char* text) {
                     i += t[i + 1] ? 2 : 1;
                 }
             } else if (c == '=') {
-                const char p = t[i + 1];
-                promotion = p == 'B' ? BISHOP : p == 'N' ? KNIGHT : p == 'R' ? ROOK : QUEEN;
+                promotion = promotion_of(t[i + 1]);
+                if (promotion == 0) promotion = QUEEN;
                 break;
             } else if (parse_square(t + i)) {
+                if (target != 0) {  // long algebraic: the first square names the mover
+                    file_hint = file_of[target];
+                    rank_hint = rank_of[target];
+                }
                 target = parse_square(t + i);
                 const char p = t[i + 2];
                 if (p == 'q' || p == 'n' || p == 'b' || p == 'r') {

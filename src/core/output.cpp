@@ -26,17 +26,18 @@ MoveText san_text(int index) {
     if (type != PAWN) {
         *out++ = "  NBRQK"[type];
         if (type != KING) {
-            bool other = false, same_file = false;
+            // Another piece of the same kind reaching the square: name the file, or the
+            // rank when that piece shares the file, or both when neither alone tells.
+            bool other = false, same_file = false, same_rank = false;
             for (int i = ply_state[ply].move_start; i < ply_state[ply + 1].move_start; ++i) {
                 const Move& o = move_stack[i];
                 if (o.to != m.to || o.piece != m.piece || o.from == m.from) continue;
                 other = true;
                 if (file_of[o.from] == file_of[m.from]) same_file = true;
+                if (rank_of[o.from] == rank_of[m.from]) same_rank = true;
             }
-            if (same_file)
-                *out++ = square_name[m.from][1];
-            else if (other)
-                *out++ = square_name[m.from][0];
+            if (other && (!same_file || same_rank)) *out++ = square_name[m.from][0];
+            if (same_file) *out++ = square_name[m.from][1];
         }
     } else if (m.captured != 0) {
         *out++ = square_name[m.from][0];

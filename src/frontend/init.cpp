@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "book/book.h"
 #include "core/precalc.h"
+#include "egtb/probe_egtb.h"
 #include "frontend/main.h"
 
 namespace varkon {
@@ -18,6 +20,8 @@ const Program& program() { return *running; }
 void init_program(const Program& p) {
     running = &p;
     set_piece_values(p.piece_values);
+    book_style = p.book_style;
+    egtb_path = p.egtb_path;
     init_tables();
     new_game();
     std::srand(static_cast<unsigned>(std::clock()));

@@ -21,6 +21,8 @@ struct Program {
     const char* banner;              // printed as it stands at start-up
     int piece_values[7];             // by piece type
     bool unbuffered_streams;         // stdin and stdout without stream buffers
+    int book_style;                  // default book style
+    const char* egtb_path;           // default tablebase path
     const ConsoleCommand* commands;  // console commands in the order they are tested; ends with {nullptr}
     const UciOption* uci_options;    // ends with an entry whose name is nullptr
     BoardDisplay (*board_values)();  // the values printed beside the board

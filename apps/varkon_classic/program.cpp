@@ -1,0 +1,60 @@
+// varkon_classic: the WinBoard and UCI engine.
+#include <string>
+
+#include "book/book.h"
+#include "egtb/probe_egtb.h"
+#include "apps/programs.h"
+#include "frontend/main.h"
+#include "frontend/uci.h"
+
+namespace varkon {
+
+namespace {
+
+const ConsoleCommand commands[] = {
+    {"quit", console_quit},     {"uci", enter_uci},   {"board", console_board},
+    {"bookon", console_bookon}, {"bookoff", console_bookoff},
+    {nullptr, nullptr},
+};
+
+std::string fixed(const char* text) { return text; }
+
+const UciOption options[] = {
+    {"Hash", "spin", [] { return fixed("2"); }, 2, 512, nullptr, nullptr},
+    {"NalimovPath", "string", [] { return egtb_path; }, 0, 0, nullptr, nullptr},
+    {"NalimovCache", "spin", [] { return fixed("2"); }, 2, 32, nullptr, nullptr},
+    {"Ponder", "check", [] { return fixed("false"); }, 0, 0, nullptr, nullptr},
+    {"OwnBook", "check", [] { return fixed("false"); }, 0, 0, nullptr, nullptr},
+    {"LogFile", "check", [] { return fixed("false"); }, 0, 0, nullptr, nullptr},
+    {"BookName", "string", [] { return book_name; }, 0, 0, nullptr, nullptr},
+    {"BookStyle", "combo", [] { return fixed("Normal"); }, 0, 0, " var Best var Normal var Risky", nullptr},
+    {nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr},
+};
+
+// Material as this program shows it: the balance for the side to move, and the
+// material of the pieces other than pawns.
+BoardDisplay board_values() {
+    BoardDisplay v;
+    v.show_balance = true;
+    v.mat_balance = mat_balance();
+    v.mat_value = non_pawn_material();
+    return v;
+}
+
+const Program program_data = {
+    "5.11c",
+    "Winboard Chess Engine\nVarkon 5.11c\nAuthor Dravenholt\n\n",
+    {0, 100, 300, 300, 500, 900, 0},
+    false,
+    1,
+    "c:/tb",
+    commands,
+    options,
+    board_values,
+};
+
+}  // namespace
+
+const Program& classic_program() { return program_data; }
+
+}  // namespace varkon

@@ -1,0 +1,118 @@
+#include "support/engine_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+
+namespace test {
+
+EngineProcess::EngineProcess(const std::string& path, const std::string& workdir) {
+    int in_pipe[2], out_pipe[2];
+    if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0) throw std::runtime_error("pipe");
+    signal(SIGPIPE, SIG_IGN);
+    pid_ = fork();
+    if (pid_ == 0) {
+        dup2(in_pipe[0], 0);
+        dup2(out_pipe[1], 1);
+        close(in_pipe[1]);
+        close(out_pipe[0]);
+        if (!workdir.empty() && chdir(workdir.c_str()) != 0) _exit(127);
+        execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(in_pipe[0]);
+    close(out_pipe[1]);
+    in_fd_ = in_pipe[1];
+    out_fd_ = out_pipe[0];
+}
+
+EngineProcess::~EngineProcess() {
+    close_input();
+    if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    if (out_fd_ >= 0) close(out_fd_);
+}
+
+void EngineProcess::send(const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(in_fd_, text.data() + done, text.size() - done);
+        if (n <= 0) return;
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void EngineProcess::close_input() {
+    if (in_fd_ >= 0) close(in_fd_);
+    in_fd_ = -1;
+}
+
+bool EngineProcess::read_some(int timeout_ms) {
+    if (out_fd_ < 0) return false;
+    pollfd p{out_fd_, POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) <= 0) return false;
+    char buf[65536];
+    ssize_t n = read(out_fd_, buf, sizeof buf);
+    if (n <= 0) {
+        close(out_fd_);
+        out_fd_ = -1;
+        return false;
+    }
+    out_.append(buf, static_cast<std::size_t>(n));
+    return true;
+}
+
+bool EngineProcess::wait_for(const std::string& needle, int timeout_ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (out_.find(needle) == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0 || out_fd_ < 0) return false;
+        read_some(static_cast<int>(left));
+    }
+    return true;
+}
+
+int EngineProcess::wait_exit(int timeout_ms) {
+    close_input();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (out_fd_ >= 0 && std::chrono::steady_clock::now() < deadline) read_some(50);
+    for (;;) {
+        int status = 0;
+        pid_t r = waitpid(pid_, &status, WNOHANG);
+        if (r == pid_) {
+            pid_ = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+            return -1;
+        }
+        usleep(5000);
+    }
+}
+
+std::string EngineProcess::take_output() {
+    std::string s;
+    s.swap(out_);
+    return s;
+}
+
+std::string run_engine(const std::string& path, const std::string& input, int* exit_status,
+                       const std::string& workdir) {
+    EngineProcess p(path, workdir);
+    p.send(input);
+    int status = p.wait_exit(120000);
+    if (exit_status) *exit_status = status;
+    return p.output();
+}
+
+}  // namespace test

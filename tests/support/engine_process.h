@@ -1,0 +1,39 @@
+// Runs a built program with its standard input and output on pipes.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+namespace test {
+
+class EngineProcess {
+public:
+    // Starts `path` in `workdir` (empty: the current directory).
+    explicit EngineProcess(const std::string& path, const std::string& workdir = "");
+    ~EngineProcess();
+    EngineProcess(const EngineProcess&) = delete;
+    EngineProcess& operator=(const EngineProcess&) = delete;
+
+    void send(const std::string& text);   // written as it stands
+    void close_input();
+    // Reads until the output collected so far contains `needle` (true) or until
+    // `timeout_ms` passes or the program ends (false).
+    bool wait_for(const std::string& needle, int timeout_ms = 10000);
+    // Closes input, waits for the exit and returns its status (-1: killed after timeout).
+    int wait_exit(int timeout_ms = 10000);
+    const std::string& output() const { return out_; }
+    // Returns the output read so far and starts collecting afresh.
+    std::string take_output();
+
+private:
+    bool read_some(int timeout_ms);
+    pid_t pid_ = -1;
+    int in_fd_ = -1, out_fd_ = -1;
+    std::string out_;
+};
+
+// Runs `path` with `input` (then end of input) and returns everything it printed.
+std::string run_engine(const std::string& path, const std::string& input, int* exit_status = nullptr,
+                       const std::string& workdir = "");
+
+}  // namespace test

@@ -1,0 +1,105 @@
+// Move generation order, check evasions, promotions, en passant and castling.
+#include <gtest/gtest.h>
+
+#include "core/attacks.h"
+#include "core/genmoves.h"
+#include "core/output.h"
+#include "support/engine_setup.h"
+
+using namespace varkon;
+
+namespace {
+
+std::string generated(bool captures_only = false) {
+    ply = 0;
+    ply_state[0].move_start = 1;
+    ply_state[0].in_check = king_in_check(side);
+    captures_only ? generate_captures() : generate_moves();
+    std::string list;
+    for (int i = 1; i < move_count; ++i) list += std::string(move_to_text(move_stack[i]).s) + " ";
+    return list;
+}
+
+class GenMoves : public ::testing::Test {
+protected:
+    void SetUp() override { test::use_varkon(); }
+};
+
+}  // namespace
+
+TEST_F(GenMoves, StartPositionOrder) {
+    EXPECT_EQ(generated(), "a2a3 a2a4 b2b3 b2b4 c2c3 c2c4 d2d3 d2d4 e2e3 e2e4 f2f3 f2f4 g2g3 g2g4 h2h3 h2h4 "
+                           "b1a3 b1c3 g1f3 g1h3 ");
+    EXPECT_EQ(ply_state[1].move_start, 21);
+    EXPECT_EQ(generated(true), "");
+}
+
+TEST_F(GenMoves, PromotionsCapturesFirstThenPushes) {
+    ASSERT_TRUE(test::set_fen("3r3k/4P3/8/8/8/8/8/K7 w - -"));
+    EXPECT_EQ(generated().substr(0, 47), "e7d8q e7d8r e7d8b e7d8n e7e8q e7e8r e7e8b e7e8n");
+    EXPECT_EQ(move_stack[1].captured, ROOK);
+    EXPECT_EQ(generated(true), "e7d8q e7d8r e7d8b e7d8n ");
+}
+
+TEST_F(GenMoves, InCheckOnlyLegalMoves) {
+    // Knight check: king moves and the capture of the knight; no castling.
+    ASSERT_TRUE(test::set_fen("4k3/8/8/8/8/5n2/8/R3K2R w KQ -"));
+    EXPECT_EQ(generated(), "e1f2 e1d1 e1e2 e1f1 ");
+    ASSERT_TRUE(test::set_fen("4k3/8/8/8/8/5n2/3P4/R3K2R w KQ -"));
+    std::string moves = generated();
+    EXPECT_EQ(moves.find("e1g1"), std::string::npos);
+    EXPECT_EQ(moves.find("d2d3"), std::string::npos);
+    // Checkmate: nothing at all.
+    ASSERT_TRUE(test::set_fen("R5k1/5ppp/8/8/8/8/8/6K1 b - -"));
+    EXPECT_EQ(generated(), "");
+}
+
+TEST_F(GenMoves, EnPassantOrderAndDiscoveredRankCheck) {
+    ASSERT_TRUE(test::set_fen("4k3/8/8/3PpP2/8/8/8/4K3 w - e6"));
+    std::string moves = generated();
+    EXPECT_EQ(moves.substr(moves.size() - 10), "d5e6 f5e6 ");
+    EXPECT_EQ(move_stack[move_count - 2].ep_square, 65);
+    EXPECT_EQ(move_stack[move_count - 2].from, 64);
+    // King and enemy rook on the fifth rank with both pawns between: the capture is illegal.
+    ASSERT_TRUE(test::set_fen("8/8/8/K2Pp2r/8/8/8/7k w - e6"));
+    generated();
+    const Move& ep = move_stack[move_count - 1];
+    ASSERT_NE(ep.ep_square, 0);
+    EXPECT_NE(leaves_king_attacked(ep.from, ep.to, ep.ep_square), 0);
+}
+
+TEST_F(GenMoves, CastlingNeedsRookSafeSquaresAndNoCheck) {
+    ASSERT_TRUE(test::set_fen("r3k2r/8/8/8/8/8/8/R3K2R w KQkq -"));
+    std::string moves = generated();
+    EXPECT_NE(moves.find("e1g1 e1c1"), std::string::npos);
+    // f1 attacked: no king-side castling; b1 attacked does not matter.
+    ASSERT_TRUE(test::set_fen("r3k2r/8/8/8/8/8/5r2/R3K2R w KQkq -"));
+    EXPECT_EQ(generated().find("e1g1"), std::string::npos);
+    ASSERT_TRUE(test::set_fen("1r2k2r/8/8/8/8/8/8/R3K2R w KQkq -"));
+    EXPECT_NE(generated().find("e1c1"), std::string::npos);
+    // The flag alone is not enough: the rook must stand on its corner.
+    ASSERT_TRUE(test::set_fen("r3k3/8/8/8/8/8/8/R3K3 w KQkq -"));
+    EXPECT_EQ(generated().find("e1g1"), std::string::npos);
+}
+
+TEST_F(GenMoves, AttackTests) {
+    EXPECT_EQ(attacked_by_white(45), 1);
+    EXPECT_EQ(attacked_by_white(55), 0);
+    EXPECT_EQ(attacked_by_black(76), 1);
+    EXPECT_EQ(king_in_check(WHITE), 0);
+    EXPECT_EQ(king_in_check(BLACK), 0);
+    ASSERT_TRUE(test::set_fen("7k/8/8/8/P7/8/8/R6K w - -"));
+    EXPECT_EQ(attacked_by_white(41), 1);
+    EXPECT_EQ(attacked_by_white(61), 0);
+    EXPECT_EQ(attacked_by_white(62), 1);
+    // A piece on the target is still seen; the square behind it is not.
+    ASSERT_TRUE(test::set_fen("7k/8/8/n7/8/8/8/R6K w - -"));
+    EXPECT_EQ(attacked_by_white(61), 1);
+    EXPECT_EQ(attacked_by_white(71), 0);
+    // A black pawn on h7 must not see the border square beside it as a white piece.
+    ASSERT_TRUE(test::set_fen("7k/7p/8/8/8/8/8/K7 b - -"));
+    EXPECT_EQ(generated(true), "");
+    // A pinned knight.
+    ASSERT_TRUE(test::set_fen("4r2k/8/8/8/8/8/4N3/4K3 w - -"));
+    EXPECT_NE(leaves_king_attacked(35, 54, 0), 0);
+}
