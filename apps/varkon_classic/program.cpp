@@ -51,6 +51,8 @@ const Program program_data = {
     commands,
     options,
     board_values,
+    nullptr,
+    nullptr,
 };
 
 }  // namespace

@@ -24,6 +24,8 @@ void init_program(const Program& p) {
     egtb_path = p.egtb_path;
     init_tables();
     new_game();
+    select_evaluation(p.evaluation);
+    if (p.allocate_tables) p.allocate_tables();
     std::srand(static_cast<unsigned>(std::clock()));
     std::srand(static_cast<unsigned>(std::rand()));
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "core/position.h"
+#include "eval/eval.h"
 
 namespace varkon {
 
@@ -26,6 +27,8 @@ struct Program {
     const ConsoleCommand* commands;  // console commands in the order they are tested; ends with {nullptr}
     const UciOption* uci_options;    // ends with an entry whose name is nullptr
     BoardDisplay (*board_values)();  // the values printed beside the board
+    EvaluateFn evaluation;           // the program's static evaluation (nullptr: none yet)
+    void (*allocate_tables)();       // sizes and allocates the hash tables at start-up
 };
 
 // The program that is running.

@@ -1,0 +1,7 @@
+#include "search/search.h"
+
+namespace varkon {
+
+SearchStats stats;
+
+}  // namespace varkon
