@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <sstream>
 
 #include "core/attacks.h"
 #include "core/genmoves.h"
@@ -134,4 +135,26 @@ TEST_F(Notation, RoundTripOverManyPositions) {
         }
     }
     EXPECT_GT(checked, 3000);
+}
+
+// Every move of 900 real games (promotions, castling, disambiguation) is read.
+TEST_F(Notation, ReadsEveryMoveOfRealGames) {
+    std::ifstream in(std::string(TEST_DATA_DIR) + "/selfplay-games.pgn");
+    int moves = 0, games = 0;
+    std::string line, token;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line[0] == '[') continue;
+        std::istringstream words(line);
+        while (words >> token) {
+            if (token == "1-0" || token == "0-1" || token == "1/2-1/2" || token == "*") {
+                ++games;
+                new_game();
+            } else if (!std::isdigit(static_cast<unsigned char>(token[0]))) {
+                ASSERT_EQ(parse_san_move(token.c_str()), 1) << "game " << games + 1 << " move " << token;
+                ++moves;
+            }
+        }
+    }
+    EXPECT_EQ(games, 900);
+    EXPECT_GT(moves, 100000);
 }

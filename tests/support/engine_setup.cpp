@@ -67,3 +67,70 @@ std::string mirror_fen(const std::string& fen) {
 }
 
 }  // namespace test
+
+#include <fstream>
+
+#include "core/input.h"
+
+namespace test {
+
+std::string current_fen() {
+    using namespace varkon;
+    std::string fen;
+    for (int rank = 8; rank >= 1; --rank) {
+        int empty = 0;
+        for (int file = 1; file <= 8; ++file) {
+            const int c = board[square_at(file, rank)];
+            if (c == EMPTY) {
+                ++empty;
+                continue;
+            }
+            if (empty) fen += static_cast<char>('0' + empty);
+            empty = 0;
+            const char l = piece_letter[c < 0 ? -c : c];
+            fen += c > 0 ? static_cast<char>(std::toupper(l)) : l;
+        }
+        if (empty) fen += static_cast<char>('0' + empty);
+        if (rank > 1) fen += '/';
+    }
+    fen += side == WHITE ? " w " : " b ";
+    const auto& c = ply_state[0].castle;
+    std::string castling = std::string(c[WHITE_KING_SIDE] ? "K" : "") + (c[WHITE_QUEEN_SIDE] ? "Q" : "") +
+                           (c[BLACK_KING_SIDE] ? "k" : "") + (c[BLACK_QUEEN_SIDE] ? "q" : "");
+    fen += (castling.empty() ? "-" : castling) + " ";
+    fen += ply_state[0].ep ? square_name[ply_state[0].ep] : "-";
+    return fen;
+}
+
+std::vector<std::string> pgn_positions(const std::string& path, std::size_t max_positions) {
+    std::vector<std::string> fens;
+    std::ifstream in(path);
+    varkon::new_game();
+    std::string line, token;
+    while (fens.size() < max_positions && std::getline(in, line)) {
+        if (!line.empty() && line[0] == '[') continue;
+        std::istringstream words(line);
+        while (words >> token && fens.size() < max_positions) {
+            if (token == "1-0" || token == "0-1" || token == "1/2-1/2" || token == "*") {
+                varkon::new_game();
+            } else if (!std::isdigit(static_cast<unsigned char>(token[0]))) {
+                if (varkon::parse_san_move(token.c_str())) fens.push_back(current_fen());
+            }
+        }
+    }
+    varkon::new_game();
+    return fens;
+}
+
+std::vector<std::string> epd_positions(const std::string& path) {
+    std::vector<std::string> fens;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string f[4];
+        if (words >> f[0] >> f[1] >> f[2] >> f[3]) fens.push_back(f[0] + " " + f[1] + " " + f[2] + " " + f[3]);
+    }
+    return fens;
+}
+
+}  // namespace test
