@@ -53,6 +53,7 @@ const Program program_data = {
     board_values,
     nullptr,
     nullptr,
+    nullptr,
 };
 
 }  // namespace

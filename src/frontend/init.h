@@ -28,7 +28,8 @@ struct Program {
     const UciOption* uci_options;    // ends with an entry whose name is nullptr
     BoardDisplay (*board_values)();  // the values printed beside the board
     EvaluateFn evaluation;           // the program's static evaluation (nullptr: none yet)
-    void (*allocate_tables)();       // sizes and allocates the hash tables at start-up
+    void (*allocate_tables)();       // sizes and allocates the hash tables (start-up, after a release)
+    void (*free_tables)();           // releases them (the book builder needs the room)
 };
 
 // The program that is running.
