@@ -6,6 +6,7 @@
 #include "apps/programs.h"
 #include "frontend/main.h"
 #include "frontend/uci.h"
+#include "search/hash.h"
 
 namespace varkon {
 
@@ -24,7 +25,7 @@ std::string text_of(double v) {
 }
 
 const UciOption options[] = {
-    {"Hash", "spin", [] { return std::string("128"); }, 2, 1024, nullptr, nullptr},
+    {"Hash", "spin", [] { return std::to_string(hash_mb); }, HASH_MB_MIN, HASH_MB_MAX, nullptr, nullptr},
     {"NalimovPath", "string", [] { return egtb_path; }, 0, 0, nullptr, nullptr},
     {"NalimovCache", "spin", [] { return text_of(egtb_cache_size); }, 2, 32, nullptr, nullptr},
     {"Ponder", "check", [] { return std::string("true"); }, 0, 0, nullptr, nullptr},
@@ -51,9 +52,12 @@ const Program program_data = {
     commands,
     options,
     board_values,
-    nullptr,
-    nullptr,
-    nullptr,
+    evaluate_standard,
+    [] {
+        hash_size_tables();
+        hash_alloc_tables();
+    },
+    hash_free_tables,
 };
 
 }  // namespace

@@ -12,6 +12,7 @@
 namespace varkon {
 
 void quit_program() {
+    if (program().free_tables != nullptr) program().free_tables();
     std::fflush(stdout);
     std::exit(0);
 }
@@ -30,7 +31,15 @@ void console_loop() {
 
 void console_quit() { quit_program(); }
 
-void console_board() { show_board(stdout, program().board_values()); }
+void console_board() {
+    BoardDisplay values = program().board_values();
+    if (program().evaluation != nullptr) {
+        values.show_eval = true;
+        values.pos_value = evaluate(-32000, 32000);
+    }
+    show_board(stdout, values);
+    if (values.show_eval) std::printf("pos_value : %d\n", values.pos_value);
+}
 
 void console_bookon() {
     book_on = 1;

@@ -8,11 +8,13 @@
 namespace varkon {
 
 [[noreturn]] void console_loop();
-// Ends the process with exit status 0.
+// Releases the program's tables and ends the process with exit status 0.
 [[noreturn]] void quit_program();
 
 // Console commands.
 void console_quit();
+// The board display; with the program's evaluation on its last rank line and once more
+// after the board as "pos_value : " and the score (full window).
 void console_board();
 void console_bookon();
 void console_bookoff();

@@ -89,6 +89,8 @@ bool uci_command(const std::string& line) {
             uci_position(t, i + 1);
         } else if (w == "go") {
             uci_go(t, i + 1);
+        } else if (w == "board") {
+            console_board();
         } else {
             continue;
         }

@@ -1,8 +1,10 @@
 // uci: the UCI protocol loop, its identification and its option table.
 //
 // After "uci" the engine reads UCI commands line by line for the rest of the process.
-// Unknown words before a command are skipped, as the protocol asks. Options are one
-// table per program: the same rows print the option list and parse "setoption".
+// Unknown words before a command are skipped, as the protocol asks. Besides the protocol's
+// commands the loop knows "board", the console's board display, to look at a position.
+// Options are one table per program: the same rows print the option list and parse
+// "setoption".
 #pragma once
 
 #include <string>
