@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,7 +12,8 @@
 
 namespace test {
 
-EngineProcess::EngineProcess(const std::string& path, const std::string& workdir) {
+EngineProcess::EngineProcess(const std::string& path, const std::string& workdir,
+                             std::size_t address_space_limit) {
     int in_pipe[2], out_pipe[2];
     if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0) throw std::runtime_error("pipe");
     signal(SIGPIPE, SIG_IGN);
@@ -22,6 +24,10 @@ EngineProcess::EngineProcess(const std::string& path, const std::string& workdir
         close(in_pipe[1]);
         close(out_pipe[0]);
         if (!workdir.empty() && chdir(workdir.c_str()) != 0) _exit(127);
+        if (address_space_limit != 0) {
+            const rlimit limit{address_space_limit, address_space_limit};
+            if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
+        }
         execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }

@@ -1,6 +1,7 @@
 // Runs a built program with its standard input and output on pipes.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <sys/types.h>
 
@@ -8,8 +9,11 @@ namespace test {
 
 class EngineProcess {
 public:
-    // Starts `path` in `workdir` (empty: the current directory).
-    explicit EngineProcess(const std::string& path, const std::string& workdir = "");
+    // Starts `path` in `workdir` (empty: the current directory). A nonzero
+    // `address_space_limit` (bytes) caps the program's address space (RLIMIT_AS), so that
+    // its large allocations fail as they would on a machine short of memory.
+    explicit EngineProcess(const std::string& path, const std::string& workdir = "",
+                           std::size_t address_space_limit = 0);
     ~EngineProcess();
     EngineProcess(const EngineProcess&) = delete;
     EngineProcess& operator=(const EngineProcess&) = delete;
@@ -22,6 +26,7 @@ public:
     // Closes input, waits for the exit and returns its status (-1: killed after timeout).
     int wait_exit(int timeout_ms = 10000);
     const std::string& output() const { return out_; }
+    pid_t pid() const { return pid_; }
     // Returns the output read so far and starts collecting afresh.
     std::string take_output();
 
