@@ -14,7 +14,8 @@ namespace {
 
 const ConsoleCommand commands[] = {
     {"quit", console_quit},   {"uci", enter_uci},         {"board", console_board},
-    {"bookon", console_bookon}, {"bookoff", console_bookoff}, {"perft", console_perft},
+    {"bench", console_bench}, {"bookon", console_bookon}, {"bookoff", console_bookoff},
+    {"perft", console_perft},
     {nullptr, nullptr},
 };
 
@@ -25,14 +26,15 @@ std::string text_of(double v) {
 }
 
 const UciOption options[] = {
-    {"Hash", "spin", [] { return std::to_string(hash_mb); }, HASH_MB_MIN, HASH_MB_MAX, nullptr, nullptr},
-    {"NalimovPath", "string", [] { return egtb_path; }, 0, 0, nullptr, nullptr},
-    {"NalimovCache", "spin", [] { return text_of(egtb_cache_size); }, 2, 32, nullptr, nullptr},
-    {"Ponder", "check", [] { return std::string("true"); }, 0, 0, nullptr, nullptr},
-    {"OwnBook", "check", [] { return std::string("true"); }, 0, 0, nullptr, nullptr},
-    {"Clear Hash", "button", nullptr, 0, 0, nullptr, nullptr},
-    {"BookName", "string", [] { return book_name; }, 0, 0, nullptr, nullptr},
-    {"BookStyle", "combo", [] { return std::string("Normal"); }, 0, 0, " var Best var Normal var Risky", nullptr},
+    {"Hash", "spin", [] { return std::to_string(hash_mb); }, HASH_MB_MIN, HASH_MB_MAX, nullptr, set_option_hash},
+    {"NalimovPath", "string", [] { return egtb_path; }, 0, 0, nullptr, set_option_nalimov_path},
+    {"NalimovCache", "spin", [] { return text_of(egtb_cache_size); }, 2, 32, nullptr, set_option_nalimov_cache},
+    {"Ponder", "check", [] { return std::string("true"); }, 0, 0, nullptr, set_option_ponder},
+    {"OwnBook", "check", [] { return std::string("true"); }, 0, 0, nullptr, set_option_own_book},
+    {"Clear Hash", "button", nullptr, 0, 0, nullptr, set_option_clear_hash},
+    {"BookName", "string", [] { return book_name; }, 0, 0, nullptr, set_option_book_name},
+    {"BookStyle", "combo", [] { return std::string("Normal"); }, 0, 0, " var Best var Normal var Risky",
+     set_option_book_style},
     {nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr},
 };
 

@@ -8,6 +8,7 @@
 #include "frontend/init.h"
 #include "frontend/interupt.h"
 #include "frontend/utils.h"
+#include "search/search.h"
 
 namespace varkon {
 
@@ -31,12 +32,22 @@ void console_loop() {
 
 void console_quit() { quit_program(); }
 
-void console_board() {
+namespace {
+
+// The values beside the board, with the evaluation when the program has one.
+BoardDisplay display_values() {
     BoardDisplay values = program().board_values();
     if (program().evaluation != nullptr) {
         values.show_eval = true;
         values.pos_value = evaluate(-32000, 32000);
     }
+    return values;
+}
+
+}  // namespace
+
+void console_board() {
+    const BoardDisplay values = display_values();
     show_board(stdout, values);
     if (values.show_eval) std::printf("pos_value : %d\n", values.pos_value);
 }
@@ -65,6 +76,40 @@ void console_perft() {
     const auto speed = static_cast<long long>(static_cast<double>(nodes) / seconds);
     std::printf("\nKnoten    = %12llu \nTime      = %12.2f\nnodes/s   = %12lld \n\n",
                 static_cast<unsigned long long>(nodes), static_cast<double>(seconds), speed);
+}
+
+}  // namespace varkon
+
+namespace varkon {
+
+namespace {
+
+// The bench positions: four leading FEN fields each.
+const char* const bench_positions[][4] = {
+    {"2rr2k1/1b3ppp/pb2p3/1p2P3/1P2BPnq/P1N3P1/1B2Q2P/R4R1K", "b", "-", "-"},
+    {"1r1q2k1/R4p2/3Pb2p/4Q1p1/1p2B3/2p3P1/1P3P1P/6K1", "w", "-", "-"},
+    {"r4rk1/2p1b1p1/p3q3/np1p4/3P1BR1/2P2Q1P/P1B2P2/R6K", "w", "-", "-"},
+};
+
+void wait_for_key(int characters) {
+    for (int k = 0; k < characters; ++k)
+        if (read_char() < 0) quit_program();
+}
+
+}  // namespace
+
+void console_bench() {
+    for (int n = 0; n < 3; ++n) {
+        const char* const* f = bench_positions[n];
+        setup_fen(f[0], f[1], f[2], f[3]);
+        show_board(stdout, display_values());
+        wait_for_key(n == 0 ? 2 : 1);
+        moves_left = 1;
+        time_left = 6000;
+        increment = 0;
+        limits = SearchLimits{};
+        think();
+    }
 }
 
 }  // namespace varkon

@@ -19,5 +19,6 @@ void console_board();
 void console_bookon();
 void console_bookoff();
 void console_perft();
+void console_bench();
 
 }  // namespace varkon

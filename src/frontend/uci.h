@@ -28,4 +28,14 @@ void uci_identify();
 // Handles one UCI command line; returns false when the line holds no known command.
 bool uci_command(const std::string& line);
 
+// Option setters the programs' option tables share.
+void set_option_hash(const std::string& text, double mb);
+void set_option_clear_hash(const std::string& text, double);
+void set_option_nalimov_path(const std::string& text, double);
+void set_option_nalimov_cache(const std::string& text, double mb);
+void set_option_ponder(const std::string& text, double);
+void set_option_own_book(const std::string& text, double);
+void set_option_book_name(const std::string& text, double);
+void set_option_book_style(const std::string& text, double);
+
 }  // namespace varkon

@@ -1,7 +1,340 @@
 #include "search/search.h"
 
+#include <cstring>
+
+#include "core/attacks.h"
+#include "core/genmoves.h"
+#include "core/moves.h"
+#include "eval/eval.h"
+#include "frontend/interupt.h"
+#include "frontend/utils.h"
+#include "search/hash.h"
+#include "search/sort_moves.h"
+
 namespace varkon {
 
 SearchStats stats;
+Move pv_table[MAX_PLY][MAX_PLY];
+int pv_length[MAX_PLY];
+int seldepth = 0;
+PollAction (*poll_input)() = nullptr;
+PollAction (*wait_input)() = nullptr;
+
+namespace {
+
+// Depths in half-ply units.
+constexpr int EGTB_MIN_DEPTH = 16;
+constexpr int RAZOR_DEPTH = 8;
+constexpr int NULL_REDUCTION = 8;
+constexpr int NULL_VERIFY_DEPTH = 12;
+constexpr int NULL_VERIFY_REDUCTION = 10;
+constexpr int IID_DEPTH = 10;
+constexpr int IID_REDUCTION = 4;
+constexpr int PRUNE_DEPTH = 14;
+constexpr int LMR_DEPTH = 6;
+constexpr int LMR_MOVES = 4;
+constexpr int LMR_MOVES_PV = 12;
+constexpr int DELTA_MARGIN = 50;
+constexpr int futility_margin[8] = {200, 210, 220, 230, 240, 250, 260, 270};
+constexpr int static_margin[14] = {80, 100, 120, 140, 160, 180, 200, 220, 240, 260, 280, 300, 320, 340};
+
+int poll_counter = 0;
+int poll_interval = 500;
+std::uint32_t clock_start = 0;
+std::int32_t deadline_cs = 1;   // allowed time since clock_start
+bool stopped = false;
+
+bool quiet(const Move& m) { return m.captured == 0 && m.promotion == 0 && m.castling == 0 && m.ep_square == 0; }
+
+// Input and clock poll of the main search; true when the search must stop.
+bool poll() {
+    if (++poll_counter <= poll_interval) return stopped;
+    poll_counter = 0;
+    if (stopped) return true;
+    if (poll_input != nullptr && input_available()) {
+        switch (poll_input()) {
+            case PollAction::stop:
+                stopped = true;
+                limits.wait_for_stop = false;  // the awaited "stop" has come
+                return true;
+            case PollAction::ponderhit: pondering = 0; break;
+            case PollAction::none: break;
+        }
+    }
+    if (limits.max_nodes != 0 && stats.nodes >= limits.max_nodes) {
+        stopped = true;
+        return true;
+    }
+    const bool limited = limits.movetime >= 0 || limits.clock;
+    if (limited && !pondering && root_best.from != 0 && root_best.to != 0 &&
+        static_cast<std::int32_t>(now_cs() - clock_start) >= deadline_cs) {
+        stopped = true;
+        return true;
+    }
+    return false;
+}
+
+bool is_draw() {
+    const PlyState& s = ply_state[ply];
+    const int rule50 = fifty[game_ply];
+    if (rule50 >= 100) return true;
+    if (s.pawns == 0 && s.mat_value <= piece_value[KNIGHT]) return true;
+    if (game_ply > 2) {
+        const HashKey key = hash_history[game_ply];
+        const int stop = game_ply - rule50;
+        for (int g = game_ply - 2; g >= stop && g >= 1; g -= 2)
+            if (hash_history[g] == key) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void start_poll_clock(std::uint32_t start, std::int32_t time_alloc, int interval) {
+    clock_start = start;
+    deadline_cs = time_alloc;
+    poll_interval = interval;
+    poll_counter = 0;
+    stopped = false;
+}
+
+void extend_deadline(std::int32_t time_alloc) { deadline_cs = time_alloc; }
+
+void update_pv(int i) {
+    const int p = ply;
+    Move* row = pv_table[p];
+    Move* next = pv_table[p + 1];
+    for (int c = p + 1; c < pv_length[p + 1]; ++c) {
+        row[c] = next[c];
+        next[c].from = 0;
+    }
+    row[p] = move_stack[i];
+    pv_length[p] = pv_length[p + 1] > p + 1 ? pv_length[p + 1] : p + 1;
+}
+
+int quiesce(int alpha, int beta, bool pv) {
+    ++poll_counter;
+    ++stats.nodes;
+    ++stats.qsearch_count;
+    if (ply > PLY_LIMIT) return beta;
+    const int entry_alpha = alpha;
+    const bool in_check = ply_state[ply].in_check != 0;
+    const int qdepth = in_check ? 1 : 0;
+    const HashKey key = hash_history[game_ply];
+    const int h = hash_probe(key, alpha, beta, qdepth, pv);
+    if (h != NO_HASH_SCORE) {
+        ++stats.hash_hits;
+        return h;
+    }
+    int best, base = 0;
+    if (in_check) {
+        best = -INFINITE_SCORE;
+        generate_moves();
+    } else {
+        const int stand = evaluate(alpha, beta);
+        best = stand;
+        if (stand >= beta) return stand;
+        if (pv && stand > alpha) alpha = stand;
+        generate_captures();
+        base = stand + DELTA_MARGIN;
+    }
+    score_captures();
+    int legal = 0;
+    for (int i = ply_state[ply].move_start; i < ply_state[ply + 1].move_start; ++i) {
+        select_best(i);
+        make_move(i);
+        if (king_in_check(-side)) {
+            unmake_move(i);
+            continue;
+        }
+        ++legal;
+        const bool gives_check = king_in_check(side) != 0;
+        ply_state[ply].in_check = gives_check;
+        const Move& m = move_stack[i];
+        if (!pv && !in_check && !gives_check && m.promotion == 0 && m.ep_square == 0 &&
+            base + piece_value[m.captured] < alpha) {
+            unmake_move(i);
+            continue;
+        }
+        const int v = -quiesce(-beta, -alpha, pv);
+        unmake_move(i);
+        if (v > best) {
+            best = v;
+            if (v > alpha) {
+                alpha = v;
+                if (v >= beta) {
+                    ++stats.beta_cutoffs;
+                    ++stats.qsearch_cutoffs;
+                    return v;
+                }
+            }
+        }
+    }
+    if (in_check && legal == 0) best = ply - MATE_VALUE;
+    hash_store(key, best, 0, 0, entry_alpha, beta, qdepth);
+    return best;
+}
+
+int search(int alpha, int beta, int depth, bool null_ok, bool pv) {
+    if (depth < 2) return quiesce(alpha, beta, pv);
+    if (ply >= PLY_LIMIT) return 0;
+    ++stats.nodes;
+    int best = -INFINITE_SCORE, eval = -INFINITE_SCORE;
+    bool mate_threat = false;
+    const int entry_alpha = alpha;
+    pv_length[ply] = ply;
+    if (ply > seldepth) seldepth = ply;
+    if (poll()) return SEARCH_ABORTED;
+    if (is_draw()) return 0;
+
+    const HashKey key = hash_history[game_ply];
+    const int h = hash_probe(key, alpha, beta, depth, pv);
+    if (h != NO_HASH_SCORE) {
+        ++stats.hash_hits;
+        return h;
+    }
+
+    const bool in_check = ply_state[ply].in_check != 0;
+    if (pv) {
+        if (depth >= IID_DEPTH && (hash_move[ply].from == 0 || hash_move[ply].to == 0)) {
+            const int r = search(alpha, beta, depth - IID_REDUCTION, true, true);
+            if (r == SEARCH_ABORTED) return SEARCH_ABORTED;
+            hash_move[ply].from = pv_table[ply][ply].from;
+            hash_move[ply].to = pv_table[ply][ply].to;
+            ++stats.inter_iterativ_deep;
+        }
+    } else if (!in_check && beta < MATE_BOUND) {
+        eval = evaluate(-INFINITE_SCORE, INFINITE_SCORE);
+        if (depth < RAZOR_DEPTH && eval + futility_margin[depth] < beta &&
+            (hash_move[ply].from == 0 || hash_move[ply].to == 0)) {
+            const int m = beta - futility_margin[depth];
+            const int v = quiesce(m - 1, m, false);
+            if (v < beta) return v;
+        }
+        if (null_ok) {
+            if (depth < RAZOR_DEPTH) {
+                const int v = eval - static_margin[depth];
+                if (v >= beta) return v;
+            }
+            if (depth > 2 && eval >= beta) {
+                make_null_move();
+                int v = -search(-beta - 1, -beta, depth - NULL_REDUCTION, false, false);
+                unmake_null_move();
+                if (v == -SEARCH_ABORTED) return SEARCH_ABORTED;
+                if (v >= beta) {
+                    if (v > MATE_BOUND) v = beta;
+                    if (depth < NULL_VERIFY_DEPTH) return v;
+                    const int w = search(alpha, beta, depth - NULL_VERIFY_REDUCTION, false, false);
+                    if (w == SEARCH_ABORTED) return SEARCH_ABORTED;
+                    if (w >= beta) {
+                        ++stats.nullmove_hits;
+                        return v;
+                    }
+                }
+                if (v < -MATE_BOUND) mate_threat = true;
+            }
+        }
+    }
+
+    generate_moves();
+    const int first = ply_state[ply].move_start;
+    int node_extension = 0;
+    if (in_check && ply_state[ply + 1].move_start - first == 1) {
+        node_extension = 1;
+        ++stats.one_reply_ext;
+    }
+    if (mate_threat) {
+        ++node_extension;
+        ++stats.mate_threat_ext;
+    }
+    int best_index = 0, legal = 0;
+    pick_stage[ply] = 1;
+    for (int i = first; i < ply_state[ply + 1].move_start; ++i) {
+        pick_move(i);
+        make_move(i);
+        if (king_in_check(-side)) {
+            unmake_move(i);
+            continue;
+        }
+        ++legal;
+        const bool gives_check = king_in_check(side) != 0;
+        ply_state[ply].in_check = gives_check;
+        const Move& m = move_stack[i];
+        int ext = node_extension;
+        if (gives_check) {
+            ext += 2;
+            ++stats.check_ext;
+        }
+        if ((m.piece == PAWN && m.to >= 81) || (m.piece == -PAWN && m.to <= 38)) {
+            ext += 1;
+            ++stats.pawn_promotion_ext;
+        }
+        if (ply > 80) {
+            ext = 0;
+        } else if (ext > 2) {
+            ext = 2;
+            ++stats.extended_count;
+        }
+        const int newdepth = depth - 2 + ext;
+        const int reduced = newdepth - 2 > 0 ? newdepth - 2 : 0;
+        int v;
+        if (pv && legal == 1) {
+            v = -search(-beta, -alpha, newdepth, true, true);
+        } else {
+            const HashMove hm = hash_move[ply - 1];
+            const bool prunable = !pv && !in_check && !gives_check && ext == 0 && quiet(m) &&
+                                  m.from != hm.from && m.to != hm.to;
+            if (prunable) {
+                if (depth < 16 && best > -MATE_BOUND && legal > 4 * depth) {
+                    unmake_move(i);
+                    continue;
+                }
+                if (reduced < PRUNE_DEPTH) {
+                    const int f = eval + static_margin[reduced];
+                    if (f < beta) {
+                        if (f > best) best = f;
+                        unmake_move(i);
+                        continue;
+                    }
+                }
+            }
+            const HashMove* k = killers[ply - 1];
+            bool searched = false;
+            v = 0;
+            if (depth >= LMR_DEPTH && legal >= (pv ? LMR_MOVES_PV : LMR_MOVES) && !gives_check && ext == 0 &&
+                quiet(m) && m.from != k[0].from && m.to != k[0].to && m.from != k[1].from && m.to != k[1].to) {
+                v = -search(-alpha - 1, -alpha, reduced, true, false);
+                searched = v <= alpha;
+            }
+            if (!searched && v != -SEARCH_ABORTED) {
+                v = -search(-alpha - 1, -alpha, newdepth, true, false);
+                if (pv && v > alpha && v < beta && v != -SEARCH_ABORTED)
+                    v = -search(-beta, -alpha, newdepth, true, true);
+            }
+        }
+        unmake_move(i);
+        if (v == -SEARCH_ABORTED) return SEARCH_ABORTED;
+        if (v > best) {
+            best = v;
+            if (v > alpha) {
+                alpha = v;
+                update_pv(i);
+                best_index = i;
+                if (v >= beta) {
+                    ++stats.beta_cutoffs;
+                    store_killer(i);
+                    break;
+                }
+            }
+        }
+    }
+    if (legal == 0) best = in_check ? ply - MATE_VALUE : 0;
+    if (best_index != 0 && best >= beta) credit_history(best_index, depth);
+    if (best < entry_alpha) best_index = 0;
+    const int from = best_index ? move_stack[best_index].from : 0;
+    const int to = best_index ? move_stack[best_index].to : 0;
+    hash_store(key, best, from, to, entry_alpha, beta, depth);
+    return best;
+}
 
 }  // namespace varkon
