@@ -181,8 +181,28 @@ TEST_F(HashClassic, MoveLookupAndPrincipalVariation) {
     EXPECT_EQ(hc::probe(second, -100, 100, 4, 0, 8).score, 20);
 }
 
+TEST_F(HashClassic, CachesCountFirstFillsAndHits) {
+    const auto full = stats.evalhash_full, hits = stats.eval_hits;
+    const auto pfull = stats.phash_full, phits = stats.phash_hits;
+    hc::eval_store(key_at(5, 1), -123);
+    hc::eval_store(key_at(5, 1), -124);  // replaces; the entry is not new
+    EXPECT_EQ(hc::eval_probe(key_at(5, 1)), -124);
+    EXPECT_EQ(hc::eval_probe(key_at(5, 2)), hc::NO_SCORE);
+    hc::pawn_store(key_at(6, 1), {-321, 0x81, 0x18});
+    hc::PawnInfo info{};
+    ASSERT_TRUE(hc::pawn_probe(key_at(6, 1), info));
+    EXPECT_EQ(info.score, -321);
+    EXPECT_EQ(info.no_pawn_white, 0x81);
+    EXPECT_EQ(info.no_pawn_black, 0x18);
+    EXPECT_FALSE(hc::pawn_probe(key_at(6, 2), info));
+    EXPECT_EQ(stats.evalhash_full, full + 1);
+    EXPECT_EQ(stats.eval_hits, hits + 1);
+    EXPECT_EQ(stats.phash_full, pfull + 1);
+    EXPECT_EQ(stats.phash_hits, phits + 1);
+}
+
 TEST_F(HashClassic, ClearEmptiesOnlyTheFirstEntryOfEachTable) {
-    const HashKey at_zero = key_at(0, 1) | 0x10000, elsewhere = key_at(7, 1);
+    const HashKey at_zero = key_at(0, 1), elsewhere = key_at(7, 1);
     hc::store(at_zero, 10, -100, 100, 4, 31, 41, false);
     hc::store(elsewhere, 20, -100, 100, 4, 32, 42, false);
     hc::eval_store(at_zero, 33);
@@ -193,28 +213,6 @@ TEST_F(HashClassic, ClearEmptiesOnlyTheFirstEntryOfEachTable) {
     EXPECT_EQ(hc::eval_probe(at_zero), hc::NO_SCORE);
     hc::PawnInfo info{};
     EXPECT_FALSE(hc::pawn_probe(at_zero, info));
-}
-
-TEST_F(HashClassic, CachesCountFirstFillsAndHits) {
-    hc::allocate(16);
-    const auto full = stats.evalhash_full, hits = stats.eval_hits;
-    hc::eval_store(key_at(5, 1), -123);
-    hc::eval_store(key_at(5, 1), -124);  // replaces, slot not new
-    EXPECT_EQ(hc::eval_probe(key_at(5, 1)), -124);
-    EXPECT_EQ(hc::eval_probe(key_at(5, 2)), hc::NO_SCORE);
-    EXPECT_EQ(stats.evalhash_full, full + 1);
-    EXPECT_EQ(stats.eval_hits, hits + 1);
-    const auto pfull = stats.phash_full, phits = stats.phash_hits;
-    hc::pawn_store(key_at(6, 1), {-321, 0x81, 0x18});
-    hc::PawnInfo info{};
-    ASSERT_TRUE(hc::pawn_probe(key_at(6, 1), info));
-    EXPECT_EQ(info.score, -321);
-    EXPECT_EQ(info.no_pawn_white, 0x81);
-    EXPECT_EQ(info.no_pawn_black, 0x18);
-    EXPECT_FALSE(hc::pawn_probe(key_at(6, 2), info));
-    EXPECT_EQ(stats.phash_full, pfull + 1);
-    EXPECT_EQ(stats.phash_hits, phits + 1);
-    hc::allocate(2);
 }
 
 #if defined(__SANITIZE_ADDRESS__)
