@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "core/position.h"
+#include "core/precalc.h"
 #include "search/hash_classic.h"
 #include "search/search.h"
 
@@ -33,15 +34,6 @@ constexpr auto wing = make_wing();
 // 1 << (f - 1) for the files 1..8; the border files 0 and 9 hold no bit and so never
 // count as empty of pawns.
 constexpr std::uint8_t file_bit[10] = {0, 1, 2, 4, 8, 16, 32, 64, 128, 0};
-
-// File 0..9 and rank of every index of the board; 0 off the board (file 0 reads as a
-// border file everywhere a square beyond the edge is looked at).
-constexpr auto make_files() {
-    struct T { int v[120]; } t{};
-    for (int q = 0; q < 120; ++q) t.v[q] = on_board(q) ? q % 10 : 0;
-    return t;
-}
-constexpr auto file_at = make_files();
 
 constexpr int sq64_of(int q) { return (q / 10 - 2) * 8 + q % 10 - 1; }
 
@@ -228,7 +220,7 @@ int pawn_terms(const PawnFiles& files, int phase) {
     const std::int8_t* list = list_of<S>(PAWN);
     int score = 0;
     for (int k = 1; k <= list[0]; ++k) {
-        const int q = list[k], f = file_at.v[q];
+        const int q = list[k], f = file_of[q];
         int t = table[table_index<S>(q)];
         if (board[q - forward] == own_pawn || board[q - 2 * forward] == own_pawn) t += DOUBLED_PAWN;
         if ((own_empty & file_bit[f - 1]) && (own_empty & file_bit[f + 1])) t += ISOLATED_PAWN;
@@ -247,15 +239,23 @@ int pawn_terms(const PawnFiles& files, int phase) {
 }
 
 template <int S>
-void collect_pawn_files(PawnFiles& files, HashKey& key) {
+HashKey pawn_key_of() {
+    const std::int8_t* list = list_of<S>(PAWN);
+    HashKey key = 0;
+    for (int k = 1; k <= list[0]; ++k) key ^= piece_key(list[k], S * PAWN);
+    return key;
+}
+
+template <int S>
+void collect_pawn_files(PawnFiles& files) {
     const std::int8_t* list = list_of<S>(PAWN);
     int* rear = files.rear[colour_index<S>()];
+    for (int f = 0; f < 10; ++f) rear[f] = 7;
     std::uint8_t empty = 0xFF;
     for (int k = 1; k <= list[0]; ++k) {
-        const int q = list[k], f = file_at.v[q], r = own_rank<S>(q);
+        const int q = list[k], f = file_of[q], r = own_rank<S>(q);
         empty &= static_cast<std::uint8_t>(~file_bit[f]);
         if (r < rear[f]) rear[f] = r;
-        key ^= piece_key(q, S * PAWN);
     }
     no_pawn[colour_index<S>()] = empty;
 }
@@ -298,7 +298,7 @@ int piece_terms(int phase) {
     list = list_of<S>(ROOK);
     int seen_files = 0, pair_bonus = 0;
     for (int k = 1; k <= list[0]; ++k) {
-        const int q = list[k], f = file_at.v[q];
+        const int q = list[k], f = file_of[q];
         score += rook_table[phase][table_index<S>(q)];
         if (!(own_empty & file_bit[f])) continue;
         const bool open = enemy_empty & file_bit[f];
@@ -314,7 +314,7 @@ int piece_terms(int phase) {
     list = list_of<S>(QUEEN);
     const int home = S == WHITE ? 24 : 94;
     for (int k = 1; k <= list[0]; ++k) {
-        const int q = list[k], f = file_at.v[q];
+        const int q = list[k], f = file_of[q];
         score += queen_table[phase][table_index<S>(q)];
         if (phase == 0 && q != home) score -= 10;
         if (own_empty & file_bit[f]) score += (enemy_empty & file_bit[f]) ? 5 : 2;
@@ -340,7 +340,7 @@ int king_terms(int phase) {
     const std::uint8_t own_empty = own_no_pawn<S>(), enemy_empty = enemy_no_pawn<S>();
     const int own_pawn = S * PAWN;
     for (int d : {9, 10, 11}) {
-        const int q = k + S * d, f = file_at.v[q];
+        const int q = k + S * d, f = file_of[q];
         if (own_empty & file_bit[f]) score -= (enemy_empty & file_bit[f]) ? 40 : 20;
         if (board[q] == own_pawn)
             score += 10;
@@ -371,20 +371,18 @@ int phase_classic() {
 }
 
 int eval_pawns_classic(int phase) {
-    PawnFiles files;
-    for (auto& colour : files.rear)
-        for (int& r : colour) r = 7;
     // The pawn key starts from the phase: the tables differ by phase, so a stored score
     // is only reused in the phase it was computed for.
-    HashKey key = static_cast<HashKey>(phase);
-    collect_pawn_files<WHITE>(files, key);
-    collect_pawn_files<BLACK>(files, key);
+    const HashKey key = static_cast<HashKey>(phase) ^ pawn_key_of<WHITE>() ^ pawn_key_of<BLACK>();
     hash_classic::PawnInfo info;
     if (hash_classic::pawn_probe(key, info)) {
         no_pawn[0] = info.no_pawn_white;
         no_pawn[1] = info.no_pawn_black;
         return info.score;
     }
+    PawnFiles files;
+    collect_pawn_files<WHITE>(files);
+    collect_pawn_files<BLACK>(files);
     info.score = pawn_terms<WHITE>(files, phase) - pawn_terms<BLACK>(files, phase);
     info.no_pawn_white = no_pawn[0];
     info.no_pawn_black = no_pawn[1];
