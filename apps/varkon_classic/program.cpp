@@ -3,9 +3,11 @@
 
 #include "book/book.h"
 #include "egtb/probe_egtb.h"
+#include "eval/eval_classic.h"
 #include "apps/programs.h"
 #include "frontend/main.h"
 #include "frontend/uci.h"
+#include "search/hash_classic.h"
 
 namespace varkon {
 
@@ -32,14 +34,19 @@ const UciOption options[] = {
 };
 
 // Material as this program shows it: the balance for the side to move, and the
-// material of the pieces other than pawns.
+// material of the pieces other than pawns; then the evaluation.
 BoardDisplay board_values() {
     BoardDisplay v;
     v.show_balance = true;
     v.mat_balance = mat_balance();
     v.mat_value = non_pawn_material();
+    v.show_eval = true;
+    v.pos_value = evaluate_classic(-32000, 32000);
     return v;
 }
+
+// The three hash tables, sized from the Hash setting (2 MB until it is configured).
+void allocate_tables() { hash_classic::allocate(hash_classic::hash_mb()); }
 
 const Program program_data = {
     "5.11c",
@@ -51,9 +58,9 @@ const Program program_data = {
     commands,
     options,
     board_values,
-    nullptr,
-    nullptr,
-    nullptr,
+    evaluate_classic,
+    allocate_tables,
+    hash_classic::release,
 };
 
 }  // namespace

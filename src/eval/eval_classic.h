@@ -1,0 +1,38 @@
+// eval_classic: the static evaluation of varkon_classic, in centipawns from the side to
+// move's point of view.
+//
+// The score is the material balance plus the pawn structure, fixed penalties for trapped
+// pieces, king placement and shelter and, unless the score so far lies 150 or more
+// outside the window, the placement and activity of knights, bishops, rooks and queens.
+// Every term is computed from White's point of view with piece-square tables chosen by
+// game phase (0 opening .. 3 ending) and is colour-symmetric: a position and its mirror
+// image (ranks reflected, colours and side to move swapped) evaluate alike. Finished
+// evaluations and pawn structures are cached in the eval_hash and pawn_hash tables of
+// hash_classic; a cached result is always the one a fresh evaluation would give.
+#pragma once
+
+namespace varkon {
+
+constexpr int CLASSIC_LAZY_MARGIN = 150;
+
+// The evaluation: exact when the result lies inside the window widened by 150 on either
+// side; otherwise possibly the score without the piece terms (counted in
+// stats.lazy_count), which is then not cached. Counts stats.eval_count for full
+// evaluations. Pawnless positions in phase 3 with at most one minor piece score 0.
+int evaluate_classic(int alpha, int beta);
+
+// Game phase of the current position from its counts of pieces (kings included) and
+// pawns: 0 when both exceed 13, else 1 when both exceed 8, else 2 when both exceed 6,
+// else 3.
+int phase_classic();
+
+// The terms, White's view, for the current position evaluated in `phase`.
+// eval_pawns_classic also records which files hold no pawn of each colour, which the
+// piece and king terms read: call it first for the position.
+int eval_pawns_classic(int phase);
+int eval_pieces_classic(int phase);
+int eval_kings_classic(int phase);
+// Trapped bishops on a7/h7 (a2/h2) and a rook on h1 (h8) shut in by its own king.
+int eval_traps_classic();
+
+}  // namespace varkon
