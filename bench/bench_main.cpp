@@ -4,12 +4,16 @@
 //   varkon_bench perft      perft leaves per second
 //   varkon_bench eval       full evaluations per second, per program
 //   varkon_bench tt         transposition-table stores and probes per second
+//   varkon_bench search     fixed-depth searches: the node-count signature, nodes per second
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "apps/programs.h"
 #include "core/attacks.h"
@@ -158,6 +162,48 @@ void bench_tt() {
                 n / probe_time / 1e6, answered);
 }
 
+// Fixed-depth searches of fixed positions from empty tables. The total node count is the
+// signature of the search and the evaluation: it changes only when one of them does.
+void bench_search(int depth) {
+    const char* const positions[][4] = {
+        {"2rr2k1/1b3ppp/pb2p3/1p2P3/1P2BPnq/P1N3P1/1B2Q2P/R4R1K", "b", "-", "-"},
+        {"1r1q2k1/R4p2/3Pb2p/4Q1p1/1p2B3/2p3P1/1P3P1P/6K1", "w", "-", "-"},
+        {"r4rk1/2p1b1p1/p3q3/np1p4/3P1BR1/2P2Q1P/P1B2P2/R6K", "w", "-", "-"},
+        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR", "w", "KQkq", "-"},
+        {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R", "w", "KQkq", "-"},
+        {"r1bq1rk1/pp2bppp/2n1pn2/3p4/2PP4/2N1PN2/PP3PPP/R2QKB1R", "w", "KQ", "-"},
+        {"8/5pk1/6p1/3R4/1p5P/1r4P1/5PK1/8", "w", "-", "-"},
+        {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8", "w", "-", "-"},
+    };
+    init_program(varkon_program());
+    std::uint64_t total = 0;
+    double total_time = 0;
+    for (const auto& f : positions) {
+        setup_fen(f[0], f[1], f[2], f[3]);
+        hash_clear_all();
+        limits = SearchLimits{};
+        limits.max_depth = depth;
+        limits.clock = false;
+        std::fflush(stdout);
+        const int saved = dup(1), null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        const auto start = std::chrono::steady_clock::now();
+        think();
+        const double t = seconds_since(start);
+        std::fflush(stdout);
+        dup2(saved, 1);
+        close(saved);
+        close(null);
+        total += stats.nodes;
+        total_time += t;
+        std::printf("search depth %d: %10llu nodes in %6.2f s = %5.2f M nodes/s  %s %s\n", depth,
+                    static_cast<unsigned long long>(stats.nodes), t, static_cast<double>(stats.nodes) / t / 1e6,
+                    f[0], f[1]);
+    }
+    std::printf("search signature (depth %d): %llu nodes; %.2f s; %.2f M nodes/s\n", depth,
+                static_cast<unsigned long long>(total), total_time, static_cast<double>(total) / total_time / 1e6);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -165,5 +211,6 @@ int main(int argc, char** argv) {
     if (which == "all" || which == "perft") bench_perft();
     if (which == "all" || which == "eval") bench_eval();
     if (which == "all" || which == "tt") bench_tt();
+    if (which == "all" || which == "search") bench_search(argc > 2 ? std::atoi(argv[2]) : 10);
     return 0;
 }

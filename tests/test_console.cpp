@@ -108,3 +108,11 @@ TEST(Console, GamesLongerThanAnyFixedHistory) {
     EXPECT_EQ(out.find("illegal move"), std::string::npos);
     EXPECT_NE(out.find("Nodes searched: 20\n"), std::string::npos);
 }
+
+TEST(Console, BenchShowsTheFirstPositionAndWaitsForAKey) {
+    test::EngineProcess engine(VARKON_BIN);
+    engine.send("bench\n");
+    ASSERT_TRUE(engine.wait_for("8 |   |   |-r |-r |   |   |-k |   |\t1. black\n"));
+    EXPECT_FALSE(engine.wait_for("info depth", 500));
+    EXPECT_EQ(engine.wait_exit(), 0);  // end of input while waiting ends the program
+}

@@ -45,6 +45,34 @@ inline int attacked_by(int q) {
 
 }  // namespace
 
+int find_checkers(Side s, Square* squares, int max) {
+    const PieceList& pl = ply_state[ply].piece_lists;
+    const std::int8_t* own_king = pl.sq[6 + 6 * s];
+    if (own_king[0] == 0) return 0;
+    const int k = own_king[1], row = k * 99, e = -s;  // e: the attacking colour
+    int n = 0;
+    auto found = [&](int q) {
+        if (n < max) squares[n] = q;
+        ++n;
+    };
+    // An enemy pawn checks from the squares diagonally in front of the king.
+    if (board[k + 10 * s + 1] == e * PAWN) found(k + 10 * s + 1);
+    if (board[k + 10 * s - 1] == e * PAWN) found(k + 10 * s - 1);
+    const std::int8_t* list = pl.sq[6 + e * KNIGHT];
+    for (int i = 1; i <= list[0]; ++i)
+        if (knight_reach[row + list[i]]) found(list[i]);
+    list = pl.sq[6 + e * BISHOP];
+    for (int i = 1; i <= list[0]; ++i)
+        if (bishop_reach[row + list[i]] && line_clear(k, list[i])) found(list[i]);
+    list = pl.sq[6 + e * ROOK];
+    for (int i = 1; i <= list[0]; ++i)
+        if (rook_reach[row + list[i]] && line_clear(k, list[i])) found(list[i]);
+    list = pl.sq[6 + e * QUEEN];
+    for (int i = 1; i <= list[0]; ++i)
+        if ((bishop_reach[row + list[i]] || rook_reach[row + list[i]]) && line_clear(k, list[i])) found(list[i]);
+    return n;
+}
+
 int attacked_by_white(Square q) { return attacked_by<WHITE>(q); }
 int attacked_by_black(Square q) { return attacked_by<BLACK>(q); }
 

@@ -12,6 +12,9 @@ int attacked_by_white(Square q);
 int attacked_by_black(Square q);
 // Whether side s's king is attacked.
 int king_in_check(Side s);
+// The squares of the pieces that give check to side s's king, at most `max` of them;
+// returns how many there are (counting stops at `max`).
+int find_checkers(Side s, Square* squares, int max);
 // Whether the move from -> to of the side to move (with ep_square the square of the
 // pawn an en-passant capture removes, else 0) would leave the mover's king attacked.
 // Castling is not handled; a promoting pawn is tested as a pawn on `to`.

@@ -10,6 +10,41 @@ namespace {
 
 bool in_check_now;  // in_check of the ply being generated
 
+// In check, a move of a piece other than the king can only be legal when it captures the
+// single checking piece or steps between it and the king. These squares are marked before
+// an in-check generation so that other moves are refused without the full legality test.
+bool evasion_square[120];
+int marked[8], marked_count = 0;
+bool double_check = false;
+bool evasion_filter = false;   // a checker was found (the in_check flag agrees with the board)
+int own_king = 0;
+
+void prepare_evasions() {
+    for (int i = 0; i < marked_count; ++i) evasion_square[marked[i]] = false;
+    marked_count = 0;
+    Square checkers[2];
+    const int n = find_checkers(side, checkers, 2);
+    own_king = king_square(side);
+    double_check = n > 1;
+    evasion_filter = n > 0;
+    if (n != 1) return;
+    const int c = checkers[0];
+    const int step = step_toward[own_king * 99 + c];
+    const int type = board[c] < 0 ? -board[c] : board[c];
+    if (type == BISHOP || type == ROOK || type == QUEEN)
+        for (int q = own_king + step; q != c; q += step) marked[marked_count++] = q;
+    marked[marked_count++] = c;
+    for (int i = 0; i < marked_count; ++i) evasion_square[marked[i]] = true;
+}
+
+// A move that cannot be legal in check, decided without making it: a non-king move that
+// neither captures the checker nor blocks the check (`removed` is the square of a pawn
+// taken en passant).
+inline bool cannot_evade(int from, int to, int removed) {
+    if (!evasion_filter || from == own_king) return false;
+    return double_check || !(evasion_square[to] || (removed != 0 && evasion_square[removed]));
+}
+
 inline void store(int from, int to, int captured, int promotion, int castling, int ep_square) {
     Move& m = move_stack[move_count++];
     m.piece = board[from];
@@ -22,7 +57,9 @@ inline void store(int from, int to, int captured, int promotion, int castling, i
     m.score = 0;
 }
 
-inline bool illegal_in_check(int from, int to) { return in_check_now && leaves_king_attacked(from, to, 0); }
+inline bool illegal_in_check(int from, int to) {
+    return in_check_now && (cannot_evade(from, to, 0) || leaves_king_attacked(from, to, 0));
+}
 
 inline void add_quiet(int from, int to) {
     if (!illegal_in_check(from, to)) store(from, to, 0, 0, 0, 0);
@@ -41,7 +78,7 @@ inline void add_promotions(int from, int to) {
 }
 
 inline void add_ep(int from, int to, int ep_square) {
-    if (in_check_now && leaves_king_attacked(from, to, ep_square)) return;
+    if (in_check_now && (cannot_evade(from, to, ep_square) || leaves_king_attacked(from, to, ep_square))) return;
     store(from, to, PAWN, 0, 0, ep_square);
 }
 
@@ -130,6 +167,7 @@ template <int S, bool CAPTURES>
 void generate() {
     PlyState& st = ply_state[ply];
     in_check_now = st.in_check != 0;
+    if (in_check_now) prepare_evasions();
     move_count = st.move_start;
     const PieceList& pl = st.piece_lists;
 

@@ -235,11 +235,13 @@ int score_pawns() {
 // ---- pieces -----------------------------------------------------------------------------
 // Empty squares from q outward along the directions first..last of king_dirs, each
 // direction up to its first occupied square.
+// Empty squares along the directions first..last of king_dirs; the border squares,
+// never empty, end every walk.
 int slider_mobility(int q, int first, int last) {
     int m = 0;
     for (int d = first; d <= last; ++d) {
-        const std::int8_t* ray = &rays[q * 64 + d * 8];
-        for (int k = 1; k <= ray[0] && board[ray[k]] == EMPTY; ++k) ++m;
+        const int step = king_dirs[d];
+        for (int s = q + step; board[s] == EMPTY; s += step) ++m;
     }
     return m;
 }
