@@ -176,6 +176,7 @@ void bench_search(int depth) {
         {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8", "w", "-", "-"},
     };
     init_program(varkon_program());
+    if (const char* mb = std::getenv("VARKON_BENCH_HASH")) hash_resize(std::atoi(mb));
     std::uint64_t total = 0;
     double total_time = 0;
     for (const auto& f : positions) {

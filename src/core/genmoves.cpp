@@ -146,20 +146,17 @@ void gen_steps(int f, const std::int8_t* targets) {
     }
 }
 
+// Walks each direction first_dir..last_dir of king_dirs from f up to the first piece or
+// the border (the border squares, never empty, end every walk).
 template <int S, bool CAPTURES>
 void gen_slider(int f, int first_dir, int last_dir) {
     for (int d = first_dir; d <= last_dir; ++d) {
-        const std::int8_t* ray = &rays[f * 64 + d * 8];
-        for (int k = 1; k <= ray[0]; ++k) {
-            const int t = ray[k];
-            const int c = board[t];
-            if (c == EMPTY) {
-                if (!CAPTURES) add_quiet(f, t);
-                continue;
-            }
-            if (c * S < 0) add_capture(f, t);
-            break;
-        }
+        const int step = king_dirs[d];
+        int t = f + step;
+        for (; board[t] == EMPTY; t += step)
+            if (!CAPTURES) add_quiet(f, t);
+        const int c = board[t];
+        if (c * S < 0 && c != OFF_BOARD) add_capture(f, t);
     }
 }
 

@@ -347,6 +347,31 @@ int eval_pieces() { return side_pieces(WHITE) - side_pieces(BLACK); }
 
 int eval_king() { return side_king(WHITE) - side_king(BLACK); }
 
+namespace {
+
+// Piece and king terms already computed, by position key. They depend on the board alone
+// (the side to move only turns the sign of the whole score), so a hit gives exactly what
+// computing them again would; the search asks for the same position several times (the
+// static evaluation of a node, then the stand-pat of its razoring or quiescence search).
+struct PieceTermsEntry {
+    HashKey key;
+    std::int32_t terms;
+};
+constexpr std::size_t PIECE_TERMS_SLOTS = 1 << 15;
+PieceTermsEntry piece_terms_cache[PIECE_TERMS_SLOTS];
+
+int piece_and_king_terms() {
+    // The key of the board with White to move, the same for either side to move.
+    const HashKey key = hash_history[game_ply] ^ (side == WHITE ? 0 : side_change_key());
+    PieceTermsEntry& e = piece_terms_cache[key & (PIECE_TERMS_SLOTS - 1)];
+    if (e.key == key && key != 0) return e.terms;
+    e.key = key;
+    e.terms = eval_pieces() + eval_king();
+    return e.terms;
+}
+
+}  // namespace
+
 int evaluate_standard(int alpha, int beta) {
     const PlyState& st = ply_state[ply];
     int total = st.mat_white - st.mat_black;
@@ -358,7 +383,7 @@ int evaluate_standard(int alpha, int beta) {
     score = side == WHITE ? total : -total;
     if (score + LAZY_MARGIN_PAWNS < alpha || score - LAZY_MARGIN_PAWNS > beta) return score;
 
-    total += eval_pieces() + eval_king();
+    total += piece_and_king_terms();
     ++stats.eval_count;
     return side == WHITE ? total : -total;
 }

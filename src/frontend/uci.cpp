@@ -133,6 +133,8 @@ void uci_go(const Tokens& t, std::size_t i) {
     // A clock without "movestogo" is sudden death; a search limited only by depth, nodes
     // or mate runs without the clock; a bare "go" uses the clock settings in force.
     if (clock_given && !moves_to_go_given) moves_left = 0;
+    // A mate in n moves lies within 2n - 1 plies; deeper iterations cannot find one.
+    if (limits.mate_moves > 0 && limits.max_depth == 0) limits.max_depth = std::min(99, 2 * limits.mate_moves + 1);
     limits.clock = clock_given || (!other_limit && limits.movetime < 0);
     time_left = static_cast<std::uint32_t>(side == WHITE ? white_time : black_time);
     increment = static_cast<std::uint32_t>(side == WHITE ? white_inc : black_inc);

@@ -178,6 +178,8 @@ void hash_store(HashKey key, int score, int from, int to, int alpha, int beta, i
     }
 }
 
+void hash_prefetch(HashKey key) { __builtin_prefetch(&bucket_of(key)); }
+
 PawnHashEntry& pawn_hash_slot(std::uint32_t key_low) { return pawn_hash[key_low & pawn_index_mask]; }
 
 }  // namespace varkon

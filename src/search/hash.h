@@ -89,6 +89,9 @@ int hash_probe(HashKey key, int alpha, int beta, int depth, bool pv);
 // the best move (0 when none: an entry of the same position then keeps its move).
 void hash_store(HashKey key, int score, int from, int to, int alpha, int beta, int depth);
 
+// Asks the processor to bring the position's bucket into the cache ahead of its lookup.
+void hash_prefetch(HashKey key);
+
 // The pawn-cache slot of a pawn key's low half.
 PawnHashEntry& pawn_hash_slot(std::uint32_t key_low);
 

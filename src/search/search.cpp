@@ -143,6 +143,7 @@ int quiesce(int alpha, int beta, bool pv) {
     for (int i = ply_state[ply].move_start; i < ply_state[ply + 1].move_start; ++i) {
         select_best(i);
         make_move(i);
+        hash_prefetch(hash_history[game_ply]);
         if (king_in_check(-side)) {
             unmake_move(i);
             continue;
@@ -252,6 +253,7 @@ int search(int alpha, int beta, int depth, bool null_ok, bool pv) {
     for (int i = first; i < ply_state[ply + 1].move_start; ++i) {
         pick_move(i);
         make_move(i);
+        hash_prefetch(hash_history[game_ply]);
         if (king_in_check(-side)) {
             unmake_move(i);
             continue;
