@@ -12,8 +12,9 @@ namespace varkon {
 namespace {
 
 const ConsoleCommand commands[] = {
-    {"quit", console_quit},   {"uci", enter_uci},         {"board", console_board},
-    {"bookon", console_bookon}, {"bookoff", console_bookoff}, {"perft", console_perft},
+    {"quit", console_quit},     {"uci", enter_uci},           {"build", book_build},
+    {"board", console_board},   {"bookon", console_bookon},   {"bookoff", console_bookoff},
+    {"perft", console_perft},
     {nullptr, nullptr},
 };
 
