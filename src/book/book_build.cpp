@@ -217,13 +217,13 @@ public:
             } else if (c == ';' || c == '#' || (c == '%' && in_.line_start())) {
                 in_.skip_line();
             } else if (c == '[') {
-                if (tag() && game_over()) return;
+                if (tag()) return;
             } else if (c == '$') {
                 while ((c = in_.get()) >= '0' && c <= '9') {}
                 if (c >= 0) in_.unget();
             } else {
                 in_.unget();
-                if (token() && game_over()) return;
+                if (token()) return;
             }
         }
         if (moves_in_game_ > 0) game_over();  // the last game had no result
@@ -261,8 +261,8 @@ private:
         }
     }
 
-    // A tag pair line; true when it starts a new game after the moves of one without a
-    // result. A game set up from a FEN position cannot lead to the start position's
+    // A tag pair line; true when it ends a game without a result and so reaches the game
+    // limit. A game set up from a FEN position cannot lead to the start position's
     // book lines and is skipped.
     bool tag() {
         char name[8];
