@@ -200,9 +200,12 @@ TEST_F(BookBuild, PgnFromTheWild) {
     EXPECT_TRUE(test::read_bytes(dir + "/messy.dat") == test::read_bytes(dir + "/plain.dat"));
 
     // A game set up from a FEN position is not replayed from the start position.
-    build("[FEN \"8/8/8/8/8/8/8/K1k5 w - - 0 1\"]\n\n1. e4 e5 *\n1. d4 *\n", "fen.dat", 1);
-    EXPECT_EQ(build_counts.games, 2);
-    EXPECT_EQ(book("fen.dat").size(), 1u);
+    build("[FEN \"8/8/8/8/8/8/8/K1k5 w - - 0 1\"]\n\n1. e4 e5 *\n1. d4 *\n"
+          "[SetUp \"1\"]\n[FEN \"8/8/8/8/8/8/8/K1k5 w - - 0 1\"]\n\n1. Kb1\n\n[Event \"next\"]\n1. c4 *\n",
+          "fen.dat", 1);
+    EXPECT_EQ(build_counts.games, 4);
+    EXPECT_EQ(build_counts.move_errors, 0);
+    EXPECT_EQ(book("fen.dat").size(), 2u);
 
     // Published games with annotations build the book of the same games stripped of them.
     const std::string features = test::read_bytes(TEST_DATA_DIR "/pgn-features.pgn");

@@ -295,11 +295,10 @@ private:
         }
         t[n] = '\0';
         if (!too_long && is_result(t)) return game_over();
-        if (skip_game_) return false;
         const char* move = too_long ? "?" : move_part(t);
         if (*move == '\0') return false;
         ++moves_in_game_;
-        if (game_ply > BOOK_DEPTH) return false;
+        if (skip_game_ || game_ply > BOOK_DEPTH) return false;
         const int i = too_long ? 0 : find_san_move(move);
         if (i == 0) {
             ++counts_.move_errors;
@@ -433,7 +432,7 @@ bool book_write(int* book_moves_out) {
         merge_pairs(recs, minimum);
         out.resize(recs.size() * BOOK_RECORD_SIZE);
         for (std::size_t i = 0; i < recs.size(); ++i) encode_book_record(recs[i], out.data() + i * BOOK_RECORD_SIZE);
-        if (std::fwrite(out.data(), 1, out.size(), book) != out.size()) ok = false;
+        if (!out.empty() && std::fwrite(out.data(), 1, out.size(), book) != out.size()) ok = false;
         book_moves += static_cast<int>(recs.size());
         std::printf("write: %d / %d\t book_moves = %d\r", b, BUCKETS, book_moves);
         if (bucket.spilled) {
