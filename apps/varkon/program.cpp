@@ -32,7 +32,8 @@ const UciOption options[] = {
     {"OwnBook", "check", [] { return std::string("true"); }, 0, 0, nullptr, nullptr},
     {"Clear Hash", "button", nullptr, 0, 0, nullptr, nullptr},
     {"BookName", "string", [] { return book_name; }, 0, 0, nullptr, nullptr},
-    {"BookStyle", "combo", [] { return std::string("Normal"); }, 0, 0, " var Best var Normal var Risky", nullptr},
+    // Best: the shipped book's most played move is its main line (see the README).
+    {"BookStyle", "combo", [] { return std::string("Best"); }, 0, 0, " var Best var Normal var Risky", nullptr},
     {nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr},
 };
 
@@ -47,7 +48,7 @@ const Program program_data = {
     "Varkon 5.24\nby Dravenholt\n\n",
     {0, 90, 325, 325, 500, 975, 0},
     true,
-    2,
+    1,
     "c:\\tb",
     commands,
     options,
