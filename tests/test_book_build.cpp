@@ -380,3 +380,38 @@ TEST_F(BookBuild, TablesAreReleasedForTheBuild) {
     book_name = "book.dat";
     test::use_varkon();
 }
+
+namespace {
+std::string failing_dir;
+HashKey failing_key = 0x0000000200000009ULL;
+void add_bucket_full(int n) {
+    for (int i = 0; i < n; ++i)
+        book_add(static_cast<std::uint32_t>(failing_key + 5000ULL * i), static_cast<std::uint32_t>((failing_key + 5000ULL * i) >> 32), 31, 41);
+}
+}  // namespace
+
+// A spill that cannot open its file loses that spill; a temporary file that is gone at the
+// merge loses its bucket; the build goes on either way and cleans up after itself.
+TEST_F(BookBuild, SpillAndMergeFailuresAreReported) {
+    ASSERT_TRUE(book_build_begin(dir + "/f.dat", 1));
+    std::vector<std::string> names = test::list_dir(dir);
+    ASSERT_EQ(names.size(), 1u);
+    failing_dir = dir + "/" + names[0];
+    ASSERT_EQ(rmdir(failing_dir.c_str()), 0);
+    EXPECT_EQ(test::capture_stdout([] { add_bucket_full(500); }), "can't open temp file! \n");
+    ASSERT_EQ(mkdir(failing_dir.c_str(), 0700), 0);
+    EXPECT_EQ(test::capture_stdout([] { add_bucket_full(500); }), "");  // spilled this time
+    const std::string spilled = failing_dir + "/tempfile_" + std::to_string(failing_key % 5000 + 1) + ".dat";
+    EXPECT_EQ(test::read_bytes(spilled).size(), 500u * 16);
+    ASSERT_EQ(unlink(spilled.c_str()), 0);
+    book_add(5, 0, 31, 51);  // another bucket, still in memory
+    book_spill(0);
+    book_spill(5001);  // no such buckets: nothing happens
+    const std::string out = test::capture_stdout(run_write);
+    EXPECT_NE(out.find("book_moves = 1\rcan't open temp file!\n"), std::string::npos) << out;
+    EXPECT_TRUE(build_ok);
+    EXPECT_EQ(write_count, 1);
+    book_build_end();
+    EXPECT_EQ(test::list_dir(dir), std::vector<std::string>{"f.dat"});
+    EXPECT_EQ(test::read_book(dir + "/f.dat").size(), 1u);
+}
