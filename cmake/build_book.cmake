@@ -10,6 +10,7 @@ get_filename_component(book_file "${BOOK}" NAME)
 set(pgn_copy "${book_dir}/book-source.pgn")
 configure_file("${PGN}" "${pgn_copy}" COPYONLY)
 file(WRITE "${book_dir}/book-answers.txt" "build\nbook-source.pgn\n${book_file}\n${MIN_PLAYED}\n0\nquit\n")
+file(REMOVE "${BOOK}")
 execute_process(
   COMMAND "${VARKON}"
   INPUT_FILE "${book_dir}/book-answers.txt"
@@ -18,8 +19,10 @@ execute_process(
   RESULT_VARIABLE status)
 file(REMOVE "${pgn_copy}" "${book_dir}/book-answers.txt")
 string(REGEX MATCHALL "book_moves = [0-9]+" written "${out}")
-list(GET written -1 last)
-if(NOT status EQUAL 0 OR NOT out MATCHES "ready!" OR NOT EXISTS "${BOOK}" OR last STREQUAL "")
+if(NOT status EQUAL 0 OR NOT out MATCHES "ready!" OR out MATCHES "can't|not found|error!" OR NOT written
+   OR NOT EXISTS "${BOOK}")
+  file(REMOVE "${BOOK}")
   message(FATAL_ERROR "building the book failed:\n${out}")
 endif()
+list(GET written -1 last)
 message(STATUS "${book_file}: ${last}")

@@ -3,7 +3,6 @@
 // full, and merges each bucket into the book file.
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -362,14 +361,13 @@ void book_add(std::uint32_t key_low, std::uint32_t key_high, int from, int to) {
     const HashKey key = static_cast<HashKey>(key_high) << 32 | key_low;
     const int b = static_cast<int>(key % BUCKETS);
     Bucket& bucket = buckets[b];
-    for (int i = 0; i < bucket.count; ++i) {
-        BookRecord& r = bucket.rec[i];
-        if (r.key_low == key_low && r.key_high == key_high && r.from == from && r.to == to) {
-            if (r.weight < INT32_MAX) ++r.weight;
+    const BookRecord pair = {key_low, key_high, 1, static_cast<std::uint8_t>(from), static_cast<std::uint8_t>(to)};
+    for (int i = 0; i < bucket.count; ++i)
+        if (same_pair(bucket.rec[i], pair)) {
+            if (bucket.rec[i].weight < INT32_MAX) ++bucket.rec[i].weight;
             return;
         }
-    }
-    bucket.rec[bucket.count++] = {key_low, key_high, 1, static_cast<std::uint8_t>(from), static_cast<std::uint8_t>(to)};
+    bucket.rec[bucket.count++] = pair;
     if (bucket.count >= BUCKET_CAPACITY) book_spill(b + 1);
 }
 
