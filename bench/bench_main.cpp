@@ -5,17 +5,23 @@
 //   varkon_bench eval       full evaluations per second, per program
 //   varkon_bench tt         transposition-table stores and probes per second
 //   varkon_bench search     fixed-depth searches: the node-count signature, nodes per second
+//   varkon_bench book       book builder: games per second and records written for the
+//                           collections in data/ and tests/data/, beside Debian's
+//                           `polyglot make-book` on the same files when it is installed
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "apps/programs.h"
+#include "book/book.h"
 #include "core/attacks.h"
 #include "core/genmoves.h"
 #include "core/moves.h"
@@ -205,6 +211,69 @@ void bench_search(int depth) {
                 static_cast<unsigned long long>(total), total_time, static_cast<double>(total) / total_time / 1e6);
 }
 
+// The polyglot program, when installed (Debian puts it in /usr/games).
+std::string find_polyglot() {
+    for (const char* p : {"/usr/games/polyglot", "/usr/bin/polyglot", "/usr/local/bin/polyglot"})
+        if (access(p, X_OK) == 0) return p;
+    return "";
+}
+
+long file_records(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size / 16) : -1;
+}
+
+void bench_book() {
+    init_program(varkon_program());
+    const std::string src = VARKON_SOURCE_DIR;
+    const std::string files[] = {src + "/data/eco-openings.pgn", src + "/tests/data/selfplay-games.pgn"};
+    const std::string polyglot = find_polyglot();
+    char dir[] = "/tmp/varkon_bench_XXXXXX";
+    if (mkdtemp(dir) == nullptr) return;
+    const std::string out = std::string(dir) + "/book.dat";
+    constexpr int runs = 5;  // the best of five runs of each
+    constexpr int min_count = 1;
+    std::printf("book build, first 60 half-moves, minimum count %d, best of %d runs\n", min_count, runs);
+    for (const std::string& pgn : files) {
+        const char* name = std::strrchr(pgn.c_str(), '/') + 1;
+        double best = 1e9;
+        BookBuildCounts counts;
+        for (int i = 0; i < runs; ++i) {
+            std::fflush(stdout);
+            const int saved = dup(1);
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            close(null);
+            const auto start = std::chrono::steady_clock::now();
+            build_book(pgn, out, min_count, 0, &counts);
+            std::fflush(stdout);
+            const double t = seconds_since(start);
+            dup2(saved, 1);
+            close(saved);
+            if (t < best) best = t;
+        }
+        std::printf("varkon   %-20s %6d games in %6.3f s = %8.0f games/s, %6d records written\n", name, counts.games,
+                    best, counts.games / best, counts.book_moves);
+        if (polyglot.empty()) continue;
+        const std::string bin = std::string(dir) + "/book.bin";
+        const std::string command = polyglot + " make-book -pgn '" + pgn + "' -bin '" + bin +
+                                    "' -max-ply 60 -min-game " + std::to_string(min_count) + " >/dev/null 2>&1";
+        double pbest = 1e9;
+        for (int i = 0; i < runs; ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            if (std::system(command.c_str()) != 0) break;
+            const double t = seconds_since(start);
+            if (t < pbest) pbest = t;
+        }
+        std::printf("polyglot %-20s %6d games in %6.3f s = %8.0f games/s, %6ld records written  (varkon %.2fx its speed)\n",
+                    name, counts.games, pbest, counts.games / pbest, file_records(bin), pbest / best);
+        std::remove(bin.c_str());
+    }
+    if (polyglot.empty()) std::printf("polyglot not installed: no comparison\n");
+    std::remove(out.c_str());
+    rmdir(dir);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -213,5 +282,6 @@ int main(int argc, char** argv) {
     if (which == "all" || which == "eval") bench_eval();
     if (which == "all" || which == "tt") bench_tt();
     if (which == "all" || which == "search") bench_search(argc > 2 ? std::atoi(argv[2]) : 10);
+    if (which == "all" || which == "book") bench_book();
     return 0;
 }

@@ -67,7 +67,7 @@ TEST(Console, UciIdentification) {
                   "option name OwnBook type check default true\n"
                   "option name Clear Hash type button\n"
                   "option name BookName type string default book.dat\n"
-                  "option name BookStyle type combo default Normal var Best var Normal var Risky\n"
+                  "option name BookStyle type combo default Best var Best var Normal var Risky\n"
                   "uciok\n"),
               std::string::npos);
     EXPECT_NE(run(VARKON_CLASSIC_BIN, "uci\nquit\n").find(

@@ -13,8 +13,9 @@ namespace varkon {
 namespace {
 
 const ConsoleCommand commands[] = {
-    {"quit", console_quit},   {"uci", enter_uci},         {"board", console_board},
-    {"bench", console_bench}, {"bookon", console_bookon}, {"bookoff", console_bookoff},
+    {"quit", console_quit},     {"uci", enter_uci},           {"build", book_build},
+    {"bench", console_bench},   {"board", console_board},     {"bookon", console_bookon},
+    {"bookoff", console_bookoff},
     {"perft", console_perft},
     {nullptr, nullptr},
 };
@@ -33,7 +34,7 @@ const UciOption options[] = {
     {"OwnBook", "check", [] { return std::string("true"); }, 0, 0, nullptr, set_option_own_book},
     {"Clear Hash", "button", nullptr, 0, 0, nullptr, set_option_clear_hash},
     {"BookName", "string", [] { return book_name; }, 0, 0, nullptr, set_option_book_name},
-    {"BookStyle", "combo", [] { return std::string("Normal"); }, 0, 0, " var Best var Normal var Risky",
+    {"BookStyle", "combo", [] { return std::string(book_style == 1 ? "Best" : book_style == 3 ? "Risky" : "Normal"); }, 0, 0, " var Best var Normal var Risky",
      set_option_book_style},
     {nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr},
 };
@@ -49,7 +50,7 @@ const Program program_data = {
     "Varkon 5.24\nby Dravenholt\n\n",
     {0, 90, 325, 325, 500, 975, 0},
     true,
-    2,
+    1,
     "c:\\tb",
     commands,
     options,

@@ -14,8 +14,8 @@ namespace varkon {
 namespace {
 
 const ConsoleCommand commands[] = {
-    {"quit", console_quit},     {"uci", enter_uci},   {"board", console_board},
-    {"bookon", console_bookon}, {"bookoff", console_bookoff},
+    {"quit", console_quit},     {"uci", enter_uci},   {"build", book_build},
+    {"board", console_board},   {"bookon", console_bookon}, {"bookoff", console_bookoff},
     {nullptr, nullptr},
 };
 

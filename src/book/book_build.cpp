@@ -1,0 +1,495 @@
+// The book builder: replays the games of a PGN collection, counts every (position, move)
+// pair of their first 60 half-moves in 5000 buckets that spill to temporary files when
+// full, and merges each bucket into the book file.
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "book/book.h"
+#include "core/input.h"
+#include "core/moves.h"
+#include "core/position.h"
+#include "frontend/init.h"
+#include "frontend/interupt.h"
+#include "frontend/main.h"
+
+namespace varkon {
+
+namespace {
+
+constexpr int BUCKETS = 5000;
+constexpr int BUCKET_CAPACITY = 500;   // a bucket is spilled when it holds this many
+constexpr int BUCKET_ROOM = 502;
+constexpr int BOOK_DEPTH = 60;         // half-moves of each game that are recorded
+constexpr std::size_t TOKEN_MAX = 99;  // longer PGN tokens are no moves
+constexpr int BOOK_NAME_MAX = 15;      // as the console question allows
+
+struct Bucket {
+    int count;
+    bool spilled;   // has a temporary file
+    BookRecord rec[BUCKET_ROOM];
+};
+
+// The build in progress.
+std::unique_ptr<Bucket[]> buckets;
+std::string temp_dir;    // private directory of the temporary files
+std::string target;      // the book file
+int minimum = 2;
+
+std::string temp_name(int b) { return temp_dir + "/tempfile_" + std::to_string(b) + ".dat"; }
+
+std::string directory_of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A new, empty directory for the temporary files: stale files of an interrupted earlier
+// build can never be appended to. Beside the book first, else in the system's temporary
+// directory.
+bool make_temp_dir() {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string places[] = {directory_of(target) + "/.varkon-book-XXXXXX",
+                                  std::string(tmp && *tmp ? tmp : "/tmp") + "/varkon-book-XXXXXX"};
+    for (const std::string& pattern : places) {
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        if (::mkdtemp(name.data()) != nullptr) {
+            temp_dir = name.data();
+            return true;
+        }
+    }
+    return false;
+}
+
+void remove_temp_dir() {
+    if (temp_dir.empty()) return;
+    if (DIR* d = ::opendir(temp_dir.c_str())) {
+        while (const dirent* e = ::readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                ::unlink((temp_dir + "/" + e->d_name).c_str());
+        ::closedir(d);
+    }
+    ::rmdir(temp_dir.c_str());
+    temp_dir.clear();
+}
+
+bool same_pair(const BookRecord& a, const BookRecord& b) {
+    return a.key_low == b.key_low && a.key_high == b.key_high && a.from == b.from && a.to == b.to;
+}
+
+// The records of bucket b's temporary file, in file order; false when it cannot be read.
+bool read_temp_file(int b, std::vector<BookRecord>& out) {
+    std::FILE* f = std::fopen(temp_name(b).c_str(), "rb");
+    if (f == nullptr) return false;
+    unsigned char buf[BOOK_RECORD_SIZE * 1024];
+    std::size_t n;
+    while ((n = std::fread(buf, BOOK_RECORD_SIZE, 1024, f)) > 0)
+        for (std::size_t i = 0; i < n; ++i) out.push_back(decode_book_record(buf + i * BOOK_RECORD_SIZE));
+    std::fclose(f);
+    return true;
+}
+
+// Adds up the weights of equal pairs. Each pair keeps the place of its first occurrence;
+// pairs below the minimum are dropped.
+void merge_pairs(std::vector<BookRecord>& recs, int min_count) {
+    std::vector<std::uint32_t> order(recs.size());
+    for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    auto pair_less = [&](std::uint32_t x, std::uint32_t y) {
+        const BookRecord &a = recs[x], &b = recs[y];
+        if (a.key_high != b.key_high) return a.key_high < b.key_high;
+        if (a.key_low != b.key_low) return a.key_low < b.key_low;
+        if (a.from != b.from) return a.from < b.from;
+        if (a.to != b.to) return a.to < b.to;
+        return x < y;
+    };
+    std::sort(order.begin(), order.end(), pair_less);
+    std::vector<std::uint32_t> kept;  // first occurrences that reach the minimum
+    for (std::size_t i = 0; i < order.size();) {
+        std::size_t j = i;
+        long long sum = 0;
+        for (; j < order.size() && same_pair(recs[order[i]], recs[order[j]]); ++j)
+            if (recs[order[j]].weight > 0) sum += recs[order[j]].weight;
+        if (sum >= min_count) {
+            recs[order[i]].weight = static_cast<std::int32_t>(std::min<long long>(sum, INT32_MAX));
+            kept.push_back(order[i]);
+        }
+        i = j;
+    }
+    std::sort(kept.begin(), kept.end());
+    std::vector<BookRecord> merged;
+    merged.reserve(kept.size());
+    for (std::uint32_t k : kept) merged.push_back(recs[k]);
+    recs.swap(merged);
+}
+
+// ---- PGN reading -------------------------------------------------------------------
+
+class PgnReader {
+public:
+    explicit PgnReader(std::FILE* f) : f_(f) {
+        // A UTF-8 byte-order mark is not part of the text.
+        if (fill() && end_ - pos_ >= 3 && std::memcmp(buf_ + pos_, "\xEF\xBB\xBF", 3) == 0) pos_ += 3;
+    }
+    // Next character, -1 at the end; `line_start` tells whether it began a line.
+    int get() {
+        if (pos_ == end_ && !fill()) return -1;
+        line_start_ = previous_ == '\n';
+        previous_ = buf_[pos_++];
+        return previous_;
+    }
+    bool line_start() const { return line_start_; }
+    // Gives back the character just read (there always is room for it).
+    void unget() {
+        --pos_;
+        previous_ = line_start_ ? '\n' : ' ';
+    }
+    void skip_line() {
+        int c;
+        while ((c = get()) >= 0 && c != '\n') {}
+    }
+    // Skips up to and including `close`.
+    void skip_to(int close) {
+        int c;
+        while ((c = get()) >= 0 && c != close) {}
+    }
+
+private:
+    bool fill() {
+        pos_ = 0;
+        end_ = std::fread(buf_, 1, sizeof buf_, f_);
+        return end_ > 0;
+    }
+    std::FILE* f_;
+    unsigned char buf_[1 << 16];
+    std::size_t pos_ = 0, end_ = 0;
+    int previous_ = '\n';
+    bool line_start_ = true;
+};
+
+bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == 0; }
+bool ends_token(int c) { return is_blank(c) || c == '{' || c == '}' || c == '(' || c == ')' || c == ';' || c == '$'; }
+
+bool is_result(const char* t) {
+    return std::strcmp(t, "1-0") == 0 || std::strcmp(t, "0-1") == 0 || std::strcmp(t, "1/2-1/2") == 0 ||
+           std::strcmp(t, "*") == 0;
+}
+
+// The move of a movetext token without a move number in front ("12.Nf3", "12...Nc6") and
+// without annotation marks behind ("Nf3!?"); "" when the token holds no move at all (a
+// bare move number, "...", "e.p.").
+const char* move_part(char* t) {
+    if (*t >= '1' && *t <= '9') {
+        while (*t >= '0' && *t <= '9') ++t;
+        if (*t != '.') return "";
+    }
+    while (*t == '.') ++t;
+    if (std::strcmp(t, "e.p.") == 0) return "";
+    std::size_t n = std::strlen(t);
+    while (n > 0 && (t[n - 1] == '!' || t[n - 1] == '?')) t[--n] = '\0';
+    return t;
+}
+
+class GameReader {
+public:
+    GameReader(PgnReader& in, int game_limit, BookBuildCounts& counts) : in_(in), limit_(game_limit), counts_(counts) {}
+
+    void run() {
+        new_game();
+        for (int c; (c = in_.get()) >= 0;) {
+            if (is_blank(c) || c == ')' || c == '}') continue;
+            if (c == '{') {
+                in_.skip_to('}');
+            } else if (c == '(') {
+                skip_variation();
+            } else if (c == ';' || c == '#' || (c == '%' && in_.line_start())) {
+                in_.skip_line();
+            } else if (c == '[') {
+                if (tag()) return;
+            } else if (c == '$') {
+                while ((c = in_.get()) >= '0' && c <= '9') {}
+                if (c >= 0) in_.unget();
+            } else {
+                in_.unget();
+                if (token()) return;
+            }
+        }
+        if (moves_in_game_ > 0) game_over();  // the last game had no result
+        new_game();
+    }
+
+private:
+    // Ends the current game; true when the game limit is reached.
+    bool game_over() {
+        ++counts_.games;
+        std::printf("games = %d , move_errors = %d\r", counts_.games, counts_.move_errors);
+        new_game();
+        moves_in_game_ = 0;
+        skip_game_ = false;
+        return limit_ > 0 && counts_.games >= limit_;
+    }
+
+    // A variation in parentheses, nested ones and comments inside included. A tag at the
+    // start of a line ends an unclosed variation: a new game begins there.
+    void skip_variation() {
+        int depth = 1;
+        for (int c; depth > 0 && (c = in_.get()) >= 0;) {
+            if (c == '{') {
+                in_.skip_to('}');
+            } else if (c == ';') {
+                in_.skip_line();
+            } else if (c == '(') {
+                ++depth;
+            } else if (c == ')') {
+                --depth;
+            } else if (c == '[' && in_.line_start()) {
+                in_.unget();
+                return;
+            }
+        }
+    }
+
+    // A tag pair line; true when it ends a game without a result and so reaches the game
+    // limit. A game set up from a FEN position cannot lead to the start position's
+    // book lines and is skipped.
+    bool tag() {
+        char name[8];
+        std::size_t n = 0;
+        int c;
+        while ((c = in_.get()) >= 0 && c != '\n' && !is_blank(c) && c != '"' && n < sizeof name - 1)
+            name[n++] = static_cast<char>(c);
+        name[n] = '\0';
+        if (c >= 0 && c != '\n') in_.skip_line();
+        const bool new_game_starts = moves_in_game_ > 0;
+        if (new_game_starts && game_over()) return true;
+        if (std::strcmp(name, "FEN") == 0) skip_game_ = true;
+        return false;
+    }
+
+    // One movetext token; true when it ended a game and the limit is reached.
+    bool token() {
+        char t[TOKEN_MAX + 1];
+        std::size_t n = 0;
+        bool too_long = false;
+        for (int c; (c = in_.get()) >= 0;) {
+            if (ends_token(c)) {
+                in_.unget();
+                break;
+            }
+            if (n < TOKEN_MAX)
+                t[n++] = static_cast<char>(c);
+            else
+                too_long = true;
+        }
+        t[n] = '\0';
+        if (!too_long && is_result(t)) return game_over();
+        const char* move = too_long ? "?" : move_part(t);
+        if (*move == '\0') return false;
+        ++moves_in_game_;
+        if (skip_game_ || game_ply > BOOK_DEPTH) return false;
+        const int i = too_long ? 0 : find_san_move(move);
+        if (i == 0) {
+            ++counts_.move_errors;
+            return false;
+        }
+        const HashKey key = hash_history[game_ply];
+        book_add(static_cast<std::uint32_t>(key), static_cast<std::uint32_t>(key >> 32), move_stack[i].from,
+                 move_stack[i].to);
+        play_move(i);
+        return false;
+    }
+
+    PgnReader& in_;
+    int limit_;
+    BookBuildCounts& counts_;
+    int moves_in_game_ = 0;   // move tokens since the game began
+    bool skip_game_ = false;
+};
+
+int clamp_minimum(int m) { return m < 1 ? 1 : (m > 100 ? 100 : m); }
+
+// A number answer: leading digits with an optional sign; anything else reads as 0.
+int number_of(const std::string& word) {
+    const long v = std::strtol(word.c_str(), nullptr, 10);
+    return v > INT_MAX ? INT_MAX : (v < INT_MIN ? INT_MIN : static_cast<int>(v));
+}
+
+// One answer of the dialogue; end of input ends the process.
+std::string answer(const char* question, std::size_t max_length) {
+    std::fputs(question, stdout);
+    std::string word;
+    if (!read_word(word, max_length)) quit_program();
+    return word;
+}
+
+}  // namespace
+
+bool book_build_begin(const std::string& book_file, int min_count) {
+    book_build_end();
+    target = book_file;
+    minimum = clamp_minimum(min_count);
+    buckets.reset(new (std::nothrow) Bucket[BUCKETS]);
+    if (!buckets) {
+        std::puts("not enough memory for the book buckets!");
+        return false;
+    }
+    for (int b = 0; b < BUCKETS; ++b) {
+        buckets[b].count = 0;
+        buckets[b].spilled = false;
+    }
+    if (!make_temp_dir()) {
+        std::puts("can't open temp file! ");
+        buckets.reset();
+        return false;
+    }
+    return true;
+}
+
+void book_add(std::uint32_t key_low, std::uint32_t key_high, int from, int to) {
+    if (!buckets) return;
+    const HashKey key = static_cast<HashKey>(key_high) << 32 | key_low;
+    const int b = static_cast<int>(key % BUCKETS);
+    Bucket& bucket = buckets[b];
+    const BookRecord pair = {key_low, key_high, 1, static_cast<std::uint8_t>(from), static_cast<std::uint8_t>(to)};
+    for (int i = 0; i < bucket.count; ++i)
+        if (same_pair(bucket.rec[i], pair)) {
+            if (bucket.rec[i].weight < INT32_MAX) ++bucket.rec[i].weight;
+            return;
+        }
+    bucket.rec[bucket.count++] = pair;
+    if (bucket.count >= BUCKET_CAPACITY) book_spill(b + 1);
+}
+
+void book_spill(int b) {
+    if (!buckets || b < 1 || b > BUCKETS) return;
+    Bucket& bucket = buckets[b - 1];
+    if (bucket.count == 0) return;
+    std::FILE* f = std::fopen(temp_name(b).c_str(), "ab");
+    if (f == nullptr) {
+        std::puts("can't open temp file! ");
+        bucket.count = 0;
+        return;
+    }
+    unsigned char out[BUCKET_ROOM * BOOK_RECORD_SIZE];
+    for (int i = 0; i < bucket.count; ++i) encode_book_record(bucket.rec[i], out + i * BOOK_RECORD_SIZE);
+    const bool written = std::fwrite(out, BOOK_RECORD_SIZE, static_cast<std::size_t>(bucket.count), f) ==
+                         static_cast<std::size_t>(bucket.count);
+    if (std::fclose(f) != 0 || !written) std::puts("can't write temp file!");
+    bucket.spilled = true;
+    bucket.count = 0;
+}
+
+bool book_write(int* book_moves_out) {
+    if (!buckets) return false;
+    std::fputs("\n", stdout);
+    // Written under a name of its own and renamed into place when complete, so neither an
+    // interrupted build nor a reader ever sees half a book.
+    std::string part;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        part = target + ".part" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
+        fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    std::FILE* book = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (book == nullptr) {
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(part.c_str());
+        }
+        std::puts("can't open book file!");
+        return false;
+    }
+    std::puts("writing moves from temp files to book file...");
+    int book_moves = 0;
+    bool ok = true;
+    std::vector<BookRecord> recs;
+    std::vector<unsigned char> out;
+    for (int b = 1; b <= BUCKETS; ++b) {
+        Bucket& bucket = buckets[b - 1];
+        if (!bucket.spilled && bucket.count == 0) continue;
+        recs.clear();
+        if (bucket.spilled && !read_temp_file(b, recs)) {
+            std::puts("can't open temp file!");
+            bucket.count = 0;
+            continue;
+        }
+        recs.insert(recs.end(), bucket.rec, bucket.rec + bucket.count);
+        bucket.count = 0;
+        merge_pairs(recs, minimum);
+        out.resize(recs.size() * BOOK_RECORD_SIZE);
+        for (std::size_t i = 0; i < recs.size(); ++i) encode_book_record(recs[i], out.data() + i * BOOK_RECORD_SIZE);
+        if (!out.empty() && std::fwrite(out.data(), 1, out.size(), book) != out.size()) ok = false;
+        book_moves += static_cast<int>(recs.size());
+        std::printf("write: %d / %d\t book_moves = %d\r", b, BUCKETS, book_moves);
+        if (bucket.spilled) {
+            bucket.spilled = false;
+            if (::unlink(temp_name(b).c_str()) != 0) std::printf("error! %s\n", temp_name(b).c_str());
+        }
+    }
+    if (std::fflush(book) != 0 || ::fsync(::fileno(book)) != 0) ok = false;
+    if (std::fclose(book) != 0) ok = false;
+    if (!ok || std::rename(part.c_str(), target.c_str()) != 0) {
+        ::unlink(part.c_str());
+        std::puts("can't write book file!");
+        return false;
+    }
+    if (book_moves_out) *book_moves_out = book_moves;
+    return true;
+}
+
+void book_build_end() {
+    buckets.reset();
+    remove_temp_dir();
+}
+
+bool build_book(const std::string& pgn_file, const std::string& book_file, int min_count, int game_limit,
+                BookBuildCounts* counts) {
+    BookBuildCounts local;
+    BookBuildCounts& c = counts ? *counts : local;
+    c = BookBuildCounts();
+    if (!book_build_begin(book_file, min_count)) return false;
+    std::fputs("\nbuilding book...\n", stdout);
+    std::FILE* pgn = std::fopen(pgn_file.c_str(), "rb");
+    if (pgn == nullptr) {
+        std::fputs("pgn file not found!\n", stdout);
+        book_build_end();
+        return false;
+    }
+    {
+        auto in = std::make_unique<PgnReader>(pgn);
+        GameReader(*in, game_limit, c).run();
+    }
+    std::fclose(pgn);
+    c.pgn_read = true;
+    std::fputs("\n", stdout);
+    const bool written = book_write(&c.book_moves);
+    book_build_end();
+    return written;
+}
+
+void book_build() {
+    const Program& p = program();
+    if (p.free_tables) p.free_tables();
+    const std::string pgn = answer("name of the pgn file               \t\t: ", PATH_MAX);
+    book_name = answer("name of the book file              \t\t: ", BOOK_NAME_MAX);
+    min_played = clamp_minimum(number_of(answer("minimum of played moves (1-100)    \t\t: ", 32)));
+    const int limit = number_of(answer("how many games to build (0=all)    \t\t: ", 32));
+    BookBuildCounts counts;
+    build_book(pgn, book_name, min_played, limit, &counts);
+    if (p.allocate_tables) p.allocate_tables();
+    if (counts.pgn_read) std::fputs("\n\nready!\n", stdout);
+}
+
+}  // namespace varkon
