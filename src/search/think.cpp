@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "book/book.h"
 #include "core/attacks.h"
 #include "core/genmoves.h"
 #include "core/moves.h"
@@ -178,9 +179,32 @@ bool limits_reached() {
     return false;
 }
 
+// The root move the opening book chooses, if any: the first root move with its squares.
+bool book_move() {
+    if (pondering || !book_on || fen_loaded || game_ply > 60) return false;
+    const HashKey key = hash_history[game_ply];
+    const BookMove b = book_probe(static_cast<std::uint32_t>(key), static_cast<std::uint32_t>(key >> 32));
+    if (b.from == 0) return false;
+    for (int i = ply_state[0].move_start; i < ply_state[1].move_start; ++i) {
+        const Move& m = move_stack[i];
+        if (m.from != b.from || m.to != b.to) continue;
+        make_move(i);
+        const bool legal = !king_in_check(-side);
+        unmake_move(i);
+        if (!legal) continue;
+        root_best = m;
+        root_score = 0;
+        last_bookmove_number = game_ply;
+        std::printf("1\t0\t0\t0\t%s%s <bookmove>\n", square_name[m.from], square_name[m.to]);
+        return true;
+    }
+    return false;
+}
+
 void iterate() {
     root_best = Move{};
     root_score = 0;
+    if (book_move()) return;
     root_alpha = -INFINITE_SCORE;
     root_beta = INFINITE_SCORE;
     for (iteration = 1; iteration <= MAX_ITERATION; ++iteration) {
