@@ -210,7 +210,7 @@ TEST_F(Hash, ReleasedTablesStillAnswer) {
 namespace {
 
 // Address space of a running program, in bytes.
-std::size_t address_space(pid_t pid) {
+[[maybe_unused]] std::size_t address_space(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);)
         if (line.rfind("VmSize:", 0) == 0) return std::stoul(line.substr(7)) * 1024;
