@@ -44,8 +44,6 @@ std::uint32_t clock_start = 0;
 std::int32_t deadline_cs = 1;   // allowed time since clock_start
 bool stopped = false;
 
-bool quiet(const Move& m) { return m.captured == 0 && m.promotion == 0 && m.castling == 0 && m.ep_square == 0; }
-
 // Input and clock poll of the main search; true when the search must stop.
 bool poll() {
     if (++poll_counter <= poll_interval) return stopped;
@@ -100,6 +98,17 @@ void start_poll_clock(std::uint32_t start, std::int32_t time_alloc, int interval
 
 void extend_deadline(std::int32_t time_alloc) { deadline_cs = time_alloc; }
 
+bool make_legal_move(int i) {
+    make_move(i);
+    hash_prefetch(hash_history[game_ply]);
+    if (king_in_check(-side)) {
+        unmake_move(i);
+        return false;
+    }
+    ply_state[ply].in_check = king_in_check(side);
+    return true;
+}
+
 void update_pv(int i) {
     const int p = ply;
     Move* row = pv_table[p];
@@ -142,15 +151,9 @@ int quiesce(int alpha, int beta, bool pv) {
     int legal = 0;
     for (int i = ply_state[ply].move_start; i < ply_state[ply + 1].move_start; ++i) {
         select_best(i);
-        make_move(i);
-        hash_prefetch(hash_history[game_ply]);
-        if (king_in_check(-side)) {
-            unmake_move(i);
-            continue;
-        }
+        if (!make_legal_move(i)) continue;
         ++legal;
-        const bool gives_check = king_in_check(side) != 0;
-        ply_state[ply].in_check = gives_check;
+        const bool gives_check = ply_state[ply].in_check != 0;
         const Move& m = move_stack[i];
         if (!pv && !in_check && !gives_check && m.promotion == 0 && m.ep_square == 0 &&
             base + piece_value[m.captured] < alpha) {
@@ -252,15 +255,9 @@ int search(int alpha, int beta, int depth, bool null_ok, bool pv) {
     pick_stage[ply] = 1;
     for (int i = first; i < ply_state[ply + 1].move_start; ++i) {
         pick_move(i);
-        make_move(i);
-        hash_prefetch(hash_history[game_ply]);
-        if (king_in_check(-side)) {
-            unmake_move(i);
-            continue;
-        }
+        if (!make_legal_move(i)) continue;
         ++legal;
-        const bool gives_check = king_in_check(side) != 0;
-        ply_state[ply].in_check = gives_check;
+        const bool gives_check = ply_state[ply].in_check != 0;
         const Move& m = move_stack[i];
         int ext = node_extension;
         if (gives_check) {
@@ -284,7 +281,7 @@ int search(int alpha, int beta, int depth, bool null_ok, bool pv) {
             v = -search(-beta, -alpha, newdepth, true, true);
         } else {
             const HashMove hm = hash_move[ply - 1];
-            const bool prunable = !pv && !in_check && !gives_check && ext == 0 && quiet(m) &&
+            const bool prunable = !pv && !in_check && !gives_check && ext == 0 && is_quiet(m) &&
                                   m.from != hm.from && m.to != hm.to;
             if (prunable) {
                 if (depth < 16 && best > -MATE_BOUND && legal > 4 * depth) {
@@ -304,7 +301,7 @@ int search(int alpha, int beta, int depth, bool null_ok, bool pv) {
             bool searched = false;
             v = 0;
             if (depth >= LMR_DEPTH && legal >= (pv ? LMR_MOVES_PV : LMR_MOVES) && !gives_check && ext == 0 &&
-                quiet(m) && m.from != k[0].from && m.to != k[0].to && m.from != k[1].from && m.to != k[1].to) {
+                is_quiet(m) && m.from != k[0].from && m.to != k[0].to && m.from != k[1].from && m.to != k[1].to) {
                 v = -search(-alpha - 1, -alpha, reduced, true, false);
                 searched = v <= alpha;
             }

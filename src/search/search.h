@@ -68,9 +68,17 @@ extern Move root_best;
 extern int root_score;
 extern int iteration;
 
+// A move that captures nothing, promotes nothing and is no castling.
+inline bool is_quiet(const Move& m) {
+    return m.captured == 0 && m.promotion == 0 && m.castling == 0 && m.ep_square == 0;
+}
+
 int search(int alpha, int beta, int depth, bool null_ok, bool pv);
 int quiesce(int alpha, int beta, bool pv);
 void update_pv(int i);
+// Makes move i of the current ply; when it leaves the mover's king attacked, takes it back
+// and returns false. Otherwise the new ply's in_check tells whether the move gives check.
+bool make_legal_move(int i);
 // Resets the poll counter, the deadline and the stop state for a new search.
 void start_poll_clock(std::uint32_t start, std::int32_t time_alloc, int interval);
 // Moves the deadline (the fail-low time extension).

@@ -95,8 +95,6 @@ void print_info(int bound) {
     std::printf("\n");
 }
 
-bool quiet(const Move& m) { return m.captured == 0 && m.promotion == 0 && m.castling == 0 && m.ep_square == 0; }
-
 int search_root(int depth) {
     ++stats.nodes;
     const int alpha0 = root_alpha, beta = root_beta;
@@ -110,17 +108,12 @@ int search_root(int depth) {
         }
     for (int i = first; i < end; ++i) {
         select_best(i);
-        make_move(i);
-        if (king_in_check(-side)) {
-            unmake_move(i);
-            continue;
-        }
+        if (!make_legal_move(i)) continue;
         ++legal;
         const Move& m = move_stack[i];
         if (elapsed_cs() >= 100)
             std::printf("info currmove %s%s currmovenumber %d\n", square_name[m.from], square_name[m.to], legal);
-        const bool gives_check = king_in_check(side) != 0;
-        ply_state[1].in_check = gives_check;
+        const bool gives_check = ply_state[1].in_check != 0;
         int ext = 0;
         if (gives_check) {
             ext = 2;
@@ -133,7 +126,7 @@ int search_root(int depth) {
         } else {
             bool done = false;
             v = 0;
-            if (depth >= 6 && legal >= 12 && !gives_check && quiet(m)) {
+            if (depth >= 6 && legal >= 12 && !gives_check && is_quiet(m)) {
                 v = -search(-alpha - 1, -alpha, std::max(newdepth - 2, 0), true, false);
                 done = v <= alpha;
             }
