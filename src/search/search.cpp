@@ -1,5 +1,6 @@
 #include "search/search.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "core/attacks.h"
@@ -98,14 +99,45 @@ void start_poll_clock(std::uint32_t start, std::int32_t time_alloc, int interval
 
 void extend_deadline(std::int32_t time_alloc) { deadline_cs = time_alloc; }
 
+namespace {
+
+// Whether the move just made can have put the opponent's king in check: the moved (or
+// promoted) piece reaches the king's square, or a line through the king opens where a
+// piece left (the mover's square, a pawn taken en passant), or the castling rook moved.
+bool may_give_check(const Move& m) {
+    const int row = king_square(side) * 99;
+    if (bishop_reach[row + m.from] || rook_reach[row + m.from] || m.castling != 0) return true;
+    if (m.ep_square != 0 && (bishop_reach[row + m.ep_square] || rook_reach[row + m.ep_square])) return true;
+    switch (std::abs(board[m.to])) {
+        case PAWN: return king_reach[row + m.to] != 0;
+        case KNIGHT: return knight_reach[row + m.to] != 0;
+        case BISHOP: return bishop_reach[row + m.to] != 0;
+        case ROOK: return rook_reach[row + m.to] != 0;
+        case QUEEN: return bishop_reach[row + m.to] || rook_reach[row + m.to];
+        default: return false;
+    }
+}
+
+}  // namespace
+
 bool make_legal_move(int i) {
+    // In check the generator stored only legal moves. Otherwise a move can only expose the
+    // mover's king when the king itself moves, when a pawn taken en passant leaves the
+    // rank, or when the piece leaves a line through the king.
+    const Move& m = move_stack[i];
+    const int king = king_square(side);
+    const bool test = ply_state[ply].in_check == 0 &&
+                      (m.piece == KING || m.piece == -KING || m.ep_square != 0 ||
+                       bishop_reach[king * 99 + m.from] || rook_reach[king * 99 + m.from]);
     make_move(i);
     hash_prefetch(hash_history[game_ply]);
-    if (king_in_check(-side)) {
+    if (test && king_in_check(-side)) {
         unmake_move(i);
         return false;
     }
-    ply_state[ply].in_check = king_in_check(side);
+    VARKON_ASSERT(!king_in_check(-side));
+    VARKON_ASSERT(may_give_check(m) || !king_in_check(side));
+    ply_state[ply].in_check = may_give_check(m) && king_in_check(side);
     return true;
 }
 
