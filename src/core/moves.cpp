@@ -35,6 +35,7 @@ void make_move(int i) {
         const int q = m.ep_square, pawn = board[q];
         list_remove(s.piece_lists, pawn, q);
         key ^= piece_key(q, pawn);
+        s.pawn_key ^= piece_key(q, pawn);
         s.mat_value -= piece_value[PAWN];
         material_of(s, pawn) -= piece_value[PAWN];
         --s.pawns;
@@ -46,10 +47,12 @@ void make_move(int i) {
         key ^= piece_key(to, d);
         s.mat_value -= v;
         material_of(s, d) -= v;
-        if (m.captured == PAWN)
+        if (m.captured == PAWN) {
             --s.pawns;
-        else
+            s.pawn_key ^= piece_key(to, d);
+        } else {
             --s.pieces;
+        }
         rule50 = 0;
     }
 
@@ -61,10 +64,12 @@ void make_move(int i) {
             break;
         case -PAWN:
             if (from - to == 20) s.ep = to + 10;
+            s.pawn_key ^= piece_key(from, c) ^ (m.promotion ? 0 : piece_key(to, c));
             rule50 = 0;
             break;
         case PAWN:
             if (to - from == 20) s.ep = to - 10;
+            s.pawn_key ^= piece_key(from, c) ^ (m.promotion ? 0 : piece_key(to, c));
             rule50 = 0;
             break;
         case ROOK:

@@ -139,14 +139,17 @@ void new_game() {
 void rebuild_piece_lists() {
     PlyState& s = ply_state[ply];
     s.mat_value = s.mat_white = s.mat_black = s.pieces = s.pawns = 0;
+    s.pawn_key = 0;
     for (auto& list : s.piece_lists.sq) list[0] = 0;
     for (int q = 21; q <= 98; ++q) {
         int c = board[q];
         if (c == EMPTY || c == OFF_BOARD) continue;
-        if (c == PAWN || c == -PAWN)
+        if (c == PAWN || c == -PAWN) {
             ++s.pawns;
-        else
+            s.pawn_key ^= piece_key(q, c);
+        } else {
             ++s.pieces;
+        }
         std::int8_t* list = s.piece_lists.sq[c + 6];
         if (list[0] < MAX_PIECES_PER_CODE) list[1 + list[0]++] = static_cast<std::int8_t>(q);
         int v = piece_value[std::abs(c)];
@@ -287,6 +290,7 @@ bool position_consistent() {
     const PlyState& s = ply_state[ply];
     bool listed[120] = {};
     int occupied = 0, listed_count = 0, pawns = 0, pieces = 0, white = 0, black = 0;
+    HashKey pawn_key = 0;
     for (int q = 0; q < 120; ++q) {
         int c = board[q];
         if (!is_playing_square(q)) {
@@ -306,11 +310,12 @@ bool position_consistent() {
             ++listed_count;
             int type = std::abs(i - 6);
             (type == PAWN ? pawns : pieces) += 1;
+            if (type == PAWN) pawn_key ^= piece_key(q, i - 6);
             (i > 6 ? white : black) += piece_value[type];
         }
     }
     return listed_count == occupied && pawns == s.pawns && pieces == s.pieces &&
-           white == s.mat_white && black == s.mat_black && s.mat_value == white + black &&
+           white == s.mat_white && black == s.mat_black && s.mat_value == white + black && pawn_key == s.pawn_key &&
            compute_key(side) == hash_history[game_ply];
 }
 

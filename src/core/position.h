@@ -74,6 +74,7 @@ struct PlyState {
     int mat_black;
     int pieces;       // non-pawn pieces of both sides, kings included
     int pawns;
+    HashKey pawn_key; // the key of the pawns alone (both colours), for the pawn caches
     int in_check;
     int move_start;   // first index of this ply's moves in move_stack
 };

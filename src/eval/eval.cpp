@@ -325,9 +325,7 @@ void select_evaluation(EvaluateFn f) { selected = f; }
 int evaluate(int alpha, int beta) { return selected(alpha, beta); }
 
 int eval_pawn_structure() {
-    HashKey key = 0;
-    for_each_piece(PAWN, [&](int q) { key ^= piece_key(q, PAWN); });
-    for_each_piece(-PAWN, [&](int q) { key ^= piece_key(q, -PAWN); });
+    const HashKey key = ply_state[ply].pawn_key;
     const auto low = static_cast<std::uint32_t>(key), high = static_cast<std::uint32_t>(key >> 32);
     PawnHashEntry& slot = pawn_hash_slot(low);
     if (slot.key_low == low && slot.key_high == high && slot.endgame == endgame) {

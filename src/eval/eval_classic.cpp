@@ -239,14 +239,6 @@ int pawn_terms(const PawnFiles& files, int phase) {
 }
 
 template <int S>
-HashKey pawn_key_of() {
-    const std::int8_t* list = list_of<S>(PAWN);
-    HashKey key = 0;
-    for (int k = 1; k <= list[0]; ++k) key ^= piece_key(list[k], S * PAWN);
-    return key;
-}
-
-template <int S>
 void collect_pawn_files(PawnFiles& files) {
     const std::int8_t* list = list_of<S>(PAWN);
     int* rear = files.rear[colour_index<S>()];
@@ -373,7 +365,7 @@ int phase_classic() {
 int eval_pawns_classic(int phase) {
     // The pawn key starts from the phase: the tables differ by phase, so a stored score
     // is only reused in the phase it was computed for.
-    const HashKey key = static_cast<HashKey>(phase) ^ pawn_key_of<WHITE>() ^ pawn_key_of<BLACK>();
+    const HashKey key = static_cast<HashKey>(phase) ^ ply_state[ply].pawn_key;
     hash_classic::PawnInfo info;
     if (hash_classic::pawn_probe(key, info)) {
         no_pawn[0] = info.no_pawn_white;
