@@ -66,13 +66,14 @@ TEST_F(EvalClassic, MirroredPositionsEvaluateAlike) {
     for (const std::string& f : test::epd_positions(TEST_DATA_DIR "/bratko-kopec.epd")) fens.push_back(f);
     ASSERT_GT(fens.size(), 2020u);
     // Promoted armies, nine queens, pawns on the back ranks, three rooks or bishops of one
-    // colour, castling flags whatever the king squares; kings on the far rank with the
-    // shelter terms on (phase 2: checked below), where the squares in front are border squares.
+    // colour, castling flags whatever the king squares, trapped bishops; kings on the far
+    // rank with the shelter terms on (phase 2: checked below): in front are border squares.
     for (const char* fen : {"8/6kR/8/8/8/bq6/1rqqqqqq/K1nqnbrq b - -", "QQQQQQQQ/Q7/8/8/8/8/qqqqqqqq/kq5K w - -",
                             "P3k3/8/8/8/8/8/8/p3K3 b - -", "K6k/PPPPPPPP/8/8/8/8/pppppppp/8 b - -",
                             "4k3/pppppppp/8/8/8/8/1PPPPPPP/RR2K3 w - -", "k7/8/8/8/8/8/8/RRR1K3 w - -",
                             "B3k3/8/8/8/8/8/8/B3K2B w - -", "7K/pppppppp/8/8/8/8/PPPPPPPP/k7 w KQkq -",
-                            "br1n3K/pppp4/8/8/8/8/PPPP4/BR1N3k w - -", "K1nr3b/4pppp/8/8/8/8/4PPPP/k1NR3B b - -"})
+                            "4k3/B1p2p1B/1p4p1/8/8/8/8/4K3 w - -", "br1n3K/pppp4/8/8/8/8/PPPP4/BR1N3k w - -",
+                            "K1nr3b/4pppp/8/8/8/8/4PPPP/k1NR3B b - -"})
         fens.push_back(fen);
     EXPECT_EQ(terms_of(fens.back()).phase, 2);
     for (const auto& fen : fens) expect_symmetric(fen);
@@ -92,7 +93,8 @@ TEST_F(EvalClassic, WorkedExamplesOfTheTerms) {
         {"4k3/8/2p5/8/1P1P4/2P5/8/4K3 w - -", &Terms::pawns, 15 + 0 + 15 + 10},      // c6 stops them
         {"6k1/pppp1ppp/8/8/8/8/PPPPRPPP/4R1K1 w - -", &Terms::pieces, 10 + 10 + 10},  // doubled on an open file
         {"6k1/pppppppp/8/8/8/8/PPPPRPPP/4R1K1 w - -", &Terms::pieces, 5 + 5 + 7},     // on a half-open file
-        {"6k1/1ppppppp/8/8/8/1P6/R1PPPPPP/RR4K1 w - -", &Terms::pieces, 30},  // whatever the rooks' list order
+        // Rooks listed a1, h1, a2, h2: pairs on the half-open a-file and the open h-file; the better counts.
+        {"6k1/p7/8/8/8/8/R6R/R5KR w - -", &Terms::pieces, 5 + 5 + 10 + 10 + 10},
         // g1 behind f2, g2, h2: 10 + 3 x 10; e8 adds nothing only with both castling rights.
         {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQ1RK1 w kq -", &Terms::kings, 40},
         {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQ1RK1 w k -", &Terms::kings, 60},

@@ -42,29 +42,27 @@ TEST_F(Hash, LookupSetsTheMoveAndDecidesByDepthBoundAndNodeWithClampedMateScores
     EXPECT_EQ(hash_probe(key, -FULL, FULL, 0, false), NO_HASH_SCORE);
     EXPECT_TRUE(hash_move[3].from == 0 && hash_move[3].to == 0);
     hash_store(key, 50, 35, 55, 0, 100, 6);
-    EXPECT_EQ(hash_probe(key, 0, 100, 8, true), NO_HASH_SCORE);  // too shallow, but the move
+    EXPECT_EQ(hash_probe(key, 0, 100, 7, true), NO_HASH_SCORE);  // too shallow, but the move
     EXPECT_TRUE(hash_move[3].from == 35 && hash_move[3].to == 55);
     constexpr int NO = NO_HASH_SCORE;
-    // Stored with the window (0, 100): EXACT only at a pv node, bounds only elsewhere.
     const struct {
-        int stored, alpha, beta, depth, pv, want;
-    } cases[] = {{50, 0, 100, 6, 1, 50},     {50, 0, 100, 6, 0, NO},    {-20, -20, 100, 6, 0, -20},
-                 {-20, -21, 100, 6, 0, NO},  {-20, -20, 100, 6, 1, NO}, {300, 0, 300, 4, 0, 300},
-                 {300, 0, 301, 4, 0, NO},    {300, 0, 300, 4, 1, NO}};
+        int stored, store_alpha, store_beta, alpha, beta, pv, want;
+    } cases[] = {
+        // Stored with the window (0, 100): EXACT only at a pv node, bounds only elsewhere.
+        {50, 0, 100, 0, 100, 1, 50},   {50, 0, 100, 0, 100, 0, NO},     {-20, 0, 100, -20, 100, 0, -20},
+        {-20, 0, 100, -21, 100, 0, NO}, {-20, 0, 100, -20, 100, 1, NO}, {300, 0, 100, 0, 300, 0, 300},
+        {300, 0, 100, 0, 301, 0, NO},   {300, 0, 100, 0, 300, 1, NO},
+        // Mate scores are clamped to 31000 after the bound is chosen: -31990 is an upper
+        // bound (below alpha) though -31000 lies above beta; +31995 likewise a lower bound.
+        {-31990, -31500, -31400, -31000, -30000, 0, -31000}, {-31990, -31500, -31400, -31001, 0, 0, NO},
+        {31995, 31400, 31500, 30000, 31000, 0, 31000},       {31995, 31400, 31500, 0, 31001, 0, NO},
+        {30999, -FULL, FULL, -FULL, FULL, 1, 30999},  // no mate score: kept as it is
+    };
     for (const auto& c : cases) {
-        hash_store(key, c.stored, 35, 55, 0, 100, 6);
-        EXPECT_EQ(hash_probe(key, c.alpha, c.beta, c.depth, c.pv), c.want) << c.stored << " " << c.alpha;
+        hash_store(key, c.stored, 35, 55, c.store_alpha, c.store_beta, 6);
+        EXPECT_EQ(hash_probe(key, c.alpha, c.beta, 6, c.pv), c.want) << c.stored << " " << c.alpha << " " << c.pv;
     }
     EXPECT_EQ(hash_move[0].from, 0);  // other plies untouched
-    // Mate scores are clamped after the bound is chosen. -31990 is below alpha: an upper
-    // bound, stored as -31000 (which lies above beta).
-    hash_store(key, -31990, 0, 0, -31500, -31400, 4);
-    EXPECT_EQ(hash_probe(key, -31000, -30000, 4, false), -31000);
-    EXPECT_EQ(hash_probe(key, -31001, 0, 4, false), NO_HASH_SCORE);
-    // +31995 is at or above beta: a lower bound, stored as +31000 (below alpha).
-    hash_store(key, 31995, 0, 0, 31400, 31500, 4);
-    EXPECT_EQ(hash_probe(key, 30000, 31000, 4, false), 31000);
-    EXPECT_EQ(hash_probe(key, 0, 31001, 4, false), NO_HASH_SCORE);
 }
 
 TEST_F(Hash, AStoreWithoutAMoveKeepsTheMoveOfTheSamePositionOnly) {
@@ -140,6 +138,11 @@ TEST_F(Hash, ClearEmptiesOnlyTheFirstBucketClearAllEverything) {
     EXPECT_TRUE(pawn_hash_slot(0).key_high == 0 && pawn_hash_slot(17).key_high == 9);
     hash_clear_all();
     EXPECT_TRUE(!found(other) && pawn_hash_slot(17).key_high == 0);
+    hash_free_tables();  // released tables still answer
+    hash_store(other, 1, 31, 41, -FULL, FULL, 0);
+    EXPECT_TRUE(found(other));
+    hash_clear();
+    hash_alloc_tables();
 }
 
 TEST(HashAllocation, ShortMemoryGivesSmallerTablesNotACrash) {

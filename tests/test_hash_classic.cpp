@@ -1,5 +1,5 @@
 // varkon_classic's hash tables: sizing and its report, the three-entry search table (mate
-// scores, null-move hint, PV moves), and running short of memory.
+// scores, null-move hint, PV moves), clearing, and running short of memory.
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -60,9 +60,9 @@ TEST_F(HashClassic, StoreTakesTheFirstOfThreeEntriesNotDeeperAndLookupDecidesByB
     HashKey k[7];
     for (std::uint32_t i = 1; i < 7; ++i) k[i] = key_at(0x1234, i);
     const auto full = stats.hash_full;
-    const int depth[7] = {0, 5, 3, 4, 6, 2, 1};
-    // k1 entry 0; k2 entry 1 (entry 0 is deeper); k3 replaces k2; k4 replaces k1 (not
-    // deeper); k5 entry 2 (entries 0, 1 deeper); k6 nowhere (all three deeper).
+    const int depth[7] = {0, 5, 3, 4, 5, 2, 1};
+    // k1 entry 0; k2 entry 1 (entry 0 is deeper); k3 replaces k2; k4 replaces k1 (as
+    // deep, not deeper); k5 entry 2 (entries 0, 1 deeper); k6 nowhere (all three deeper).
     for (int i = 1; i < 7; ++i) hc::store(k[i], 10 * i, -100, 100, depth[i], 30 + i, 40 + i, false);
     for (int i : {1, 2, 6}) EXPECT_EQ(hc::probe(k[i], -100, 100, 0, 0, 8).from, 0) << i;
     for (int i : {3, 4, 5}) EXPECT_EQ(hc::probe(k[i], -100, 100, depth[i], 0, 8).score, 10 * i) << i;
@@ -70,14 +70,14 @@ TEST_F(HashClassic, StoreTakesTheFirstOfThreeEntriesNotDeeperAndLookupDecidesByB
     // The entries of the next index overlap: its first is entry 1 here (k3).
     hc::store(key_at(0x1235, 7), 70, -100, 100, 9, 0, 0, false);
     EXPECT_TRUE(hc::probe(k[3], -100, 100, 0, 0, 8).from == 0 && hc::probe(k[5], -100, 100, 2, 0, 8).score == 50);
-    const hc::Probe p = hc::probe(k[4], -100, 100, 7, 0, 8);  // too shallow: only the move
+    const hc::Probe p = hc::probe(k[4], -100, 100, 6, 0, 8);  // too shallow: only the move
     EXPECT_TRUE(p.score == hc::NO_SCORE && p.from == 34 && p.to == 44);
     hc::store(key_at(9, 1), 150, 0, 100, 8, 0, 0, false);  // a lower bound
     EXPECT_EQ(hc::probe(key_at(9, 1), 0, 150, 8, 0, 8).score, 150);
     EXPECT_EQ(hc::probe(key_at(9, 1), 0, 151, 8, 0, 8).score, hc::NO_SCORE);
     hc::store(key_at(10, 1), -20, 0, 100, 400, 0, 0, false);  // an upper bound; depths kept in 8 bits
-    EXPECT_EQ(hc::probe(key_at(10, 1), -20, 10, 300, 0, 8).score, -20);
-    EXPECT_EQ(hc::probe(key_at(10, 1), -21, 10, 255, 0, 8).score, hc::NO_SCORE);
+    for (int d : {255, 300}) EXPECT_EQ(hc::probe(key_at(10, 1), -20, 10, d, 0, 8).score, -20) << d;
+    EXPECT_EQ(hc::probe(key_at(10, 1), -21, 10, 0, 0, 8).score, hc::NO_SCORE);
 }
 
 TEST_F(HashClassic, MateScoresAreKeptOnlyWhenExactAndReadAtTheProbingPly) {
@@ -128,6 +128,14 @@ TEST_F(HashClassic, MoveLookupAndPrincipalVariation) {
     hc::store_pv_move(key_at(40, 3), 36, 56);  // whatever key stood there
     EXPECT_TRUE(hc::probe_move(key_at(40, 3), from, to) && from == 36);
     EXPECT_EQ(hc::probe(second, -100, 100, 4, 0, 8).score, 20);
+}
+
+TEST_F(HashClassic, ClearEmptiesOnlyTheFirstEntries) {
+    for (std::uint32_t index : {0u, 7u}) hc::store(key_at(index, 1), 10, -100, 100, 4, 31, 41, false);
+    hc::eval_store(key_at(0, 1), 33);
+    hc::clear();
+    EXPECT_TRUE(hc::probe(key_at(0, 1), -100, 100, 4, 0, 8).from == 0 && hc::eval_probe(key_at(0, 1)) == hc::NO_SCORE);
+    EXPECT_EQ(hc::probe(key_at(7, 1), -100, 100, 4, 0, 8).score, 10);
 }
 
 TEST_F(HashClassic, ShortOfMemoryTheTablesShrink) {
