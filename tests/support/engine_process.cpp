@@ -8,9 +8,17 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <stdexcept>
 
 namespace test {
+
+std::size_t address_space(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmSize:", 0) == 0) return std::stoul(line.substr(7)) * 1024;
+    return 0;
+}
 
 EngineProcess::EngineProcess(const std::string& path, const std::string& workdir,
                              std::size_t address_space_limit) {

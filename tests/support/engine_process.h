@@ -37,6 +37,22 @@ private:
     std::string out_;
 };
 
+// Address space of a running process, in bytes (0 when it cannot be read).
+std::size_t address_space(pid_t pid);
+
+// True in a build with the address sanitizer, which reserves more address space than a
+// test's limit on it allows.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VARKON_TEST_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(VARKON_TEST_ASAN)
+inline constexpr bool address_sanitizer = true;
+#else
+inline constexpr bool address_sanitizer = false;
+#endif
+
 // Runs `path` with `input` (then end of input) and returns everything it printed.
 std::string run_engine(const std::string& path, const std::string& input, int* exit_status = nullptr,
                        const std::string& workdir = "");
