@@ -1,5 +1,7 @@
 #include "eval/eval.h"
 
+#include <cstring>
+
 #include <array>
 
 #include "core/precalc.h"
@@ -369,6 +371,8 @@ int piece_and_king_terms() {
 }
 
 }  // namespace
+
+void clear_evaluation_cache() { std::memset(piece_terms_cache, 0, sizeof piece_terms_cache); }
 
 int evaluate_standard(int alpha, int beta) {
     const PlyState& st = ply_state[ply];

@@ -28,6 +28,9 @@ constexpr int LAZY_MARGIN_PAWNS = 150;
 // window (strictly), material and pawn structure when that lies more than
 // LAZY_MARGIN_PAWNS outside, else the full score (counted in stats.eval_count).
 int evaluate_standard(int alpha, int beta);
+// Forgets the piece and king terms remembered by position (the pawn cache is the hash
+// module's): the next evaluations compute everything afresh.
+void clear_evaluation_cache();
 
 // The terms, each from White's point of view. They read `endgame`, which the full
 // evaluation sets first; eval_pieces reads the `pawn_mask` eval_pawn_structure leaves.
