@@ -120,6 +120,31 @@ bool may_give_check(const Move& m) {
 
 }  // namespace
 
+namespace {
+
+// A pawn moving to its seventh or eighth rank.
+inline bool reaches_seventh(const Move& m) { return (m.piece == PAWN && m.to >= 81) || (m.piece == -PAWN && m.to <= 38); }
+
+// Before making a quiet move of the side to move, not in check: whether it surely leaves the
+// own king safe (not a king move, not from a line through the king) and surely gives no
+// check (the piece does not reach the enemy king from its new square, and no line through
+// the enemy king opens where it left).
+bool surely_legal_and_quiet(const Move& m) {
+    const int own = king_square(side) * 99, enemy = king_square(-side) * 99;
+    const int type = std::abs(m.piece);
+    if (type == KING || bishop_reach[own + m.from] || rook_reach[own + m.from]) return false;
+    if (bishop_reach[enemy + m.from] || rook_reach[enemy + m.from]) return false;
+    switch (type) {
+        case PAWN: return king_reach[enemy + m.to] == 0;
+        case KNIGHT: return knight_reach[enemy + m.to] == 0;
+        case BISHOP: return bishop_reach[enemy + m.to] == 0;
+        case ROOK: return rook_reach[enemy + m.to] == 0;
+        default: return bishop_reach[enemy + m.to] == 0 && rook_reach[enemy + m.to] == 0;
+    }
+}
+
+}  // namespace
+
 bool make_legal_move(int i) {
     // In check the generator stored only legal moves. Otherwise a move can only expose the
     // mover's king when the king itself moves, when a pawn taken en passant leaves the
@@ -285,8 +310,33 @@ int search(int alpha, int beta, int depth, bool null_ok, bool pv) {
     }
     int best_index = 0, legal = 0;
     pick_stage[ply] = 1;
+    const bool may_prune = !pv && !in_check && node_extension == 0;
+    const HashMove node_hash_move = hash_move[ply];
     for (int i = first; i < ply_state[ply + 1].move_start; ++i) {
         pick_move(i);
+        // A quiet move that is surely legal and surely gives no check is pruned, or not,
+        // exactly as it would be after making it; deciding first saves making it.
+        if (may_prune) {
+            const Move& m = move_stack[i];
+            if (is_quiet(m) && m.from != node_hash_move.from && m.to != node_hash_move.to && !reaches_seventh(m) &&
+                surely_legal_and_quiet(m)) {
+#if defined(VARKON_CHECKS)
+                make_move(i);
+                VARKON_ASSERT(!king_in_check(-side) && !king_in_check(side));
+                unmake_move(i);
+#endif
+                const int reduced = depth - 4 > 0 ? depth - 4 : 0;
+                if (depth < 16 && best > -MATE_BOUND && legal + 1 > 4 * depth) {
+                    ++legal;
+                    continue;
+                }
+                if (reduced < PRUNE_DEPTH && eval + static_margin[reduced] < beta) {
+                    ++legal;
+                    if (eval + static_margin[reduced] > best) best = eval + static_margin[reduced];
+                    continue;
+                }
+            }
+        }
         if (!make_legal_move(i)) continue;
         ++legal;
         const bool gives_check = ply_state[ply].in_check != 0;
@@ -296,7 +346,7 @@ int search(int alpha, int beta, int depth, bool null_ok, bool pv) {
             ext += 2;
             ++stats.check_ext;
         }
-        if ((m.piece == PAWN && m.to >= 81) || (m.piece == -PAWN && m.to <= 38)) {
+        if (reaches_seventh(m)) {
             ext += 1;
             ++stats.pawn_promotion_ext;
         }
