@@ -278,6 +278,8 @@ void think() {
     allocate_time();
     iterate();
 
+    const std::uint32_t spent = std::max<std::uint32_t>(1, elapsed_cs());
+    stats.nps = stats.nodes * 100 / spent;
     if (root_best.from == 0 || root_best.to == 0) root_best = first_legal_root_move();
     if (limits.wait_for_stop && wait_input != nullptr) {
         while (limits.wait_for_stop) {
