@@ -125,10 +125,11 @@ namespace {
 // A pawn moving to its seventh or eighth rank.
 inline bool reaches_seventh(const Move& m) { return (m.piece == PAWN && m.to >= 81) || (m.piece == -PAWN && m.to <= 38); }
 
-// Before making a quiet move of the side to move, not in check: whether it surely leaves the
-// own king safe (not a king move, not from a line through the king) and surely gives no
-// check (the piece does not reach the enemy king from its new square, and no line through
-// the enemy king opens where it left).
+// Before making a move of the side to move, not in check, that is neither castling, nor a
+// promotion, nor en passant: whether it surely leaves the own king safe (not a king move,
+// not from a line through the king) and surely gives no check (the piece does not reach
+// the enemy king from its new square, and no line through the enemy king opens where it
+// left; the square it lands on stays occupied).
 bool surely_legal_and_quiet(const Move& m) {
     const int own = king_square(side) * 99, enemy = king_square(-side) * 99;
     const int type = std::abs(m.piece);
@@ -208,12 +209,23 @@ int quiesce(int alpha, int beta, bool pv) {
     int legal = 0;
     for (int i = ply_state[ply].move_start; i < ply_state[ply + 1].move_start; ++i) {
         select_best(i);
+        const Move& m = move_stack[i];
+        const bool delta_prunable = !pv && !in_check && m.promotion == 0 && m.ep_square == 0 &&
+                                    base + piece_value[m.captured] < alpha;
+        // A capture that is surely legal and gives no check is pruned without being made.
+        if (delta_prunable && surely_legal_and_quiet(m)) {
+#if defined(VARKON_CHECKS)
+            make_move(i);
+            VARKON_ASSERT(!king_in_check(-side) && !king_in_check(side));
+            unmake_move(i);
+#endif
+            ++legal;
+            continue;
+        }
         if (!make_legal_move(i)) continue;
         ++legal;
         const bool gives_check = ply_state[ply].in_check != 0;
-        const Move& m = move_stack[i];
-        if (!pv && !in_check && !gives_check && m.promotion == 0 && m.ep_square == 0 &&
-            base + piece_value[m.captured] < alpha) {
+        if (delta_prunable && !gives_check) {
             unmake_move(i);
             continue;
         }
