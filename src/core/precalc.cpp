@@ -51,7 +51,6 @@ std::int8_t step_toward[99 * 99];
 std::int8_t distance[99 * 99];
 std::int8_t knight_moves[99 * 9];
 std::int8_t king_moves[99 * 9];
-std::int8_t rays[99 * 64];
 
 void init_tables() {
     for (int a = 21; a <= 98; ++a) {
@@ -76,15 +75,12 @@ void init_tables() {
     }
     for (int c = 0; c < 99; ++c) {
         knight_moves[c * 9] = king_moves[c * 9] = 0;
-        for (int d = 0; d < 8; ++d) rays[c * 64 + d * 8] = 0;
         if (!on_board(c)) continue;
         for (int k = 0; k < 8; ++k) {
             if (on_board(c + knight_offsets[k]))
                 knight_moves[c * 9 + 1 + knight_moves[c * 9]++] = static_cast<std::int8_t>(c + knight_offsets[k]);
             if (on_board(c + king_dirs[k]))
                 king_moves[c * 9 + 1 + king_moves[c * 9]++] = static_cast<std::int8_t>(c + king_dirs[k]);
-            std::int8_t* ray = &rays[c * 64 + k * 8];
-            for (int s = c + king_dirs[k]; on_board(s); s += king_dirs[k]) ray[1 + ray[0]++] = static_cast<std::int8_t>(s);
         }
     }
 }

@@ -2,7 +2,7 @@
 //
 // Constant tables (directions, file and rank of a square, the start position) are data
 // of the program; init_tables() fills the two-square reach tables, the tropism distance
-// and the per-square target lists and rays once at start-up. All tables are read-only
+// and the per-square target lists once at start-up. All tables are read-only
 // afterwards. Two-square tables are flat arrays indexed a * 99 + b.
 #pragma once
 
@@ -30,7 +30,6 @@ extern std::int8_t step_toward[99 * 99];     // step from a towards b on a share
 extern std::int8_t distance[99 * 99];        // min(|file difference|, |rank difference|)
 extern std::int8_t knight_moves[99 * 9];     // count, then targets in knight_offsets order
 extern std::int8_t king_moves[99 * 9];       // count, then targets in king_dirs order
-extern std::int8_t rays[99 * 64];            // per king_dirs direction: count, then squares
 
 inline bool is_playing_square(int q) { return q >= 21 && q <= 98 && file_of[q] != 0; }
 
