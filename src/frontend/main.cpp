@@ -78,10 +78,6 @@ void console_perft() {
                 static_cast<unsigned long long>(nodes), static_cast<double>(seconds), speed);
 }
 
-}  // namespace varkon
-
-namespace varkon {
-
 namespace {
 
 // The bench positions: four leading FEN fields each.
