@@ -1,6 +1,9 @@
 // Start-up, the console commands and the first UCI commands, against the built programs.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "support/engine_process.h"
 
 namespace {
@@ -115,4 +118,23 @@ TEST(Console, BenchShowsTheFirstPositionAndWaitsForAKey) {
     ASSERT_TRUE(engine.wait_for("8 |   |   |-r |-r |   |   |-k |   |\t1. black\n"));
     EXPECT_FALSE(engine.wait_for("info depth", 500));
     EXPECT_EQ(engine.wait_exit(), 0);  // end of input while waiting ends the program
+}
+
+TEST(Console, PerftDepthsAreReadSafelyAndCountsStop) {
+    const std::string out = run(VARKON_BIN, "perft 36\nperft 99999999999\nperft -3\nperft x\nquit\n");
+    EXPECT_NE(out.find("depth 36 is too deep"), std::string::npos) << out;
+    EXPECT_NE(out.find("depth 99999999999 is too deep"), std::string::npos);
+    EXPECT_EQ(count(out, "Knoten    =            1 \n"), 2);  // a negative or unreadable depth counts as 0
+    test::EngineProcess engine(VARKON_BIN);
+    engine.send("perft 9\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    engine.send("quit\n");
+    EXPECT_EQ(engine.wait_exit(3000), 0);
+    test::EngineProcess bench(VARKON_BIN);
+    bench.send("bench\n\n");
+    ASSERT_TRUE(bench.wait_for("info depth 2"));
+    bench.send("stop\nboard\n");  // the bench ends; the command sent after it runs
+    ASSERT_TRUE(bench.wait_for("pos_value : "));
+    bench.send("quit\n");
+    EXPECT_EQ(bench.wait_exit(3000), 0);
 }

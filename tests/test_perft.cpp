@@ -73,10 +73,13 @@ TEST(Perft, GoPerftThroughUci) {
             input += "position fen " + c.fen + "\ngo perft " + std::to_string(c.counts.back().first) + "\n";
             expected.push_back(c.counts.back().second);
         }
-        input += "quit\n";
-        int status = -1;
-        const std::string out = test::run_engine(bin, input, &status);
-        EXPECT_EQ(status, 0);
+        // The counts run one after the other; "quit" would end the one running.
+        test::EngineProcess engine(bin);
+        engine.send(input);
+        ASSERT_TRUE(engine.wait_for("Nodes searched: " + std::to_string(expected.back()) + "\n", 60000));
+        engine.send("quit\n");
+        EXPECT_EQ(engine.wait_exit(), 0);
+        const std::string& out = engine.output();
         std::size_t at = 0;
         for (std::uint64_t n : expected) {
             at = out.find("\nNodes searched: ", at);

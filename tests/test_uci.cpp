@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "core/input.h"
@@ -18,6 +19,17 @@ std::string last_bestmove(const std::string& out) {
     std::regex re("\nbestmove (\\S+)");
     for (std::sregex_iterator it(out.begin(), out.end(), re), end; it != end; ++it) move = (*it)[1];
     return move;
+}
+
+// Whether every move of `line` (coordinate notation, blank-separated) is legal in turn
+// from the position `fen`, checked with the engine's own move generator.
+bool legal_line(const std::string& fen, const std::string& line) {
+    test::use_varkon();
+    if (!test::set_fen(fen)) return false;
+    std::istringstream moves(line);
+    for (std::string m; moves >> m;)
+        if (varkon::parse_coordinate_move(m.c_str()) != 1) return false;
+    return true;
 }
 
 class Uci : public ::testing::Test {
@@ -48,7 +60,7 @@ TEST_F(Uci, InfiniteAndPonderWaitForTheirEnd) {
     // A single legal move and a forced mate: the search ends by itself, yet no answer
     // comes before "stop".
     engine.send("position fen 7k/8/8/8/8/8/6q1/7K w - -\ngo infinite\n");
-    engine.send("position fen 6k1/5ppp/8/8/8/8/8/R5K1 w - -\ngo ponder\n");
+    engine.send("position fen 6k1/5ppp/8/8/8/8/8/R5K1 w - -\ngo ponder wtime 1000 btime 1000\n");
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     EXPECT_EQ(engine.output().find("bestmove"), std::string::npos);
     engine.send("stop\n");
@@ -147,8 +159,7 @@ TEST(UciGames, PlaysLegalMovesWithinTheClock) {
                     std::to_string(clock_ms[0]) + " btime " + std::to_string(clock_ms[1]) + " winc " +
                     std::to_string(inc_ms) + " binc " + std::to_string(inc_ms) + "\n");
         const auto start = Clock::now();
-        ASSERT_TRUE(engine.wait_for("bestmove", clock_ms[me] + 2000)) << "move " << n;
-        ASSERT_TRUE(engine.wait_for("\n", 100));
+        ASSERT_TRUE(engine.wait_for_line("bestmove", clock_ms[me] + 2000)) << "move " << n;
         const int used = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
         clock_ms[me] += inc_ms - used;
         ASSERT_GT(clock_ms[me], 0) << "lost on time at move " << n;
@@ -159,4 +170,100 @@ TEST(UciGames, PlaysLegalMovesWithinTheClock) {
     }
     engine.send("quit\n");
     EXPECT_EQ(engine.wait_exit(), 0);
+}
+
+TEST_F(Uci, PartialLinesWaitAndAnyLineEndEndsALine) {
+    // A person typing at the console: half a command must neither block nor end the search.
+    engine.send("setoption name OwnBook value false\nposition startpos\ngo movetime 300\nisre");
+    ASSERT_TRUE(engine.wait_for("bestmove", 5000));
+    EXPECT_EQ(engine.output().find("readyok"), std::string::npos);
+    engine.send("ady\risready\r\nisready\n");
+    ASSERT_TRUE(engine.wait_for("readyok\nreadyok\nreadyok\n"));
+    engine.send("quit\r");
+    EXPECT_EQ(engine.wait_exit(), 0);
+}
+
+TEST_F(Uci, EveryGoStandsOnItsOwn) {
+    // Increments of an earlier "go" do not carry over: 10 s without increment is sudden
+    // death and allots a fraction of a second, not 1.85 s.
+    engine.send("setoption name OwnBook value false\nposition startpos\n"
+                "go wtime 1000 btime 1000 winc 3000 binc 3000 depth 1\n");
+    ASSERT_TRUE(engine.wait_for_line("bestmove"));
+    engine.take_output();
+    engine.send("position startpos moves e2e4\ngo wtime 10000 btime 10000\n");
+    const auto start = Clock::now();
+    ASSERT_TRUE(engine.wait_for_line("bestmove", 5000));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1200));
+    // A bare "go" has no limit: it answers on "stop".
+    engine.take_output();
+    engine.send("position startpos\ngo\n");
+    EXPECT_FALSE(engine.wait_for("bestmove", 700)) << engine.output();
+    engine.send("stop\n");
+    ASSERT_TRUE(engine.wait_for("bestmove"));
+    // "uci" again re-identifies and keeps the options set.
+    engine.take_output();
+    engine.send("uci\nposition startpos\ngo depth 1\n");
+    ASSERT_TRUE(engine.wait_for("bestmove"));
+    EXPECT_EQ(engine.output().find("<bookmove>"), std::string::npos);
+    // A refused position is never searched in place of another.
+    engine.take_output();
+    engine.send("position fen 8/8/8/8/8/8/8/8 w - - 0 1\ngo depth 2\n");
+    ASSERT_TRUE(engine.wait_for("bestmove 0000\n"));
+    EXPECT_NE(engine.output().find("info string"), std::string::npos);
+    engine.send("setoption name Hash value nan\nsetoption name Hash value inf\nsetoption name NalimovCache value -nan\n"
+                "position startpos\ngo depth 3\n");
+    ASSERT_TRUE(engine.wait_for("bestmove "));
+    engine.send("quit\n");
+    EXPECT_EQ(engine.wait_exit(), 0);
+}
+
+TEST_F(Uci, PrintedLinesAndPonderMovesAreLegal) {
+    struct Case {
+        const char* fen;
+        const char* go;
+    } cases[] = {
+        {"k7/8/1QK5/8/8/8/8/8 w - - 0 1", "go depth 1"},           // the best move mates: no reply
+        {"4r3/2p5/8/1P1R4/1K4k1/8/8/8 w - - 0 1", "go depth 1"},
+        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", "go depth 10"},
+        {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", "go movetime 1500"},
+    };
+    engine.send("setoption name OwnBook value false\n");
+    for (const Case& c : cases) {
+        engine.take_output();
+        engine.send(std::string("position fen ") + c.fen + "\n" + c.go + "\n");
+        ASSERT_TRUE(engine.wait_for_line("bestmove", 20000)) << c.fen;
+        const std::string out = engine.output();
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(out, m, std::regex("bestmove (\\S+)( ponder (\\S+))?\n")));
+        EXPECT_TRUE(legal_line(c.fen, m[1].str() + " " + m[3].str())) << out;
+        std::regex info("nodes (\\d+) (nps (\\d+) )?pv ([^\n]*)");
+        std::regex time_re("time (\\d+) ");
+        for (std::sregex_iterator it(out.begin(), out.end(), info), end; it != end; ++it) {
+            EXPECT_TRUE(legal_line(c.fen, (*it)[4])) << (*it)[0];
+            if ((*it)[3].matched) {  // nodes per second of the real elapsed time
+                std::smatch t;
+                const std::string line = it->prefix().str().substr(it->prefix().str().rfind("info"));
+                ASSERT_TRUE(std::regex_search(line, t, time_re));
+                const double expected = std::stod((*it)[1]) * 1000.0 / std::stod(t[1]);
+                EXPECT_NEAR(std::stod((*it)[3]), expected, expected * 0.01 + 1) << (*it)[0];
+            }
+        }
+        if (c.fen[0] == 'k') {
+            EXPECT_EQ(m[3].str(), "");
+        }
+    }
+}
+
+TEST_F(Uci, PerftIsBoundedAndStops) {
+    engine.send("go perft 30\nisready\n");
+    ASSERT_TRUE(engine.wait_for("readyok"));
+    EXPECT_NE(engine.output().find("info string perft depth 30"), std::string::npos);
+    engine.send("go perft 8\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    engine.send("stop\nisready\n");
+    ASSERT_TRUE(engine.wait_for("perft stopped\nreadyok\n", 5000));
+    engine.send("go perft 8\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    engine.send("quit\n");
+    EXPECT_EQ(engine.wait_exit(3000), 0);
 }

@@ -10,30 +10,31 @@ namespace varkon {
 
 namespace {
 
-char buffer[1 << 16];
-std::size_t pos = 0, end = 0;
+// Bytes read from standard input and not yet consumed, from `pos` on. Lines handed back
+// by unread_line are put in front of them.
+std::string pending;
+std::size_t pos = 0;
 bool at_eof = false;
-std::string pushed_back;      // lines handed back by unread_line, each with its line end
+bool skip_lf = false;   // a CR ended the last line: a LF right after it belongs to it
+
+// A line that has no end after this many bytes is complete for the waiting test, so that
+// a sender of endless text without line ends cannot make the buffer grow for ever.
+constexpr std::size_t LONGEST_PARTIAL_LINE = 1 << 20;
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '\0'; }
+bool is_line_end(char c) { return c == '\n' || c == '\r'; }
 
-// Makes at least one character available; false at end of input.
-bool fill() {
-    if (pos < end) return true;
-    if (!pushed_back.empty()) {
-        std::size_t n = pushed_back.copy(buffer, sizeof buffer);
-        pushed_back.erase(0, n);
-        pos = 0;
-        end = n;
-        return true;
-    }
-    if (at_eof) return false;
-    std::fflush(stdout);
+// Appends whatever one read() of the descriptor gives; false at end of input or error.
+bool read_more() {
+    char chunk[1 << 16];
     for (;;) {
-        ssize_t n = ::read(0, buffer, sizeof buffer);
+        const ssize_t n = ::read(0, chunk, sizeof chunk);
         if (n > 0) {
-            pos = 0;
-            end = static_cast<std::size_t>(n);
+            if (pos > 0) {
+                pending.erase(0, pos);
+                pos = 0;
+            }
+            pending.append(chunk, static_cast<std::size_t>(n));
             return true;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -42,12 +43,40 @@ bool fill() {
     }
 }
 
-int peek() { return fill() ? static_cast<unsigned char>(buffer[pos]) : -1; }
+// Makes at least one unconsumed character available, blocking; false at end of input.
+bool fill() {
+    if (pos < pending.size()) return true;
+    if (at_eof) return false;
+    std::fflush(stdout);
+    return read_more();
+}
+
+int peek() {
+    if (!fill()) return -1;
+    const char c = pending[pos];
+    if (skip_lf) {
+        skip_lf = false;
+        if (c == '\n') {
+            ++pos;
+            return peek();
+        }
+    }
+    return static_cast<unsigned char>(c);
+}
+
+// Whether the unconsumed input holds a whole line (or more text than any line may hold).
+bool complete_line_buffered() {
+    std::size_t from = pos;
+    if (skip_lf && from < pending.size() && pending[from] == '\n') ++from;
+    for (std::size_t i = from; i < pending.size(); ++i)
+        if (is_line_end(pending[i])) return true;
+    return pending.size() - from >= LONGEST_PARTIAL_LINE;
+}
 
 }  // namespace
 
 int read_char() {
-    int c = peek();
+    const int c = peek();
     if (c >= 0) ++pos;
     return c;
 }
@@ -68,29 +97,38 @@ bool read_line(std::string& line, std::size_t max_length) {
     line.clear();
     int c = peek();
     if (c < 0) return false;
-    while ((c = read_char()) >= 0 && c != '\n')
+    while ((c = read_char()) >= 0) {
+        if (c == '\r') {
+            skip_lf = true;
+            break;
+        }
+        if (c == '\n') break;
         if (line.size() < max_length) line.push_back(static_cast<char>(c));
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    }
     return true;
 }
 
 void unread_line(const std::string& line) {
-    // Whatever is still buffered comes after the returned line.
-    std::string rest(buffer + pos, end - pos);
-    pos = end = 0;
-    pushed_back = line + "\n" + rest + pushed_back;
+    pending = line + "\n" + pending.substr(pos);
+    pos = 0;
+    skip_lf = false;
 }
 
 int input_available() {
-    for (std::size_t i = pos; i < end; ++i)
-        if (!is_space(buffer[i])) return 1;
-    for (char c : pushed_back)
-        if (!is_space(c)) return 1;
-    if (at_eof) return 1;
+    if (complete_line_buffered() || at_eof) return 1;
     pollfd p{0, POLLIN, 0};
-    int r = ::poll(&p, 1, 0);
-    if (r < 0) return errno == EINTR ? 0 : 1;
-    return r > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) ? 1 : 0;
+    int r;
+    while ((r = ::poll(&p, 1, 0)) < 0 && errno == EINTR) {
+    }
+    if (r < 0) return 1;  // the caller's read meets the error
+    if (r == 0) return 0;
+    if (p.revents & POLLIN) {
+        if (!read_more()) return 1;
+    } else {
+        at_eof = true;  // hung up or invalid: nothing more will come
+        return 1;
+    }
+    return complete_line_buffered() ? 1 : 0;
 }
 
 }  // namespace varkon

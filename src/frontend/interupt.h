@@ -2,9 +2,9 @@
 // the search uses to see whether a command is waiting.
 //
 // Every front end reads its commands through this module, so the test can take into
-// account what has already been read from the descriptor but not yet consumed. Output
-// pending on stdout is flushed before any blocking read. End of input is reported to the
-// caller, which ends the process.
+// account what has already been read from the descriptor but not yet consumed. A line
+// ends at LF, CR or CR LF. Output pending on stdout is flushed before any blocking read.
+// End of input is reported to the caller, which ends the process.
 #pragma once
 
 #include <string>
@@ -21,8 +21,9 @@ bool read_line(std::string& line, std::size_t max_length = 1 << 20);
 int read_char();
 // Puts a line back so that the next read_line (or read_word) sees it first.
 void unread_line(const std::string& line);
-// Nonzero when a read would not block: a word is buffered, or the descriptor has input
-// or has reached its end.
+// Nonzero when a whole command line is waiting (or input has ended), so that reading it
+// will not block. A partial line, as a person typing sends it, does not count: it is kept
+// and completed by later input.
 int input_available();
 
 }  // namespace varkon

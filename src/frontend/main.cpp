@@ -1,5 +1,6 @@
 #include "frontend/main.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -18,7 +19,56 @@ void quit_program() {
     std::exit(0);
 }
 
+namespace {
+
+bool quit_requested = false;
+bool stop_requested = false;
+std::string deferred;   // lines that arrived during a search or count, for afterwards
+
+// A line that arrives while the console runs a search or a perft count: "stop" ends the
+// work, "quit" ends it and then the program (after any commands sent before it); anything
+// else is kept for afterwards.
+PollAction console_command() {
+    std::string line;
+    if (!read_line(line)) {
+        quit_requested = deferred.empty();
+        stop_requested = true;
+        return PollAction::stop;
+    }
+    std::string word;
+    for (std::size_t i = 0; i <= line.size(); ++i) {
+        const char c = i < line.size() ? line[i] : ' ';
+        if (c != ' ' && c != '\t') {
+            word += c;
+            continue;
+        }
+        if (word == "quit" && !deferred.empty()) break;  // after the commands sent before it
+        if (word == "quit") quit_requested = true;
+        if (word == "quit" || word == "stop") {
+            stop_requested = true;
+            return PollAction::stop;
+        }
+        word.clear();
+    }
+    deferred += line + "\n";
+    return PollAction::none;
+}
+
+// After a search or count: ends the program when asked to, else hands the kept lines
+// back to the console.
+void resume_console() {
+    if (quit_requested) quit_program();
+    if (!deferred.empty()) {
+        deferred.pop_back();
+        unread_line(deferred);
+        deferred.clear();
+    }
+}
+
+}  // namespace
+
 void console_loop() {
+    poll_input = console_command;
     std::string word;
     for (;;) {
         if (!read_word(word, 259)) quit_program();
@@ -62,14 +112,33 @@ void console_bookoff() {
     std::puts("book is off");
 }
 
+namespace {
+
+// Perft depths beyond this take days; a larger request is refused rather than run.
+constexpr long MAX_PERFT_DEPTH = 20;
+
+}  // namespace
+
 void console_perft() {
     std::fputs("depth: ", stdout);
     std::string word;
     if (!read_word(word)) quit_program();
-    const int depth = std::atoi(word.c_str());
+    // Text that is no number counts as depth 0, and so does a negative depth.
+    errno = 0;
+    long depth = std::strtol(word.c_str(), nullptr, 10);
+    if (errno == ERANGE || depth > MAX_PERFT_DEPTH) {
+        std::printf("\ndepth %s is too deep (at most %ld)\n", word.c_str(), MAX_PERFT_DEPTH);
+        return;
+    }
+    if (depth < 0) depth = 0;
     const std::uint32_t start = now_cs();
     new_game();
-    const std::uint64_t nodes = perft(depth);
+    const std::uint64_t nodes = perft(static_cast<int>(depth));
+    if (perft_was_stopped()) {
+        std::printf("\nperft stopped\n");
+        resume_console();
+        return;
+    }
     std::uint32_t elapsed = now_cs() - start;
     if (elapsed < 1) elapsed = 1;
     const float seconds = static_cast<float>(elapsed) / 100.0f;
@@ -95,7 +164,8 @@ void wait_for_key(int characters) {
 }  // namespace
 
 void console_bench() {
-    for (int n = 0; n < 3; ++n) {
+    stop_requested = false;
+    for (int n = 0; n < 3 && !stop_requested; ++n) {
         const char* const* f = bench_positions[n];
         setup_fen(f[0], f[1], f[2], f[3]);
         show_board(stdout, display_values());
@@ -105,7 +175,9 @@ void console_bench() {
         increment = 0;
         limits = SearchLimits{};
         think();
+        if (quit_requested) quit_program();
     }
+    resume_console();
 }
 
 }  // namespace varkon

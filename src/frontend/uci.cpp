@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -26,11 +27,9 @@ namespace {
 
 using Tokens = std::vector<std::string>;
 
-// Clocks from the last "go" (centiseconds).
-std::int64_t white_time = 1000, black_time = 1000;
-std::int64_t white_inc = 0, black_inc = 0;
 bool infinite_search = false;     // the running search is "go infinite" (not "go ponder")
 bool quit_requested = false;
+bool position_refused = false;    // the last "position" named no playable position
 std::vector<std::string> pending;  // commands that arrived during a search
 
 Tokens split(const std::string& line) {
@@ -46,11 +45,14 @@ Tokens split(const std::string& line) {
 }
 
 // A signed decimal number as a GUI writes it; anything unreadable is 0 and the result
-// is kept within the range of a 32-bit integer.
+// is kept within the range of a 32-bit integer (strtoll saturates on overflow).
 std::int64_t number(const std::string& text) {
     const long long v = std::strtoll(text.c_str(), nullptr, 10);
     return std::clamp<long long>(v, INT_MIN, INT_MAX);
 }
+
+// A note for the user that is no protocol line: UCI GUIs take it as an "info string".
+void note(const char* text) { std::printf("info string %s\n", text); }
 
 // Milliseconds from the GUI to centiseconds, never negative.
 std::int64_t centiseconds(const std::string& text) { return std::max<std::int64_t>(0, number(text) / 10); }
@@ -61,35 +63,48 @@ void uci_position(const Tokens& t, std::size_t i) {
         const std::string& word = t[i++];
         if (word == "startpos") {
             new_game();
+            position_refused = false;
         } else if (word == "fen") {
             // Up to six fields; a FEN given without its counters ends where "moves" begins.
             const char* field[6] = {"", "", "", "", "", ""};
             for (int f = 0; f < 6 && i < t.size() && t[i] != "moves"; ++f) field[f] = t[i++].c_str();
-            setup_fen(field[0], field[1], field[2], field[3]);
+            position_refused = !setup_fen(field[0], field[1], field[2], field[3]);
         } else {
             continue;
         }
         if (i < t.size() && t[i] == "moves") {
             for (++i; i < t.size(); ++i)
                 if (!parse_coordinate_move(t[i].c_str())) {
-                    std::printf("illegal move %s\n", t[i].c_str());
+                    std::printf("info string illegal move %s\n", t[i].c_str());
                     return;
                 }
         }
     }
 }
 
+// Perft depths beyond this take days; a larger request is refused rather than run.
+constexpr int MAX_PERFT_DEPTH = 20;
+
 void uci_go(const Tokens& t, std::size_t i) {
     limits = SearchLimits{};
     limits.clock = false;
-    bool clock_given = false, moves_to_go_given = false, other_limit = false;
+    // A "go" uses only the clock it states: nothing carries over from an earlier one.
+    std::int64_t white_time = 0, black_time = 0, white_inc = 0, black_inc = 0;
+    bool clock_given = false;
+    moves_left = 0;
     pondering = 0;
     infinite_search = false;
     for (; i < t.size(); ++i) {
         const std::string& w = t[i];
         const bool has_value = i + 1 < t.size();
         if (w == "perft" && has_value) {
-            perft_divide(static_cast<int>(number(t[i + 1])));
+            const std::int64_t depth = number(t[i + 1]);
+            if (depth > MAX_PERFT_DEPTH) {
+                std::printf("info string perft depth %lld is too deep (at most %d)\n", static_cast<long long>(depth),
+                            MAX_PERFT_DEPTH);
+                return;
+            }
+            perft_divide(static_cast<int>(depth));
             return;
         } else if (w == "searchmoves") {
             while (i + 1 < t.size()) {
@@ -116,30 +131,35 @@ void uci_go(const Tokens& t, std::size_t i) {
             black_inc = centiseconds(t[++i]);
         } else if (w == "movestogo") {
             moves_left = static_cast<std::uint32_t>(std::max<std::int64_t>(0, number(t[++i])));
-            moves_to_go_given = true;
         } else if (w == "depth") {
             limits.max_depth = static_cast<int>(std::clamp<std::int64_t>(number(t[++i]), 1, 99));
-            other_limit = true;
         } else if (w == "mate") {
             limits.mate_moves = static_cast<int>(std::clamp<std::int64_t>(number(t[++i]), 1, 50));
-            other_limit = true;
         } else if (w == "nodes") {
             limits.max_nodes = static_cast<std::uint64_t>(std::max<std::int64_t>(1, number(t[++i])));
-            other_limit = true;
         } else if (w == "movetime") {
             limits.movetime = static_cast<std::int32_t>(std::max<std::int64_t>(1, centiseconds(t[++i])));
         }
     }
-    // A clock without "movestogo" is sudden death; a search limited only by depth, nodes
-    // or mate runs without the clock; a bare "go" uses the clock settings in force.
-    if (clock_given && !moves_to_go_given) moves_left = 0;
+    // A clock without "movestogo" is sudden death; a "go" without a clock is limited only
+    // by what it names (depth, nodes, mate, movetime), and a bare "go" runs until "stop".
     // A mate in n moves lies within 2n - 1 plies; deeper iterations cannot find one.
     if (limits.mate_moves > 0 && limits.max_depth == 0) limits.max_depth = std::min(99, 2 * limits.mate_moves + 1);
-    limits.clock = clock_given || (!other_limit && limits.movetime < 0);
+    limits.clock = clock_given;
     time_left = static_cast<std::uint32_t>(side == WHITE ? white_time : black_time);
     increment = static_cast<std::uint32_t>(side == WHITE ? white_inc : black_inc);
-    think();
+    if (position_refused) {
+        note("no position to search: the last position command was refused");
+        std::printf("bestmove 0000\n");
+    } else {
+        think();
+    }
     limits = SearchLimits{};
+}
+
+// After a search or a count: ends the program when "quit" came, else hands the commands
+// that arrived meanwhile back to the loop, in order.
+void resume_after_search() {
     if (quit_requested) quit_program();
     if (!pending.empty()) {
         std::string lines;
@@ -150,19 +170,25 @@ void uci_go(const Tokens& t, std::size_t i) {
 }
 
 // A command line that arrived while the engine is searching.
+// "stop" and "ponderhit" act at once; other commands are kept and carried out after the
+// search, in order. "isready" is answered at once, and "quit" (or the end of input) ends
+// the search and the program at once, unless commands sent before them are still kept:
+// then they wait their turn.
 PollAction searching_command() {
     std::string line;
     if (!read_line(line)) {
-        quit_requested = true;
+        quit_requested = pending.empty();
         return PollAction::stop;
     }
     for (const std::string& w : split(line)) {
         if (w == "stop") return PollAction::stop;
         if (w == "quit") {
+            if (!pending.empty()) break;
             quit_requested = true;
             return PollAction::stop;
         }
         if (w == "isready") {
+            if (!pending.empty()) break;
             std::printf("readyok\n");
             return PollAction::none;
         }
@@ -186,7 +212,12 @@ void uci_setoption(const Tokens& t, std::size_t i) {
     for (const UciOption* o = program().uci_options; o->name != nullptr; ++o) {
         if (strcasecmp(o->name, name.c_str()) != 0 || o->set == nullptr) continue;
         double n = 0;
-        if (std::strcmp(o->type, "spin") == 0) n = std::clamp(std::strtod(value.c_str(), nullptr), o->min, o->max);
+        if (std::strcmp(o->type, "spin") == 0) {
+            // Text that is no number ("nan", "inf", words) reads as 0, as the protocol's
+            // integer reading would, and is clamped like any other value.
+            const double v = std::strtod(value.c_str(), nullptr);
+            n = std::clamp(std::isfinite(v) ? v : 0.0, o->min, o->max);
+        }
         o->set(value, n);
         return;
     }
@@ -194,15 +225,10 @@ void uci_setoption(const Tokens& t, std::size_t i) {
 
 }  // namespace
 
+// Identification and option list. A "uci" sent again re-identifies only: options set
+// with "setoption" keep their values.
 void uci_identify() {
-    white_time = black_time = 1000;
-    white_inc = black_inc = 0;
-    time_left = 1000;
-    increment = 0;
     pondering = 0;
-    book_on = 1;
-    moves_left = 1;
-    ponder_option = 1;
     std::printf("\nid name Varkon %s\nid author Dravenholt\n", program().version);
     for (const UciOption* o = program().uci_options; o->name != nullptr; ++o) {
         std::printf("option name %s type %s", o->name, o->type);
@@ -220,6 +246,7 @@ bool uci_command(const std::string& line) {
         const std::string& w = t[i];
         if (w == "quit") quit_program();
         if (w == "isready") {
+            if (!pending.empty()) break;
             std::printf("readyok\n");
         } else if (w == "uci") {
             uci_identify();
@@ -229,6 +256,7 @@ bool uci_command(const std::string& line) {
             uci_position(t, i + 1);
         } else if (w == "go") {
             uci_go(t, i + 1);
+            resume_after_search();
         } else if (w == "board") {
             console_board();
         } else if (w == "stop" || w == "ponderhit" || w == "ucinewgame") {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "search/search.h"
+#include "search/table_memory.h"
 
 namespace varkon {
 
@@ -69,6 +70,9 @@ bool shrink_tables() {
     return true;
 }
 
+std::size_t search_bytes(std::uint32_t buckets) { return std::size_t{buckets} * sizeof(HashBucket); }
+std::size_t pawn_bytes(std::uint32_t entries) { return std::size_t{entries} * sizeof(PawnHashEntry); }
+
 }  // namespace
 
 void hash_size_tables() {
@@ -80,8 +84,8 @@ void hash_size_tables() {
 void hash_alloc_tables() {
     hash_free_tables();
     for (;;) {
-        auto* buckets = static_cast<HashBucket*>(std::calloc(hash_bucket_count, sizeof(HashBucket)));
-        auto* pawns = static_cast<PawnHashEntry*>(std::calloc(pawn_hash_count, sizeof(PawnHashEntry)));
+        auto* buckets = static_cast<HashBucket*>(table_alloc(search_bytes(hash_bucket_count)));
+        auto* pawns = static_cast<PawnHashEntry*>(table_alloc(pawn_bytes(pawn_hash_count)));
         if (buckets != nullptr && pawns != nullptr) {
             search_hash = buckets;
             pawn_hash = pawns;
@@ -89,16 +93,16 @@ void hash_alloc_tables() {
             pawn_index_mask = pawn_hash_count - 1;
             return;
         }
-        std::free(buckets);
-        std::free(pawns);
+        table_free(buckets, search_bytes(hash_bucket_count));
+        table_free(pawns, pawn_bytes(pawn_hash_count));
         if (!shrink_tables()) break;
     }
     std::printf("could not allocate the hash tables, using one bucket\n");
 }
 
 void hash_free_tables() {
-    if (search_hash != &spare_bucket) std::free(search_hash);
-    if (pawn_hash != &spare_pawn_entry) std::free(pawn_hash);
+    if (search_hash != &spare_bucket) table_free(search_hash, search_bytes(bucket_mask + 1));
+    if (pawn_hash != &spare_pawn_entry) table_free(pawn_hash, pawn_bytes(pawn_index_mask + 1));
     use_spare_tables();
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "search/search.h"
+#include "search/table_memory.h"
 
 namespace varkon::hash_classic {
 
@@ -62,7 +63,7 @@ struct Table {
     bool allocated() const { return entries != builtin; }
 
     void release() {
-        if (allocated()) std::free(entries);
+        if (allocated()) table_free(entries, (count + SPARE_ENTRIES) * ENTRY_BYTES);
         entries = builtin;
         count = 1;
         std::memset(builtin, 0, sizeof builtin);
@@ -72,7 +73,7 @@ struct Table {
     void allocate(std::size_t wanted) {
         release();
         for (std::size_t n = wanted; n > 1; n /= 2) {
-            if (void* p = std::calloc(n + SPARE_ENTRIES, ENTRY_BYTES)) {
+            if (void* p = table_alloc((n + SPARE_ENTRIES) * ENTRY_BYTES)) {
                 entries = static_cast<Entry*>(p);
                 count = n;
                 return;

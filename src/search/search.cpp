@@ -249,13 +249,15 @@ int quiesce(int alpha, int beta, bool pv) {
 }
 
 int search(int alpha, int beta, int depth, bool null_ok, bool pv) {
+    // The node's line starts empty whatever way it returns, so that the parent never
+    // copies a line left from an earlier node at this ply.
+    pv_length[ply] = ply;
     if (depth < 2) return quiesce(alpha, beta, pv);
     if (ply >= PLY_LIMIT) return 0;
     ++stats.nodes;
     int best = -INFINITE_SCORE, eval = -INFINITE_SCORE;
     bool mate_threat = false;
     const int entry_alpha = alpha;
-    pv_length[ply] = ply;
     if (ply > seldepth) seldepth = ply;
     if (poll()) return SEARCH_ABORTED;
     if (is_draw()) return 0;

@@ -72,9 +72,43 @@ std::int32_t allocate_time() {
 
 namespace {
 
+// How many moves of the root's principal variation, from its first on, can be played one
+// after the other from the game position. The line is built from the search's own moves,
+// so this is its length; the walk makes sure that no line the engine prints or ponders on
+// ever holds a move that is not legal where it stands.
+int playable_pv_length() {
+    int index[MAX_PLY];
+    int n = 0;
+    for (; n < pv_length[0] && n < MAX_PLY - 2; ++n) {
+        const Move& m = pv_table[0][n];
+        int first, last;
+        if (n == 0) {
+            first = ply_state[0].move_start;
+            last = ply_state[1].move_start;
+        } else {
+            ply_state[ply].in_check = king_in_check(side);
+            generate_moves();
+            first = ply_state[ply].move_start;
+            last = ply_state[ply + 1].move_start;
+        }
+        int found = 0;
+        for (int i = first; i < last && found == 0; ++i)
+            if (same_move(move_stack[i], m)) found = i;
+        if (found == 0) break;
+        make_move(found);
+        if (king_in_check(-side)) {
+            unmake_move(found);
+            break;
+        }
+        index[n] = found;
+    }
+    for (int k = n - 1; k >= 0; --k) unmake_move(index[k]);
+    return n;
+}
+
 void print_pv() {
-    for (int c = 0; c < 12 && c < MAX_PLY && pv_table[0][c].from != 0; ++c)
-        std::printf("%s ", move_to_text(pv_table[0][c]).s);
+    const int n = std::min(12, playable_pv_length());
+    for (int c = 0; c < n; ++c) std::printf("%s ", move_to_text(pv_table[0][c]).s);
 }
 
 void print_info(int bound) {
@@ -88,7 +122,7 @@ void print_info(int bound) {
     if (bound == 1) std::printf(" upperbound ");
     if (bound == 2) std::printf(" lowerbound ");
     std::printf(" time %llu nodes %llu", static_cast<unsigned long long>(t), static_cast<unsigned long long>(stats.nodes));
-    if (t >= 1000) std::printf(" nps %llu", static_cast<unsigned long long>(stats.nodes / (t / 1000)));
+    if (t >= 1000) std::printf(" nps %llu", static_cast<unsigned long long>(stats.nodes * 1000 / t));
     std::printf(" pv ");
     print_pv();
     if (stats.egtb_hits != 0) std::printf(" tbhits %llu", static_cast<unsigned long long>(stats.egtb_hits));
@@ -99,7 +133,8 @@ int search_root(int depth) {
     ++stats.nodes;
     const int alpha0 = root_alpha, beta = root_beta;
     int alpha = alpha0, best = -INFINITE_SCORE, legal = 0;
-    pv_length[0] = 0;
+    // The root's line stays that of the last move that raised alpha, across iterations,
+    // until a move of this one raises it: a fail-low line and an early stop still show it.
     const int first = ply_state[0].move_start, end = ply_state[1].move_start;
     for (int i = first; i < end; ++i)
         if (same_move(move_stack[i], root_best)) {
@@ -291,9 +326,8 @@ void think() {
         return;
     }
     std::printf("\nbestmove %s", move_to_text(root_best).s);
-    const Move& reply = pv_table[0][1];
-    if (ponder_option && same_move(pv_table[0][0], root_best) && reply.from != 0 && reply.to != 0)
-        std::printf(" ponder %s", move_to_text(reply).s);
+    if (ponder_option && same_move(pv_table[0][0], root_best) && playable_pv_length() >= 2)
+        std::printf(" ponder %s", move_to_text(pv_table[0][1]).s);
     std::printf("\n");
     move_stack[0] = root_best;
     if (history_has_room()) play_move(0);

@@ -93,6 +93,22 @@ bool EngineProcess::wait_for(const std::string& needle, int timeout_ms) {
     return true;
 }
 
+bool EngineProcess::has_line(const std::string& prefix) const {
+    for (std::size_t at = out_.find(prefix); at != std::string::npos; at = out_.find(prefix, at + 1))
+        if ((at == 0 || out_[at - 1] == '\n') && out_.find('\n', at) != std::string::npos) return true;
+    return false;
+}
+
+bool EngineProcess::wait_for_line(const std::string& prefix, int timeout_ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!has_line(prefix)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0 || out_fd_ < 0) return false;
+        read_some(static_cast<int>(left));
+    }
+    return true;
+}
+
 int EngineProcess::wait_exit(int timeout_ms) {
     close_input();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);

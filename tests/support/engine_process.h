@@ -23,6 +23,8 @@ public:
     // Reads until the output collected so far contains `needle` (true) or until
     // `timeout_ms` passes or the program ends (false).
     bool wait_for(const std::string& needle, int timeout_ms = 10000);
+    // Reads until the output holds a whole line (ended) that begins with `prefix`.
+    bool wait_for_line(const std::string& prefix, int timeout_ms = 10000);
     // Closes input, waits for the exit and returns its status (-1: killed after timeout).
     int wait_exit(int timeout_ms = 10000);
     const std::string& output() const { return out_; }
@@ -32,6 +34,7 @@ public:
 
 private:
     bool read_some(int timeout_ms);
+    bool has_line(const std::string& prefix) const;
     pid_t pid_ = -1;
     int in_fd_ = -1, out_fd_ = -1;
     std::string out_;
