@@ -108,7 +108,7 @@ void fill_bucket() {
 
 std::vector<std::string> table_calls;
 void note_free() { table_calls.push_back("free"); }
-void note_allocate() { table_calls.push_back(access("t.dat", F_OK) == 0 ? "allocate after book" : "allocate"); }
+void note_allocate(int) { table_calls.push_back(access("t.dat", F_OK) == 0 ? "allocate after book" : "allocate"); }
 
 class Book : public ::testing::Test {
 protected:
@@ -464,10 +464,13 @@ TEST_F(Book, ConsoleDialogue) {
 // The tables are released before the questions and allocated again after the book is
 // written, also when the build fails; the answers become the book settings.
 TEST_F(Book, TablesAreReleasedForTheBuild) {
+    static SearchPolicy noting = *varkon_program().search;
+    noting.tables.release = note_free;
+    noting.tables.allocate = note_allocate;
     static Program with_tables = varkon_program();
-    with_tables.free_tables = note_free;
-    with_tables.allocate_tables = note_allocate;
+    with_tables.search = &noting;
     init_program(with_tables);
+    table_calls.clear();
     write_bytes(dir + "/t.pgn", "1. e4 *\n");
     InDirectory in(dir);
     const struct { const char* answers; std::vector<std::string> calls; bool ready; int min; } runs[] = {

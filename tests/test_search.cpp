@@ -142,17 +142,17 @@ TEST_F(Search, TimeAllotment) {
     limits = SearchLimits{};
     pondering = 0;
     time_left = 6000, increment = 0, moves_left = 30;
-    EXPECT_EQ(allocate_time(), 193);
+    EXPECT_EQ(allocate_time().alloc, 193);
     time_left = 30000, increment = 200, moves_left = 0;
-    EXPECT_EQ(allocate_time(), 1100);
+    EXPECT_EQ(allocate_time().alloc, 1100);
     time_left = 60000, increment = 0, moves_left = 0;
-    EXPECT_EQ(allocate_time(), 1333);
+    EXPECT_EQ(allocate_time().alloc, 1333);
     // Little time and a large increment: the allotment stays well below the clock.
     for (std::uint32_t left : {1u, 5u, 20u, 100u, 300u, 1000u})
         for (std::uint32_t inc : {0u, 100u, 1000u, 10000u})
             for (std::uint32_t togo : {0u, 1u, 2u, 40u}) {
                 time_left = left, increment = inc, moves_left = togo;
-                const int alloc = allocate_time();
+                const int alloc = allocate_time().alloc;
                 EXPECT_GE(alloc, 1);
                 EXPECT_LE(alloc, left > 1 ? static_cast<int>(left - std::max(left / 10, std::min(left / 2, 30u))) : 1)
                     << left << " " << inc << " " << togo;

@@ -7,6 +7,7 @@
 #include "frontend/main.h"
 #include "frontend/uci.h"
 #include "search/hash.h"
+#include "search/search.h"
 
 namespace varkon {
 
@@ -52,15 +53,14 @@ const Program program_data = {
     true,
     1,
     "c:\\tb",
+    HASH_MB_DEFAULT,
     commands,
     options,
     board_values,
     evaluate_standard,
-    [] {
-        hash_size_tables();
-        hash_alloc_tables();
-    },
-    hash_free_tables,
+    &varkon_search_policy(),
+    &console_search_output,
+    &uci_search_output,
 };
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include "frontend/main.h"
 #include "frontend/uci.h"
 #include "search/hash_classic.h"
+#include "search/search.h"
+#include "search/sort_moves.h"
 
 namespace varkon {
 
@@ -45,8 +47,19 @@ BoardDisplay board_values() {
     return v;
 }
 
-// The three hash tables, sized from the Hash setting (2 MB until it is configured).
-void allocate_tables() { hash_classic::allocate(hash_classic::hash_mb()); }
+// Until it has a search of its own, the program runs varkon's search over its own tables.
+int classic_hash_mb() { return hash_classic::hash_mb(); }
+
+const SearchPolicy classic_policy = {
+    {hash_classic::allocate, hash_classic::release, hash_classic::clear, hash_classic::wipe, classic_hash_mb},
+    prepare_varkon_search,
+    score_moves,
+    allocate_time,
+    search_root,
+    nullptr,
+    nullptr,
+    60,
+};
 
 const Program program_data = {
     "5.11c",
@@ -55,12 +68,14 @@ const Program program_data = {
     false,
     1,
     "c:/tb",
+    2,
     commands,
     options,
     board_values,
     evaluate_classic,
-    allocate_tables,
-    hash_classic::release,
+    &classic_policy,
+    &console_search_output,
+    &uci_search_output,
 };
 
 }  // namespace

@@ -20,15 +20,12 @@ int min_played = 2;
 int book_entries = 0;
 int last_bookmove_number = 0;
 
-namespace {
-
-void reset_game_counters() {
+void book_new_game() {
     book_entries = 0;
     last_bookmove_number = 0;
 }
 
-// The counters belong to the game: every new game starts them afresh.
-[[maybe_unused]] const bool registered = (register_new_game_hook(reset_game_counters), true);
+namespace {
 
 std::uint32_t get32(const unsigned char* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |

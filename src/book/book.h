@@ -21,6 +21,8 @@ extern int min_played;           // builder: pairs played fewer times are droppe
 // ---- per-game state (reset by new_game) --------------------------------------------
 extern int book_entries;           // records counted by the last book_probe
 extern int last_bookmove_number;   // game_ply of the last book move played in this game
+// Starts the per-game state afresh; start-up registers it to run with every new game.
+void book_new_game();
 
 // ---- the file ----------------------------------------------------------------------
 // One record as it is stored: 16 bytes, little-endian, no header.

@@ -480,15 +480,16 @@ bool build_book(const std::string& pgn_file, const std::string& book_file, int m
 }
 
 void book_build() {
-    const Program& p = program();
-    if (p.free_tables) p.free_tables();
+    const TableOps& tables = program().search->tables;
+    const int hash_size = tables.size_mb();
+    tables.release();
     const std::string pgn = answer("name of the pgn file               \t\t: ", PATH_MAX);
     book_name = answer("name of the book file              \t\t: ", BOOK_NAME_MAX);
     min_played = clamp_minimum(number_of(answer("minimum of played moves (1-100)    \t\t: ", 32)));
     const int limit = number_of(answer("how many games to build (0=all)    \t\t: ", 32));
     BookBuildCounts counts;
     build_book(pgn, book_name, min_played, limit, &counts);
-    if (p.allocate_tables) p.allocate_tables();
+    tables.allocate(hash_size);
     if (counts.pgn_read) std::fputs("\n\nready!\n", stdout);
 }
 

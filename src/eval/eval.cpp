@@ -6,7 +6,7 @@
 
 #include "core/precalc.h"
 #include "search/hash.h"
-#include "search/search.h"
+#include "search/stats.h"
 
 namespace varkon {
 

@@ -5,7 +5,7 @@
 #include "core/position.h"
 #include "core/precalc.h"
 #include "search/hash_classic.h"
-#include "search/search.h"
+#include "search/stats.h"
 
 namespace varkon {
 

@@ -8,6 +8,8 @@
 #include "core/precalc.h"
 #include "egtb/probe_egtb.h"
 #include "frontend/main.h"
+#include "search/search.h"
+#include "search/sort_moves.h"
 
 namespace varkon {
 
@@ -20,12 +22,22 @@ const Program& program() { return *running; }
 void init_program(const Program& p) {
     running = &p;
     set_piece_values(p.piece_values);
+    book_on = 1;
     book_style = p.book_style;
+    book_name = "book.dat";
     egtb_path = p.egtb_path;
     init_tables();
+    register_new_game_hook(book_new_game);
     new_game();
     select_evaluation(p.evaluation);
-    if (p.allocate_tables) p.allocate_tables();
+    clear_evaluation_cache();
+    set_search_policy(*p.search);
+    set_search_output(*p.console_output);
+    reset_think_state();
+    reset_search_state();
+    reset_stats();
+    clear_ordering_tables();
+    p.search->tables.allocate(p.hash_mb);
     std::srand(static_cast<unsigned>(std::clock()));
     std::srand(static_cast<unsigned>(std::rand()));
 }

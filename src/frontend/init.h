@@ -1,12 +1,14 @@
 // init: what makes a program of the engine, and its start-up.
 //
 // The two programs share every module; a Program record supplies what differs between
-// them: texts, material values, defaults, and the behaviour modules chosen once at
-// start-up (console commands, protocol options, board display values).
+// them: data (texts, material values, defaults) and the behaviour records chosen once at
+// start-up (its search policy with its tables, its evaluation, its console commands, its
+// protocol options and output).
 #pragma once
 
 #include "core/position.h"
 #include "eval/eval.h"
+#include "search/think.h"
 
 namespace varkon {
 
@@ -24,12 +26,14 @@ struct Program {
     bool unbuffered_streams;         // stdin and stdout without stream buffers
     int book_style;                  // default book style
     const char* egtb_path;           // default tablebase path
+    int hash_mb;                     // Hash setting of the tables made at start-up
     const ConsoleCommand* commands;  // console commands in the order they are tested; ends with {nullptr}
     const UciOption* uci_options;    // ends with an entry whose name is nullptr
     BoardDisplay (*board_values)();  // the values printed beside the board
-    EvaluateFn evaluation;           // the program's static evaluation (nullptr: none yet)
-    void (*allocate_tables)();       // sizes and allocates the hash tables (start-up, after a release)
-    void (*free_tables)();           // releases them (the book builder needs the room)
+    EvaluateFn evaluation;           // the program's static evaluation
+    const SearchPolicy* search;      // the program's search and its tables
+    const SearchOutput* console_output;  // what a search prints at the console
+    const SearchOutput* uci_output;      // what a search prints under UCI
 };
 
 // The program that is running.
@@ -39,8 +43,8 @@ const Program& program();
 // console loop. Never returns.
 [[noreturn]] void start_program(const Program& p);
 
-// Installs `p` as the running program and brings up the global state without starting
-// the console (used by start_program and by tests).
+// Installs `p` as the running program and brings every module's state to its start-up
+// values without starting the console (used by start_program and by tests).
 void init_program(const Program& p);
 
 }  // namespace varkon

@@ -6,15 +6,16 @@
 #include <string>
 
 #include "book/book.h"
+#include "core/clock.h"
 #include "frontend/init.h"
 #include "frontend/interupt.h"
 #include "frontend/utils.h"
-#include "search/search.h"
+#include "search/think.h"
 
 namespace varkon {
 
 void quit_program() {
-    if (program().free_tables != nullptr) program().free_tables();
+    program().search->tables.release();
     std::fflush(stdout);
     std::exit(0);
 }
@@ -29,6 +30,7 @@ std::string deferred;   // lines that arrived during a search or count, for afte
 // work, "quit" ends it and then the program (after any commands sent before it); anything
 // else is kept for afterwards.
 PollAction console_command() {
+    if (!input_available()) return PollAction::none;
     std::string line;
     if (!read_line(line)) {
         quit_requested = deferred.empty();
@@ -69,6 +71,7 @@ void resume_console() {
 
 void console_loop() {
     poll_input = console_command;
+    set_search_output(*program().console_output);
     std::string word;
     for (;;) {
         if (!read_word(word, 259)) quit_program();

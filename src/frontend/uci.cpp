@@ -13,13 +13,14 @@
 #include "book/book.h"
 #include "core/input.h"
 #include "core/moves.h"
+#include "core/output.h"
 #include "egtb/probe_egtb.h"
 #include "frontend/init.h"
 #include "frontend/interupt.h"
 #include "frontend/main.h"
 #include "frontend/utils.h"
-#include "search/hash.h"
 #include "search/search.h"
+#include "search/think.h"
 
 namespace varkon {
 
@@ -174,7 +175,7 @@ void resume_after_search() {
 // search, in order. "isready" is answered at once, and "quit" (or the end of input) ends
 // the search and the program at once, unless commands sent before them are still kept:
 // then they wait their turn.
-PollAction searching_command() {
+PollAction read_searching_command() {
     std::string line;
     if (!read_line(line)) {
         quit_requested = pending.empty();
@@ -202,6 +203,8 @@ PollAction searching_command() {
     if (!line.empty()) pending.push_back(line);
     return PollAction::none;
 }
+
+PollAction poll_searching_command() { return input_available() ? read_searching_command() : PollAction::none; }
 
 void uci_setoption(const Tokens& t, std::size_t i) {
     // "setoption name <name words> [value <value words>]"
@@ -270,8 +273,9 @@ bool uci_command(const std::string& line) {
 }
 
 void uci_loop() {
-    poll_input = searching_command;
-    wait_input = searching_command;
+    poll_input = poll_searching_command;
+    wait_input = read_searching_command;
+    set_search_output(*program().uci_output);
     std::string line;
     for (;;) {
         if (!read_line(line)) quit_program();
@@ -284,10 +288,72 @@ void enter_uci() {
     uci_loop();
 }
 
+// ---- what a search prints under UCI ----------------------------------------------------
+
+int ponder_option = 1;
+
+namespace {
+
+void print_info(const IterationLine& line) {
+    const std::uint64_t t = std::max<std::uint64_t>(1, std::uint64_t{line.elapsed_cs} * 10);
+    std::printf("info depth %d seldepth %d", line.depth, line.seldepth);
+    const int a = std::abs(line.score);
+    if (a <= MATE_BOUND)
+        std::printf(" score cp %d", line.score);
+    else
+        std::printf(" score mate %d", line.score > 0 ? (32000 - a) / 2 : -((32000 - a) / 2));
+    if (line.bound == LineBound::upper) std::printf(" upperbound ");
+    if (line.bound == LineBound::lower) std::printf(" lowerbound ");
+    std::printf(" time %llu nodes %llu", static_cast<unsigned long long>(t), static_cast<unsigned long long>(line.nodes));
+    if (t >= 1000) std::printf(" nps %llu", static_cast<unsigned long long>(line.nodes * 1000 / t));
+    std::printf(" pv ");
+    for (int c = 0; c < 12 && c < line.pv_length; ++c) std::printf("%s ", move_to_text(line.pv[c]).s);
+    if (line.tbhits != 0) std::printf(" tbhits %llu", static_cast<unsigned long long>(line.tbhits));
+    std::printf("\n");
+}
+
+// The move being searched, once a second has passed since the start.
+void print_current_move(const Move& m, int number, int, std::uint32_t elapsed_cs) {
+    if (elapsed_cs >= 100)
+        std::printf("info currmove %s%s currmovenumber %d\n", square_name[m.from], square_name[m.to], number);
+}
+
+void no_bound_line(const IterationLine&, const Move&, bool) {}
+void no_single_reply(const Move&) {}
+
+void print_book_line(const Move& m, const char* prefix) {
+    std::printf("%s1\t0\t0\t0\t%s%s <bookmove>\n", prefix, square_name[m.from], square_name[m.to]);
+}
+
+void print_best_move(const ThinkResult& r) {
+    if (r.best.from == 0) {
+        std::printf("\nbestmove 0000\n");
+        return;
+    }
+    std::printf("\nbestmove %s", move_to_text(r.best).s);
+    if (ponder_option && r.ponder.from != 0) std::printf(" ponder %s", move_to_text(r.ponder).s);
+    std::printf("\n");
+    play_result(r);
+}
+
+void uci_book_line(const Move& m) { print_book_line(m, "info string "); }
+void console_book_line(const Move& m) { print_book_line(m, ""); }
+void console_note(const char* text) { std::printf("%s\n", text); }
+
+}  // namespace
+
+const SearchOutput uci_search_output = {print_info,       print_current_move, no_bound_line, uci_book_line,
+                                        no_single_reply, print_best_move,    note};
+const SearchOutput console_search_output = {print_info,       print_current_move, no_bound_line, console_book_line,
+                                            no_single_reply, print_best_move,    console_note};
+
 // ---- option setters shared by the programs' option tables --------------------------
 
-void set_option_hash(const std::string&, double mb) { hash_resize(static_cast<int>(mb)); }
-void set_option_clear_hash(const std::string&, double) { hash_clear_all(); }
+void set_option_hash(const std::string&, double mb) {
+    const TableOps& tables = program().search->tables;
+    if (static_cast<int>(mb) != tables.size_mb()) tables.allocate(static_cast<int>(mb));
+}
+void set_option_clear_hash(const std::string&, double) { program().search->tables.clear_all(); }
 void set_option_nalimov_path(const std::string& v, double) {
     if (!v.empty()) egtb_path = v;
 }

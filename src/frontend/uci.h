@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "search/think.h"
+
 namespace varkon {
 
 struct UciOption {
@@ -19,6 +21,14 @@ struct UciOption {
     const char* vars;                 // combo choices, printed as they stand
     void (*set)(const std::string& text, double number);  // number: the clamped spin value
 };
+
+// Name a move to ponder on after "bestmove" (the "Ponder" option).
+extern int ponder_option;
+
+// The lines of a search under UCI, and at the console (the same, with notes and the book
+// line printed as they stand).
+extern const SearchOutput uci_search_output;
+extern const SearchOutput console_search_output;
 
 // Prints the identification and option list of the running program and enters the loop.
 [[noreturn]] void enter_uci();

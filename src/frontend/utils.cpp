@@ -1,22 +1,14 @@
 #include "frontend/utils.h"
 
-#include <chrono>
 #include <cstdio>
 
 #include "core/attacks.h"
 #include "core/genmoves.h"
 #include "core/moves.h"
 #include "core/output.h"
-#include "frontend/interupt.h"
-#include "search/search.h"
+#include "search/think.h"
 
 namespace varkon {
-
-std::uint32_t now_cs() {
-    using namespace std::chrono;
-    const auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-    return static_cast<std::uint32_t>((ms / 1000) * 100 + (ms % 1000) / 10);
-}
 
 namespace {
 
@@ -29,7 +21,7 @@ bool perft_stopped = false;
 bool perft_should_stop() {
     if (++perft_poll_counter < PERFT_POLL_INTERVAL) return perft_stopped;
     perft_poll_counter = 0;
-    if (!perft_stopped && poll_input != nullptr && input_available() && poll_input() == PollAction::stop)
+    if (!perft_stopped && poll_input != nullptr && poll_input() == PollAction::stop)
         perft_stopped = true;
     return perft_stopped;
 }

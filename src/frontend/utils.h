@@ -1,12 +1,9 @@
-// utils: the wall clock in centiseconds and the perft move-tree counter.
+// utils: the perft move-tree counter.
 #pragma once
 
 #include <cstdint>
 
 namespace varkon {
-
-// Wall clock: whole seconds since 1970 x 100 + milliseconds / 10, modulo 2^32.
-std::uint32_t now_cs();
 
 // Number of legal move sequences of exactly `depth` plies from the current ply
 // (depth 0 or less counts the position itself). Leaves the position unchanged. Every so

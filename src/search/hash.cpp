@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "search/search.h"
+#include "search/stats.h"
 #include "search/table_memory.h"
 
 namespace varkon {
@@ -83,6 +83,7 @@ void hash_size_tables() {
 
 void hash_alloc_tables() {
     hash_free_tables();
+    for (HashMove& m : hash_move) m = HashMove{0, 0};
     for (;;) {
         auto* buckets = static_cast<HashBucket*>(table_alloc(search_bytes(hash_bucket_count)));
         auto* pawns = static_cast<PawnHashEntry*>(table_alloc(pawn_bytes(pawn_hash_count)));
@@ -106,14 +107,17 @@ void hash_free_tables() {
     use_spare_tables();
 }
 
-void hash_resize(int mb) {
-    if (mb < HASH_MB_MIN) mb = HASH_MB_MIN;
-    if (mb > HASH_MB_MAX) mb = HASH_MB_MAX;
-    if (mb == hash_mb) return;
-    hash_mb = mb;
+void hash_allocate(int mb) {
+    hash_mb = mb < HASH_MB_MIN ? HASH_MB_MIN : mb > HASH_MB_MAX ? HASH_MB_MAX : mb;
     hash_free_tables();
     hash_size_tables();
     hash_alloc_tables();
+}
+
+void hash_resize(int mb) {
+    if (mb < HASH_MB_MIN) mb = HASH_MB_MIN;
+    if (mb > HASH_MB_MAX) mb = HASH_MB_MAX;
+    if (mb != hash_mb) hash_allocate(mb);
 }
 
 void hash_clear() {
@@ -122,6 +126,7 @@ void hash_clear() {
 }
 
 void hash_clear_all() {
+    for (HashMove& m : hash_move) m = HashMove{0, 0};
     std::memset(static_cast<void*>(search_hash), 0, sizeof(HashBucket) * (bucket_mask + std::size_t{1}));
     std::memset(static_cast<void*>(pawn_hash), 0, sizeof(PawnHashEntry) * (pawn_index_mask + std::size_t{1}));
 }

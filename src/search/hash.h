@@ -74,10 +74,12 @@ void hash_free_tables();
 // The Hash option: clamps `mb` to 2..1024; a value other than hash_mb sizes and allocates
 // the tables anew (every stored result is lost), the current value does nothing.
 void hash_resize(int mb);
+// Sets hash_mb to `mb` (clamped to 2..1024) and sizes and allocates the tables anew.
+void hash_allocate(int mb);
 // Empties the first bucket and the first pawn-cache entry (start of every search); every
 // other entry stays and is recognised by its key.
 void hash_clear();
-// Empties both tables completely.
+// Empties both tables completely, and forgets the moves of the last lookups.
 void hash_clear_all();
 
 // Looks the position up. Sets hash_move[ply] to the stored move when the key is found.

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "search/search.h"
+#include "search/stats.h"
 #include "search/table_memory.h"
 
 namespace varkon::hash_classic {

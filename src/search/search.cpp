@@ -1,30 +1,26 @@
 #include "search/search.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "core/attacks.h"
+#include "core/clock.h"
 #include "core/genmoves.h"
 #include "core/moves.h"
 #include "eval/eval.h"
-#include "frontend/interupt.h"
-#include "frontend/utils.h"
 #include "search/hash.h"
 #include "search/sort_moves.h"
 
 namespace varkon {
 
-SearchStats stats;
 Move pv_table[MAX_PLY][MAX_PLY];
 int pv_length[MAX_PLY];
 int seldepth = 0;
-PollAction (*poll_input)() = nullptr;
-PollAction (*wait_input)() = nullptr;
 
 namespace {
 
 // Depths in half-ply units.
-constexpr int EGTB_MIN_DEPTH = 16;
 constexpr int RAZOR_DEPTH = 8;
 constexpr int NULL_REDUCTION = 8;
 constexpr int NULL_VERIFY_DEPTH = 12;
@@ -39,21 +35,39 @@ constexpr int DELTA_MARGIN = 50;
 constexpr int futility_margin[8] = {200, 210, 220, 230, 240, 250, 260, 270};
 constexpr int static_margin[14] = {80, 100, 120, 140, 160, 180, 200, 220, 240, 260, 280, 300, 320, 340};
 
-int poll_counter = 0;
-int poll_interval = 500;
-std::uint32_t clock_start = 0;
-std::int32_t deadline_cs = 1;   // allowed time since clock_start
-bool stopped = false;
+// The poll: nodes counted since the last look, how many between two looks, the deadline
+// and whether the search has been stopped.
+struct PollState {
+    int counter = 0;
+    int interval = 500;
+    std::uint32_t clock_start = 0;
+    std::int32_t deadline_cs = 1;   // allowed time since clock_start
+    bool stopped = false;
+};
+PollState poll_state;
 
-// Input and clock poll of the main search; true when the search must stop.
+}  // namespace
+
+void reset_search_state() {
+    std::memset(pv_table, 0, sizeof pv_table);
+    std::memset(pv_length, 0, sizeof pv_length);
+    seldepth = 0;
+    poll_state = PollState{};
+}
+
+void count_poll_node() { ++poll_state.counter; }
+
+bool search_stopped() { return poll_state.stopped; }
+
 bool poll() {
-    if (++poll_counter <= poll_interval) return stopped;
-    poll_counter = 0;
-    if (stopped) return true;
-    if (poll_input != nullptr && input_available()) {
+    PollState& p = poll_state;
+    if (++p.counter <= p.interval) return p.stopped;
+    p.counter = 0;
+    if (p.stopped) return true;
+    if (poll_input != nullptr) {
         switch (poll_input()) {
             case PollAction::stop:
-                stopped = true;
+                p.stopped = true;
                 limits.wait_for_stop = false;  // the awaited "stop" has come
                 return true;
             case PollAction::ponderhit: pondering = 0; break;
@@ -61,13 +75,13 @@ bool poll() {
         }
     }
     if (limits.max_nodes != 0 && stats.nodes >= limits.max_nodes) {
-        stopped = true;
+        p.stopped = true;
         return true;
     }
     const bool limited = limits.movetime >= 0 || limits.clock;
     if (limited && !pondering && root_best.from != 0 && root_best.to != 0 &&
-        static_cast<std::int32_t>(now_cs() - clock_start) >= deadline_cs) {
-        stopped = true;
+        static_cast<std::int32_t>(now_cs() - p.clock_start) >= p.deadline_cs) {
+        p.stopped = true;
         return true;
     }
     return false;
@@ -87,17 +101,15 @@ bool is_draw() {
     return false;
 }
 
-}  // namespace
-
 void start_poll_clock(std::uint32_t start, std::int32_t time_alloc, int interval) {
-    clock_start = start;
-    deadline_cs = time_alloc;
-    poll_interval = interval;
-    poll_counter = 0;
-    stopped = false;
+    poll_state.clock_start = start;
+    poll_state.deadline_cs = time_alloc;
+    poll_state.interval = interval;
+    poll_state.counter = 0;
+    poll_state.stopped = false;
 }
 
-void extend_deadline(std::int32_t time_alloc) { deadline_cs = time_alloc; }
+void extend_deadline(std::int32_t time_alloc) { poll_state.deadline_cs = time_alloc; }
 
 namespace {
 
@@ -180,7 +192,7 @@ void update_pv(int i) {
 }
 
 int quiesce(int alpha, int beta, bool pv) {
-    ++poll_counter;
+    count_poll_node();
     ++stats.nodes;
     ++stats.qsearch_count;
     if (ply > PLY_LIMIT) return beta;
@@ -431,5 +443,158 @@ int search(int alpha, int beta, int depth, bool null_ok, bool pv) {
     hash_store(key, best, from, to, entry_alpha, beta, depth);
     return best;
 }
+
+
+int playable_pv_length() {
+    int index[MAX_PLY];
+    int n = 0;
+    for (; n < pv_length[0] && n < MAX_PLY - 2; ++n) {
+        const Move& m = pv_table[0][n];
+        int first, last;
+        if (n == 0) {
+            first = ply_state[0].move_start;
+            last = ply_state[1].move_start;
+        } else {
+            ply_state[ply].in_check = king_in_check(side);
+            generate_moves();
+            first = ply_state[ply].move_start;
+            last = ply_state[ply + 1].move_start;
+        }
+        int found = 0;
+        for (int i = first; i < last && found == 0; ++i)
+            if (same_move(move_stack[i], m)) found = i;
+        if (found == 0) break;
+        make_move(found);
+        if (king_in_check(-side)) {
+            unmake_move(found);
+            break;
+        }
+        index[n] = found;
+    }
+    for (int k = n - 1; k >= 0; --k) unmake_move(index[k]);
+    return n;
+}
+
+// ---- varkon's root search, time rule and policy ------------------------------------------
+
+// The root of one iteration, searched to 2 units per ply. The root's line stays that of
+// the last move that raised alpha, across iterations, until a move of this one raises it:
+// a fail-low line and an early stop still show it.
+int search_root(int iteration_plies, int alpha0, int beta) {
+    const int depth = 2 * iteration_plies;
+    ++stats.nodes;
+    int alpha = alpha0, best = -INFINITE_SCORE, legal = 0;
+    const int first = ply_state[0].move_start, end = ply_state[1].move_start;
+    for (int i = first; i < end; ++i)
+        if (same_move(move_stack[i], root_best)) {
+            move_stack[i].score = 2000000;
+            break;
+        }
+    for (int i = first; i < end; ++i) {
+        select_best(i);
+        if (!make_legal_move(i)) continue;
+        ++legal;
+        const Move& m = move_stack[i];
+        search_output().current_move(m, legal, iteration_plies, think_elapsed_cs());
+        const bool gives_check = ply_state[1].in_check != 0;
+        int ext = 0;
+        if (gives_check) {
+            ext = 2;
+            ++stats.check_ext;
+        }
+        const int newdepth = depth - 2 + ext;
+        int v;
+        if (legal == 1) {
+            v = -search(-beta, -alpha, newdepth, true, true);
+        } else {
+            bool done = false;
+            v = 0;
+            if (depth >= 6 && legal >= 12 && !gives_check && is_quiet(m)) {
+                v = -search(-alpha - 1, -alpha, std::max(newdepth - 2, 0), true, false);
+                done = v <= alpha;
+            }
+            if (!done) {
+                v = -search(-alpha - 1, -alpha, newdepth, true, false);
+                if (v > alpha && v != -SEARCH_ABORTED) v = -search(-beta, -alpha, newdepth, true, true);
+            }
+        }
+        unmake_move(i);
+        if (v == -SEARCH_ABORTED) return SEARCH_ABORTED;
+        Move& moved = move_stack[i];
+        if (legal == 1 && v <= alpha0) {
+            root_score = alpha0;
+            root_best = moved;
+            return v;
+        }
+        moved.score = v >= beta ? beta : v > alpha ? v : alpha0;
+        if (v > best) {
+            best = v;
+            if (v > alpha) {
+                root_score = v;
+                root_best = moved;
+                update_pv(i);
+                alpha = v;
+                if (v >= beta) {
+                    ++stats.beta_cutoffs;
+                    root_score = beta;
+                    return beta;
+                }
+            }
+        }
+    }
+    if (legal > 0) return root_score;
+    root_score = ply_state[0].in_check ? -MATE_VALUE : 0;
+    return root_score;
+}
+
+void prepare_varkon_search() { clear_ordering_tables(); }
+
+namespace {
+
+int hash_size_in_use() { return hash_mb; }
+
+}  // namespace
+
+TimeBudget allocate_time() {
+    const std::uint32_t left = time_left == 0 ? 1 : time_left;
+    std::int64_t alloc;
+    if (increment != 0)
+        alloc = left / 30 + increment / 2;
+    else if (moves_left == 0)
+        alloc = left / 45;
+    else if (moves_left == 1)
+        alloc = left / 2;
+    else
+        alloc = left / (moves_left + 1);
+    // Keep a reserve on the clock for the moves to come and for the time the move takes to
+    // reach the front end: a tenth of the clock, at least 30 centiseconds (or half the clock
+    // when less than a second is left).
+    const std::int64_t reserve = std::max<std::int64_t>(left / 10, std::min<std::int64_t>(left / 2, 30));
+    const auto cap = static_cast<std::int32_t>(std::max<std::int64_t>(1, left - reserve));
+    if (alloc > cap) alloc = cap;
+    if (limits.movetime >= 0) alloc = limits.movetime;
+    const auto time_alloc = static_cast<std::int32_t>(alloc < 1 ? 1 : alloc);
+    stats.time_limit = static_cast<std::uint64_t>(time_alloc);
+    const int interval = (left >= 30000 && !pondering && limits.max_nodes == 0) ? 10000 : 500;
+    start_poll_clock(think_start_cs(), time_alloc, interval);
+    return TimeBudget{time_alloc, cap};
+}
+
+namespace {
+
+const SearchPolicy varkon_policy = {
+    {hash_allocate, hash_free_tables, hash_clear, hash_clear_all, hash_size_in_use},
+    prepare_varkon_search,
+    score_moves,
+    allocate_time,
+    search_root,
+    nullptr,
+    nullptr,
+    60,
+};
+
+}  // namespace
+
+const SearchPolicy& varkon_search_policy() { return varkon_policy; }
 
 }  // namespace varkon

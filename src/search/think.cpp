@@ -1,19 +1,13 @@
-// The think driver: time allocation, iterative deepening with aspiration windows, the
-// root search and the analysis output.
+#include "search/think.h"
+
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "book/book.h"
 #include "core/attacks.h"
+#include "core/clock.h"
 #include "core/genmoves.h"
 #include "core/moves.h"
-#include "core/output.h"
-#include "frontend/utils.h"
-#include "search/hash.h"
 #include "search/search.h"
-#include "search/sort_moves.h"
 
 namespace varkon {
 
@@ -21,8 +15,9 @@ std::uint32_t time_left = 6000;
 std::uint32_t increment = 0;
 std::uint32_t moves_left = 30;
 int pondering = 0;
-int ponder_option = 1;
 SearchLimits limits;
+PollAction (*poll_input)() = nullptr;
+PollAction (*wait_input)() = nullptr;
 Move root_best;
 int root_score = 0;
 int iteration = 0;
@@ -32,172 +27,38 @@ namespace {
 constexpr int ASPIRATION = 20;
 constexpr int MAX_ITERATION = 99;
 
-std::uint32_t search_start = 0;
-std::int32_t time_alloc = 1;
-std::int32_t time_cap = 1;   // no allotment may reach this close to the end of the clock
-int root_alpha = -INFINITE_SCORE, root_beta = INFINITE_SCORE;
+// The records in force, and what the driver keeps of the running search.
+struct DriverState {
+    const SearchPolicy* policy = nullptr;
+    const SearchOutput* output = nullptr;
+    std::uint32_t search_start = 0;
+    TimeBudget budget{1, 1};
+};
+DriverState driver;
 
-std::uint32_t elapsed_cs() { return now_cs() - search_start; }
+// Output of a program before any protocol installs its own: nothing at all.
+void quiet_line(const IterationLine&) {}
+void quiet_move(const Move&, int, int, std::uint32_t) {}
+void quiet_bound(const IterationLine&, const Move&, bool) {}
+void quiet_root(const Move&) {}
+void quiet_note(const char*) {}
+const SearchOutput quiet_output = {quiet_line, quiet_move, quiet_bound, quiet_root, quiet_root, play_result, quiet_note};
 
-bool same_move(const Move& a, const Move& b) {
-    return a.from == b.from && a.to == b.to && a.promotion == b.promotion;
+IterationLine line_of(LineBound bound) {
+    IterationLine line;
+    line.depth = iteration;
+    line.seldepth = seldepth;
+    line.score = root_score;
+    line.bound = bound;
+    line.elapsed_cs = think_elapsed_cs();
+    line.nodes = stats.nodes;
+    line.tbhits = stats.egtb_hits;
+    line.pv = pv_table[0];
+    line.pv_length = playable_pv_length();
+    return line;
 }
 
-}  // namespace
-
-std::int32_t allocate_time() {
-    std::uint32_t left = time_left == 0 ? 1 : time_left;
-    std::int64_t alloc;
-    if (increment != 0)
-        alloc = left / 30 + increment / 2;
-    else if (moves_left == 0)
-        alloc = left / 45;
-    else if (moves_left == 1)
-        alloc = left / 2;
-    else
-        alloc = left / (moves_left + 1);
-    // Keep a reserve on the clock for the moves to come and for the time the move takes to
-    // reach the front end: a tenth of the clock, at least 30 centiseconds (or half the clock
-    // when less than a second is left).
-    const std::int64_t reserve = std::max<std::int64_t>(left / 10, std::min<std::int64_t>(left / 2, 30));
-    time_cap = static_cast<std::int32_t>(std::max<std::int64_t>(1, left - reserve));
-    if (alloc > time_cap) alloc = time_cap;
-    if (limits.movetime >= 0) alloc = limits.movetime;
-    time_alloc = static_cast<std::int32_t>(alloc < 1 ? 1 : alloc);
-    stats.time_limit = static_cast<std::uint64_t>(time_alloc);
-    const int interval = (left >= 30000 && !pondering && limits.max_nodes == 0) ? 10000 : 500;
-    start_poll_clock(search_start, time_alloc, interval);
-    return time_alloc;
-}
-
-namespace {
-
-// How many moves of the root's principal variation, from its first on, can be played one
-// after the other from the game position. The line is built from the search's own moves,
-// so this is its length; the walk makes sure that no line the engine prints or ponders on
-// ever holds a move that is not legal where it stands.
-int playable_pv_length() {
-    int index[MAX_PLY];
-    int n = 0;
-    for (; n < pv_length[0] && n < MAX_PLY - 2; ++n) {
-        const Move& m = pv_table[0][n];
-        int first, last;
-        if (n == 0) {
-            first = ply_state[0].move_start;
-            last = ply_state[1].move_start;
-        } else {
-            ply_state[ply].in_check = king_in_check(side);
-            generate_moves();
-            first = ply_state[ply].move_start;
-            last = ply_state[ply + 1].move_start;
-        }
-        int found = 0;
-        for (int i = first; i < last && found == 0; ++i)
-            if (same_move(move_stack[i], m)) found = i;
-        if (found == 0) break;
-        make_move(found);
-        if (king_in_check(-side)) {
-            unmake_move(found);
-            break;
-        }
-        index[n] = found;
-    }
-    for (int k = n - 1; k >= 0; --k) unmake_move(index[k]);
-    return n;
-}
-
-void print_pv() {
-    const int n = std::min(12, playable_pv_length());
-    for (int c = 0; c < n; ++c) std::printf("%s ", move_to_text(pv_table[0][c]).s);
-}
-
-void print_info(int bound) {
-    const std::uint64_t t = std::max<std::uint64_t>(1, static_cast<std::uint64_t>(elapsed_cs()) * 10);
-    std::printf("info depth %d seldepth %d", iteration, seldepth);
-    const int a = std::abs(root_score);
-    if (a <= MATE_BOUND)
-        std::printf(" score cp %d", root_score);
-    else
-        std::printf(" score mate %d", root_score > 0 ? (32000 - a) / 2 : -((32000 - a) / 2));
-    if (bound == 1) std::printf(" upperbound ");
-    if (bound == 2) std::printf(" lowerbound ");
-    std::printf(" time %llu nodes %llu", static_cast<unsigned long long>(t), static_cast<unsigned long long>(stats.nodes));
-    if (t >= 1000) std::printf(" nps %llu", static_cast<unsigned long long>(stats.nodes * 1000 / t));
-    std::printf(" pv ");
-    print_pv();
-    if (stats.egtb_hits != 0) std::printf(" tbhits %llu", static_cast<unsigned long long>(stats.egtb_hits));
-    std::printf("\n");
-}
-
-int search_root(int depth) {
-    ++stats.nodes;
-    const int alpha0 = root_alpha, beta = root_beta;
-    int alpha = alpha0, best = -INFINITE_SCORE, legal = 0;
-    // The root's line stays that of the last move that raised alpha, across iterations,
-    // until a move of this one raises it: a fail-low line and an early stop still show it.
-    const int first = ply_state[0].move_start, end = ply_state[1].move_start;
-    for (int i = first; i < end; ++i)
-        if (same_move(move_stack[i], root_best)) {
-            move_stack[i].score = 2000000;
-            break;
-        }
-    for (int i = first; i < end; ++i) {
-        select_best(i);
-        if (!make_legal_move(i)) continue;
-        ++legal;
-        const Move& m = move_stack[i];
-        if (elapsed_cs() >= 100)
-            std::printf("info currmove %s%s currmovenumber %d\n", square_name[m.from], square_name[m.to], legal);
-        const bool gives_check = ply_state[1].in_check != 0;
-        int ext = 0;
-        if (gives_check) {
-            ext = 2;
-            ++stats.check_ext;
-        }
-        const int newdepth = depth - 2 + ext;
-        int v;
-        if (legal == 1) {
-            v = -search(-beta, -alpha, newdepth, true, true);
-        } else {
-            bool done = false;
-            v = 0;
-            if (depth >= 6 && legal >= 12 && !gives_check && is_quiet(m)) {
-                v = -search(-alpha - 1, -alpha, std::max(newdepth - 2, 0), true, false);
-                done = v <= alpha;
-            }
-            if (!done) {
-                v = -search(-alpha - 1, -alpha, newdepth, true, false);
-                if (v > alpha && v != -SEARCH_ABORTED) v = -search(-beta, -alpha, newdepth, true, true);
-            }
-        }
-        unmake_move(i);
-        if (v == -SEARCH_ABORTED) return SEARCH_ABORTED;
-        Move& moved = move_stack[i];
-        if (legal == 1 && v <= alpha0) {
-            root_score = alpha0;
-            root_best = moved;
-            return v;
-        }
-        moved.score = v >= beta ? beta : v > alpha ? v : alpha0;
-        if (v > best) {
-            best = v;
-            if (v > alpha) {
-                root_score = v;
-                root_best = moved;
-                update_pv(i);
-                alpha = v;
-                if (v >= beta) {
-                    ++stats.beta_cutoffs;
-                    root_score = beta;
-                    return beta;
-                }
-            }
-        }
-    }
-    if (legal > 0) return root_score;
-    root_score = ply_state[0].in_check ? -MATE_VALUE : 0;
-    return root_score;
-}
+void report(LineBound bound) { driver.output->iteration(line_of(bound)); }
 
 // True when the limits given with "go" say the search is complete.
 bool limits_reached() {
@@ -207,62 +68,70 @@ bool limits_reached() {
     return false;
 }
 
-// The root move the opening book chooses, if any: the first root move with its squares.
-bool book_move() {
-    if (pondering || !book_on || fen_loaded || game_ply > 60) return false;
-    const HashKey key = hash_history[game_ply];
-    const BookMove b = book_probe(static_cast<std::uint32_t>(key), static_cast<std::uint32_t>(key >> 32));
-    if (b.from == 0) return false;
+// The first legal root move with the squares of `from`-`to`, or 0.
+int legal_root_move(int from, int to) {
     for (int i = ply_state[0].move_start; i < ply_state[1].move_start; ++i) {
         const Move& m = move_stack[i];
-        if (m.from != b.from || m.to != b.to) continue;
+        if (m.from != from || m.to != to) continue;
         make_move(i);
         const bool legal = !king_in_check(-side);
         unmake_move(i);
-        if (!legal) continue;
-        root_best = m;
-        root_score = 0;
-        last_bookmove_number = game_ply;
-        std::printf("1\t0\t0\t0\t%s%s <bookmove>\n", square_name[m.from], square_name[m.to]);
-        return true;
+        if (legal) return i;
     }
-    return false;
+    return 0;
 }
 
-void iterate() {
-    root_best = Move{};
+// The root move the opening book chooses, if any.
+bool book_move() {
+    if (pondering || !book_on || fen_loaded || game_ply > driver.policy->book_ply_limit) return false;
+    const HashKey key = hash_history[game_ply];
+    const BookMove b = book_probe(static_cast<std::uint32_t>(key), static_cast<std::uint32_t>(key >> 32));
+    if (b.from == 0) return false;
+    const int i = legal_root_move(b.from, b.to);
+    if (i == 0) return false;
+    root_best = move_stack[i];
     root_score = 0;
-    if (book_move()) return;
-    root_alpha = -INFINITE_SCORE;
-    root_beta = INFINITE_SCORE;
+    last_bookmove_number = game_ply;
+    driver.output->book_move(root_best);
+    return true;
+}
+
+// Iterative deepening with aspiration windows from the sixth iteration on; a root search
+// outside its window is repeated with the window widened on that side.
+void iterate() {
+    int alpha = -INFINITE_SCORE, beta = INFINITE_SCORE;
+    const SearchPolicy& p = *driver.policy;
     for (iteration = 1; iteration <= MAX_ITERATION; ++iteration) {
         if (iteration >= 6) {
-            root_alpha = std::max(-INFINITE_SCORE, root_score - ASPIRATION);
-            root_beta = std::min(INFINITE_SCORE, root_score + ASPIRATION);
+            alpha = std::max(-INFINITE_SCORE, root_score - ASPIRATION);
+            beta = std::min(INFINITE_SCORE, root_score + ASPIRATION);
         }
         seldepth = iteration;
-        if (search_root(2 * iteration) == SEARCH_ABORTED) return;
-        if (root_score <= root_alpha && iteration >= 6) {
+        if (p.search_root(iteration, alpha, beta) == SEARCH_ABORTED) return;
+        if (root_score <= alpha && iteration >= 6) {
             for (int k = 1;; k *= 2) {
-                print_info(1);
-                if (!pondering && static_cast<std::int64_t>(time_left) - 3LL * time_alloc > 3000 &&
-                    static_cast<std::int32_t>(elapsed_cs()) > time_alloc / 2)
-                    extend_deadline(std::min<std::int32_t>(3 * time_alloc, time_cap));
-                root_alpha = std::max(-INFINITE_SCORE, root_score - ASPIRATION * k);
+                report(LineBound::upper);
+                // A fail low late in the move's time earns more time, as long as the clock
+                // has it to spare.
+                const std::int32_t alloc = driver.budget.alloc;
+                if (!pondering && static_cast<std::int64_t>(time_left) - 3LL * alloc > 3000 &&
+                    static_cast<std::int32_t>(think_elapsed_cs()) > alloc / 2)
+                    extend_deadline(std::min<std::int32_t>(3 * alloc, driver.budget.cap));
+                alpha = std::max(-INFINITE_SCORE, root_score - ASPIRATION * k);
                 seldepth = iteration;
-                if (search_root(2 * iteration) == SEARCH_ABORTED) return;
-                if (root_alpha <= -INFINITE_SCORE || root_score > root_alpha) break;
+                if (p.search_root(iteration, alpha, beta) == SEARCH_ABORTED) return;
+                if (alpha <= -INFINITE_SCORE || root_score > alpha) break;
             }
-        } else if (root_score >= root_beta && iteration >= 6) {
+        } else if (root_score >= beta && iteration >= 6) {
             for (int k = 1;; k *= 2) {
-                print_info(2);
-                root_beta = std::min(INFINITE_SCORE, root_score + ASPIRATION * k);
+                report(LineBound::lower);
+                beta = std::min(INFINITE_SCORE, root_score + ASPIRATION * k);
                 seldepth = iteration;
-                if (search_root(2 * iteration) == SEARCH_ABORTED) return;
-                if (root_beta >= INFINITE_SCORE || root_score < root_beta) break;
+                if (p.search_root(iteration, alpha, beta) == SEARCH_ABORTED) return;
+                if (beta >= INFINITE_SCORE || root_score < beta) break;
             }
         }
-        print_info(0);
+        report(LineBound::none);
         if (limits_reached()) return;
     }
 }
@@ -283,37 +152,68 @@ void restrict_root_moves() {
 // The first legal root move, for a search stopped before any move was completed.
 Move first_legal_root_move() {
     for (int i = ply_state[0].move_start; i < ply_state[1].move_start; ++i) {
-        make_move(i);
-        const bool legal = !king_in_check(-side);
-        unmake_move(i);
-        if (legal) return move_stack[i];
+        const Move& m = move_stack[i];
+        if (legal_root_move(m.from, m.to) == i) return m;
     }
     return Move{};
 }
 
 }  // namespace
 
-void clear_search_state() {
-    std::memset(&stats, 0, sizeof stats);
-    std::memset(pv_table, 0, sizeof pv_table);
-    std::memset(pv_length, 0, sizeof pv_length);
-    clear_ordering_tables();
-    hash_clear();
+void set_search_policy(const SearchPolicy& policy) { driver.policy = &policy; }
+const SearchPolicy& search_policy() { return *driver.policy; }
+void set_search_output(const SearchOutput& out) { driver.output = &out; }
+const SearchOutput& search_output() { return driver.output ? *driver.output : quiet_output; }
+
+std::uint32_t think_start_cs() { return driver.search_start; }
+std::uint32_t think_elapsed_cs() { return now_cs() - driver.search_start; }
+
+void reset_think_state() {
+    time_left = 6000;
+    increment = 0;
+    moves_left = 30;
+    pondering = 0;
+    limits = SearchLimits{};
+    root_best = Move{};
+    root_score = 0;
+    iteration = 0;
+    if (driver.output == nullptr) driver.output = &quiet_output;
+    driver.budget = TimeBudget{1, 1};
+}
+
+void play_result(const ThinkResult& result) {
+    if (result.best.from == 0) return;
+    move_stack[0] = result.best;
+    if (history_has_room()) play_move(0);
 }
 
 void think() {
-    search_start = now_cs();
-    clear_search_state();
+    if (driver.output == nullptr) driver.output = &quiet_output;
+    const SearchPolicy& p = *driver.policy;
+    driver.search_start = now_cs();
+    reset_stats();
+    reset_search_state();
+    p.prepare();
+    p.tables.clear_for_search();
     ply = 0;
     ply_state[0].move_start = 1;
     ply_state[0].in_check = king_in_check(side);
     generate_moves();
     restrict_root_moves();
-    score_moves();
-    allocate_time();
-    iterate();
+    p.order_root();
+    driver.budget = p.allocate_time();
+    root_best = Move{};
+    root_score = 0;
+    iteration = 0;
 
-    const std::uint32_t spent = std::max<std::uint32_t>(1, elapsed_cs());
+    ThinkResult result;
+    if (book_move()) {
+        result.book = true;
+    } else if (p.decide_early == nullptr || !p.decide_early(result)) {
+        iterate();
+    }
+
+    const std::uint32_t spent = std::max<std::uint32_t>(1, think_elapsed_cs());
     stats.nps = stats.nodes * 100 / spent;
     if (root_best.from == 0 || root_best.to == 0) root_best = first_legal_root_move();
     if (limits.wait_for_stop && wait_input != nullptr) {
@@ -321,16 +221,15 @@ void think() {
             if (wait_input() != PollAction::none) break;
         }
     }
-    if (root_best.from == 0) {
-        std::printf("\nbestmove 0000\n");
-        return;
+    if (!result.single) {
+        result.best = root_best;
+        result.score = root_score;
+        result.depth = iteration;
+        if (!result.book && same_move(pv_table[0][0], root_best) && playable_pv_length() >= 2)
+            result.ponder = pv_table[0][1];
     }
-    std::printf("\nbestmove %s", move_to_text(root_best).s);
-    if (ponder_option && same_move(pv_table[0][0], root_best) && playable_pv_length() >= 2)
-        std::printf(" ponder %s", move_to_text(pv_table[0][1]).s);
-    std::printf("\n");
-    move_stack[0] = root_best;
-    if (history_has_room()) play_move(0);
+    if (p.after_search != nullptr) p.after_search(result);
+    driver.output->best_move(result);
 }
 
 }  // namespace varkon
