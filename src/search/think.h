@@ -22,6 +22,15 @@ extern std::uint32_t increment;
 extern std::uint32_t moves_left;   // 0: the rest of the game
 extern int pondering;              // the clock does not stop the search ("go ponder"/"infinite")
 
+// Clock settings of the WinBoard protocol, which varkon_classic's time rule also reads.
+extern std::uint32_t moves_to_go;     // moves per time control; 0: the whole game
+extern std::uint32_t base_time;       // the time of one control
+extern std::uint32_t opponent_clock;  // the opponent's remaining time
+// The search analyses (no move is played; it runs until a command arrives).
+extern int analyzing;
+// An EPD test suite runs: the whole clock is the time of the one move to find.
+extern int test_suite_mode;
+
 // Limits a front end may add to the clock for one search.
 struct SearchLimits {
     int max_depth = 0;                 // iterations (plies); 0: none
