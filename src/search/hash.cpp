@@ -154,6 +154,7 @@ void hash_store(HashKey key, int score, int from, int to, int alpha, int beta, i
     const auto low = static_cast<std::uint32_t>(key), high = static_cast<std::uint32_t>(key >> 32);
 
     HashEntry* entries = bucket_of(key).entry;
+    const auto age = static_cast<std::uint8_t>(game_ply);
     HashEntry* slot = nullptr;
     for (std::uint32_t i = 0; i < BUCKET_SIZE && slot == nullptr; ++i) {
         HashEntry& e = entries[i];
@@ -170,8 +171,8 @@ void hash_store(HashKey key, int score, int from, int to, int alpha, int beta, i
         slot = &entries[0];
         for (std::uint32_t i = 0; i < BUCKET_SIZE; ++i) {
             const HashEntry& e = entries[i];
-            const int preference = (e.depth < slot->depth ? 1 : 0) + (slot->age == game_ply ? 2 : 0) -
-                                   (e.age == game_ply || e.bound == EXACT ? 2 : 0);
+            const int preference = (e.depth < slot->depth ? 1 : 0) + (slot->age == age ? 2 : 0) -
+                                   (e.age == age || e.bound == EXACT ? 2 : 0);
             if (preference > 0) slot = &entries[i];
         }
     }
@@ -179,8 +180,8 @@ void hash_store(HashKey key, int score, int from, int to, int alpha, int beta, i
     slot->key_high = high;
     slot->score = static_cast<std::int16_t>(score);
     slot->bound = static_cast<std::uint8_t>(bound);
-    slot->depth = static_cast<std::int16_t>(depth);
-    slot->age = static_cast<std::int16_t>(game_ply);
+    slot->depth = static_cast<std::uint8_t>(depth);
+    slot->age = age;
     if (!same_or_empty || (from != 0 && to != 0)) {
         slot->from = static_cast<std::int8_t>(from);
         slot->to = static_cast<std::int8_t>(to);

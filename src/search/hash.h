@@ -26,18 +26,23 @@ constexpr int HASH_MB_DEFAULT = 128;
 constexpr std::uint32_t BUCKET_SIZE = 4;
 constexpr std::uint32_t PAWN_HASH_ENTRIES = 1u << 20;
 
+// 16 bytes, so that a bucket of four is one 64-byte cache line: a lookup costs one
+// memory access. A search depth never exceeds 2 x 99 + 2 units, so 8 bits hold it; the age
+// only has to tell the current game_ply from others, so its low 8 bits are kept.
 struct HashEntry {
     std::uint32_t key_low;
     std::uint32_t key_high;
-    std::int16_t depth;     // remaining depth, two units per ply
     std::int16_t score;     // side to move's view, clamped
-    std::int16_t age;       // game_ply of the storing node
+    std::uint8_t depth;     // remaining depth, two units per ply
+    std::uint8_t age;       // game_ply of the storing node, modulo 256
     std::uint8_t bound;     // UPPER_BOUND, LOWER_BOUND or EXACT
     std::int8_t from;       // best move, 0 when none
     std::int8_t to;
+    std::uint8_t unused;
 };
+static_assert(sizeof(HashEntry) == 16, "transposition entries are 16 bytes");
 
-struct HashBucket {
+struct alignas(64) HashBucket {
     HashEntry entry[BUCKET_SIZE];
 };
 

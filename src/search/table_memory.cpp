@@ -12,13 +12,20 @@ namespace {
 
 // Tables from this size on are mapped on their own, aligned to large pages.
 constexpr std::size_t LARGE_PAGE = std::size_t{2} << 20;
+constexpr std::size_t CACHE_LINE = 64;
 
 std::size_t mapped_size(std::size_t bytes) { return (bytes + LARGE_PAGE - 1) / LARGE_PAGE * LARGE_PAGE; }
 
 }  // namespace
 
 void* table_alloc(std::size_t bytes) {
-    if (bytes < LARGE_PAGE) return std::calloc(1, bytes == 0 ? 1 : bytes);
+    if (bytes < LARGE_PAGE) {
+        // Cache-line aligned, so that a 64-byte bucket never straddles two lines.
+        const std::size_t size = (bytes + CACHE_LINE - 1) / CACHE_LINE * CACHE_LINE;
+        void* p = std::aligned_alloc(CACHE_LINE, size == 0 ? CACHE_LINE : size);
+        if (p != nullptr) std::memset(p, 0, size);
+        return p;
+    }
     // Map a large page more than needed, so that the table can start on a large-page
     // boundary, and give the slack back.
     const std::size_t size = mapped_size(bytes);

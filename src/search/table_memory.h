@@ -10,7 +10,8 @@
 
 namespace varkon {
 
-// `bytes` of zeroed, touched storage; nullptr when the memory cannot be had.
+// `bytes` of zeroed, touched storage, aligned to a cache line at least; nullptr when the
+// memory cannot be had.
 void* table_alloc(std::size_t bytes);
 // Returns storage of table_alloc; `bytes` must be the size it was made with.
 void table_free(void* p, std::size_t bytes);
