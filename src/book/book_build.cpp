@@ -3,6 +3,7 @@
 // full, and merges each bucket into the book file.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,9 +21,6 @@
 #include "core/input.h"
 #include "core/moves.h"
 #include "core/position.h"
-#include "frontend/init.h"
-#include "frontend/interupt.h"
-#include "frontend/main.h"
 
 namespace varkon {
 
@@ -33,16 +31,17 @@ constexpr int BUCKET_CAPACITY = 500;   // a bucket is spilled when it holds this
 constexpr int BUCKET_ROOM = 502;
 constexpr int BOOK_DEPTH = 60;         // half-moves of each game that are recorded
 constexpr std::size_t TOKEN_MAX = 99;  // longer PGN tokens are no moves
-constexpr int BOOK_NAME_MAX = 15;      // as the console question allows
 
+// The records of a bucket. Kept apart from the counts, so that the pages of buckets that
+// stay empty are never touched.
 struct Bucket {
-    int count;
-    bool spilled;   // has a temporary file
     BookRecord rec[BUCKET_ROOM];
 };
 
 // The build in progress.
 std::unique_ptr<Bucket[]> buckets;
+int bucket_count[BUCKETS];
+bool bucket_spilled[BUCKETS];  // has a temporary file
 std::string temp_dir;    // private directory of the temporary files
 std::string target;      // the book file
 int minimum = 2;
@@ -138,7 +137,9 @@ void merge_pairs(std::vector<BookRecord>& recs, int min_count) {
 
 class PgnReader {
 public:
-    explicit PgnReader(std::FILE* f) : f_(f) {
+    // Reads `fd` up to `size` bytes, the size of the file when it was opened: a file that
+    // grows meanwhile is not followed.
+    PgnReader(int fd, long long size) : fd_(fd), left_(size) {
         // A UTF-8 byte-order mark is not part of the text.
         if (fill() && end_ - pos_ >= 3 && std::memcmp(buf_ + pos_, "\xEF\xBB\xBF", 3) == 0) pos_ += 3;
     }
@@ -164,14 +165,29 @@ public:
         int c;
         while ((c = get()) >= 0 && c != close) {}
     }
+    // True when a read failed: the text ended early.
+    bool failed() const { return failed_; }
 
 private:
     bool fill() {
-        pos_ = 0;
-        end_ = std::fread(buf_, 1, sizeof buf_, f_);
-        return end_ > 0;
+        pos_ = end_ = 0;
+        while (left_ > 0) {
+            const ssize_t got = ::read(fd_, buf_, static_cast<std::size_t>(std::min<long long>(left_, sizeof buf_)));
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) failed_ = true;
+            if (got <= 0) {
+                left_ = 0;
+                break;
+            }
+            left_ -= got;
+            end_ = static_cast<std::size_t>(got);
+            return true;
+        }
+        return false;
     }
-    std::FILE* f_;
+    int fd_;
+    long long left_;
+    bool failed_ = false;
     unsigned char buf_[1 << 16];
     std::size_t pos_ = 0, end_ = 0;
     int previous_ = '\n';
@@ -182,6 +198,7 @@ bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' ||
 bool ends_token(int c) { return is_blank(c) || c == '{' || c == '}' || c == '(' || c == ')' || c == ';' || c == '$'; }
 
 bool is_result(const char* t) {
+    if (t[0] != '1' && t[0] != '0' && t[0] != '*') return false;
     return std::strcmp(t, "1-0") == 0 || std::strcmp(t, "0-1") == 0 || std::strcmp(t, "1/2-1/2") == 0 ||
            std::strcmp(t, "*") == 0;
 }
@@ -233,7 +250,7 @@ private:
     // Ends the current game; true when the game limit is reached.
     bool game_over() {
         ++counts_.games;
-        std::printf("games = %d , move_errors = %d\r", counts_.games, counts_.move_errors);
+        book_printf("games = %d , move_errors = %d\r", counts_.games, counts_.move_errors);
         new_game();
         moves_in_game_ = 0;
         skip_game_ = false;
@@ -279,6 +296,7 @@ private:
 
     // One movetext token; true when it ended a game and the limit is reached.
     bool token() {
+        if (moves_in_game_ > 0 && (skip_game_ || game_ply > BOOK_DEPTH)) return skip_token();
         char t[TOKEN_MAX + 1];
         std::size_t n = 0;
         bool too_long = false;
@@ -297,7 +315,7 @@ private:
         const char* move = too_long ? "?" : move_part(t);
         if (*move == '\0') return false;
         ++moves_in_game_;
-        if (skip_game_ || game_ply > BOOK_DEPTH) return false;
+        if (skip_game_ || game_ply > BOOK_DEPTH) return false;  // past the book depth: not replayed
         const int i = too_long ? 0 : find_san_move(move);
         if (i == 0) {
             ++counts_.move_errors;
@@ -310,6 +328,23 @@ private:
         return false;
     }
 
+    // A token of a game whose book positions are all read: only a result matters, so the
+    // token is neither kept whole nor parsed. True as for token().
+    bool skip_token() {
+        char t[8];
+        std::size_t n = 0;
+        for (int c; (c = in_.get()) >= 0; ++n) {
+            if (ends_token(c)) {
+                in_.unget();
+                break;
+            }
+            if (n < sizeof t - 1) t[n] = static_cast<char>(c);
+        }
+        if (n >= sizeof t) return false;
+        t[n] = '\0';
+        return is_result(t) && game_over();
+    }
+
     PgnReader& in_;
     int limit_;
     BookBuildCounts& counts_;
@@ -319,18 +354,11 @@ private:
 
 int clamp_minimum(int m) { return m < 1 ? 1 : (m > 100 ? 100 : m); }
 
-// A number answer: leading digits with an optional sign; anything else reads as 0.
-int number_of(const std::string& word) {
-    const long v = std::strtol(word.c_str(), nullptr, 10);
-    return v > INT_MAX ? INT_MAX : (v < INT_MIN ? INT_MIN : static_cast<int>(v));
-}
-
-// One answer of the dialogue; end of input ends the process.
-std::string answer(const char* question, std::size_t max_length) {
-    std::fputs(question, stdout);
-    std::string word;
-    if (!read_word(word, max_length)) quit_program();
-    return word;
+// Only a regular file is ever replaced by a new book: a name that names a directory or a
+// device (/dev/null) is refused before anything is written beside it.
+bool replaceable(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -338,18 +366,20 @@ std::string answer(const char* question, std::size_t max_length) {
 bool book_build_begin(const std::string& book_file, int min_count) {
     book_build_end();
     target = book_file;
+    if (!replaceable(target)) {
+        book_printf("can't open book file!\n");
+        return false;
+    }
     minimum = clamp_minimum(min_count);
     buckets.reset(new (std::nothrow) Bucket[BUCKETS]);
     if (!buckets) {
-        std::puts("not enough memory for the book buckets!");
+        book_printf("not enough memory for the book buckets!\n");
         return false;
     }
-    for (int b = 0; b < BUCKETS; ++b) {
-        buckets[b].count = 0;
-        buckets[b].spilled = false;
-    }
+    std::fill(bucket_count, bucket_count + BUCKETS, 0);
+    std::fill(bucket_spilled, bucket_spilled + BUCKETS, false);
     if (!make_temp_dir()) {
-        std::puts("can't open temp file! ");
+        book_printf("can't open temp file! \n");
         buckets.reset();
         return false;
     }
@@ -360,44 +390,45 @@ void book_add(std::uint32_t key_low, std::uint32_t key_high, int from, int to) {
     if (!buckets) return;
     const HashKey key = static_cast<HashKey>(key_high) << 32 | key_low;
     const int b = static_cast<int>(key % BUCKETS);
-    Bucket& bucket = buckets[b];
+    BookRecord* rec = buckets[b].rec;
+    int& count = bucket_count[b];
     const BookRecord pair = {key_low, key_high, 1, static_cast<std::uint8_t>(from), static_cast<std::uint8_t>(to)};
-    for (int i = 0; i < bucket.count; ++i)
-        if (same_pair(bucket.rec[i], pair)) {
-            if (bucket.rec[i].weight < INT32_MAX) ++bucket.rec[i].weight;
+    for (int i = 0; i < count; ++i)
+        if (same_pair(rec[i], pair)) {
+            if (rec[i].weight < INT32_MAX) ++rec[i].weight;
             return;
         }
-    bucket.rec[bucket.count++] = pair;
-    if (bucket.count >= BUCKET_CAPACITY) book_spill(b + 1);
+    rec[count++] = pair;
+    if (count >= BUCKET_CAPACITY) book_spill(b + 1);
 }
 
 void book_spill(int b) {
     if (!buckets || b < 1 || b > BUCKETS) return;
-    Bucket& bucket = buckets[b - 1];
-    if (bucket.count == 0) return;
+    int& count = bucket_count[b - 1];
+    if (count == 0) return;
     std::FILE* f = std::fopen(temp_name(b).c_str(), "ab");
     if (f == nullptr) {
-        std::puts("can't open temp file! ");
-        bucket.count = 0;
+        book_printf("can't open temp file! \n");
+        count = 0;
         return;
     }
     unsigned char out[BUCKET_ROOM * BOOK_RECORD_SIZE];
-    for (int i = 0; i < bucket.count; ++i) encode_book_record(bucket.rec[i], out + i * BOOK_RECORD_SIZE);
-    const bool written = std::fwrite(out, BOOK_RECORD_SIZE, static_cast<std::size_t>(bucket.count), f) ==
-                         static_cast<std::size_t>(bucket.count);
-    if (std::fclose(f) != 0 || !written) std::puts("can't write temp file!");
-    bucket.spilled = true;
-    bucket.count = 0;
+    for (int i = 0; i < count; ++i) encode_book_record(buckets[b - 1].rec[i], out + i * BOOK_RECORD_SIZE);
+    const bool written = std::fwrite(out, BOOK_RECORD_SIZE, static_cast<std::size_t>(count), f) ==
+                         static_cast<std::size_t>(count);
+    if (std::fclose(f) != 0 || !written) book_printf("can't write temp file!\n");
+    bucket_spilled[b - 1] = true;
+    count = 0;
 }
 
 bool book_write(int* book_moves_out) {
     if (!buckets) return false;
-    std::fputs("\n", stdout);
+    book_printf("\n");
     // Written under a name of its own and renamed into place when complete, so neither an
     // interrupted build nor a reader ever sees half a book.
     std::string part;
     int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    for (int attempt = 0; fd < 0 && attempt < 100 && replaceable(target); ++attempt) {
         part = target + ".part" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
         fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) break;
@@ -408,41 +439,50 @@ bool book_write(int* book_moves_out) {
             ::close(fd);
             ::unlink(part.c_str());
         }
-        std::puts("can't open book file!");
+        book_printf("can't open book file!\n");
         return false;
     }
-    std::puts("writing moves from temp files to book file...");
+    book_printf("writing moves from temp files to book file...\n");
     int book_moves = 0;
     bool ok = true;
     std::vector<BookRecord> recs;
     std::vector<unsigned char> out;
     for (int b = 1; b <= BUCKETS; ++b) {
-        Bucket& bucket = buckets[b - 1];
-        if (!bucket.spilled && bucket.count == 0) continue;
+        int& count = bucket_count[b - 1];
+        bool& spilled = bucket_spilled[b - 1];
+        if (!spilled && count == 0) continue;
         recs.clear();
-        if (bucket.spilled && !read_temp_file(b, recs)) {
-            std::puts("can't open temp file!");
-            bucket.count = 0;
+        if (spilled && !read_temp_file(b, recs)) {
+            book_printf("can't open temp file!\n");
+            count = 0;
             continue;
         }
-        recs.insert(recs.end(), bucket.rec, bucket.rec + bucket.count);
-        bucket.count = 0;
+        recs.insert(recs.end(), buckets[b - 1].rec, buckets[b - 1].rec + count);
+        count = 0;
         merge_pairs(recs, minimum);
         out.resize(recs.size() * BOOK_RECORD_SIZE);
         for (std::size_t i = 0; i < recs.size(); ++i) encode_book_record(recs[i], out.data() + i * BOOK_RECORD_SIZE);
         if (!out.empty() && std::fwrite(out.data(), 1, out.size(), book) != out.size()) ok = false;
         book_moves += static_cast<int>(recs.size());
-        std::printf("write: %d / %d\t book_moves = %d\r", b, BUCKETS, book_moves);
-        if (bucket.spilled) {
-            bucket.spilled = false;
-            if (::unlink(temp_name(b).c_str()) != 0) std::printf("error! %s\n", temp_name(b).c_str());
+        book_printf("write: %d / %d\t book_moves = %d\r", b, BUCKETS, book_moves);
+        if (spilled) {
+            spilled = false;
+            if (::unlink(temp_name(b).c_str()) != 0) book_printf("error! %s\n", temp_name(b).c_str());
         }
     }
     if (std::fflush(book) != 0 || ::fsync(::fileno(book)) != 0) ok = false;
     if (std::fclose(book) != 0) ok = false;
+    // A build that found nothing (an empty collection, a minimum too high) does not wipe out
+    // the book that is there; an empty book is written only where there was none.
+    struct stat st;
+    if (ok && book_moves == 0 && ::lstat(target.c_str(), &st) == 0) {
+        ::unlink(part.c_str());
+        book_printf("no book moves: book file kept!\n");
+        return false;
+    }
     if (!ok || std::rename(part.c_str(), target.c_str()) != 0) {
         ::unlink(part.c_str());
-        std::puts("can't write book file!");
+        book_printf("can't write book file!\n");
         return false;
     }
     if (book_moves_out) *book_moves_out = book_moves;
@@ -460,36 +500,34 @@ bool build_book(const std::string& pgn_file, const std::string& book_file, int m
     BookBuildCounts& c = counts ? *counts : local;
     c = BookBuildCounts();
     if (!book_build_begin(book_file, min_count)) return false;
-    std::fputs("\nbuilding book...\n", stdout);
-    std::FILE* pgn = std::fopen(pgn_file.c_str(), "rb");
-    if (pgn == nullptr) {
-        std::fputs("pgn file not found!\n", stdout);
+    book_printf("\n");
+    book_printf("building book...\n");
+    // Only a regular file is read, and no further than its size when opened: a directory,
+    // a FIFO or a device (/dev/zero) never makes the build wait or read forever.
+    long long size = 0;
+    const int pgn = book_open_regular(pgn_file.c_str(), O_RDONLY, &size);
+    if (pgn < 0) {
+        book_printf(errno == EINVAL ? "can't read pgn file!\n" : "pgn file not found!\n");
         book_build_end();
         return false;
     }
+    bool failed;
     {
-        auto in = std::make_unique<PgnReader>(pgn);
+        auto in = std::make_unique<PgnReader>(pgn, size);
         GameReader(*in, game_limit, c).run();
+        failed = in->failed();
     }
-    std::fclose(pgn);
+    ::close(pgn);
+    book_printf("\n");
+    if (failed) {
+        book_printf("can't read pgn file!\n");
+        book_build_end();
+        return false;
+    }
     c.pgn_read = true;
-    std::fputs("\n", stdout);
     const bool written = book_write(&c.book_moves);
     book_build_end();
     return written;
-}
-
-void book_build() {
-    const Program& p = program();
-    if (p.free_tables) p.free_tables();
-    const std::string pgn = answer("name of the pgn file               \t\t: ", PATH_MAX);
-    book_name = answer("name of the book file              \t\t: ", BOOK_NAME_MAX);
-    min_played = clamp_minimum(number_of(answer("minimum of played moves (1-100)    \t\t: ", 32)));
-    const int limit = number_of(answer("how many games to build (0=all)    \t\t: ", 32));
-    BookBuildCounts counts;
-    build_book(pgn, book_name, min_played, limit, &counts);
-    if (p.allocate_tables) p.allocate_tables();
-    if (counts.pgn_read) std::fputs("\n\nready!\n", stdout);
 }
 
 }  // namespace varkon

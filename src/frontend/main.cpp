@@ -1,5 +1,6 @@
 #include "frontend/main.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -93,6 +94,44 @@ void wait_for_key(int characters) {
 }
 
 }  // namespace
+
+namespace {
+
+// One answer of the build dialogue; end of input ends the process. A word of PATH_MAX
+// characters or more is cut by the reader, so it comes back as it was cut and is refused.
+std::string build_answer(const char* question) {
+    std::fputs(question, stdout);
+    std::string word;
+    if (!read_word(word, PATH_MAX)) quit_program();
+    return word;
+}
+
+// A number answer: leading digits with an optional sign; anything else reads as 0.
+int number_of(const std::string& word) {
+    const long v = std::strtol(word.c_str(), nullptr, 10);
+    return v > INT_MAX ? INT_MAX : (v < INT_MIN ? INT_MIN : static_cast<int>(v));
+}
+
+}  // namespace
+
+void book_build() {
+    const Program& p = program();
+    if (p.free_tables) p.free_tables();
+    const std::string pgn = build_answer("name of the pgn file               \t\t: ");
+    const std::string book = build_answer("name of the book file              \t\t: ");
+    const int minimum = number_of(build_answer("minimum of played moves (1-100)    \t\t: "));
+    const int limit = number_of(build_answer("how many games to build (0=all)    \t\t: "));
+    min_played = minimum < 1 ? 1 : (minimum > 100 ? 100 : minimum);
+    bool built = false;
+    if (pgn.size() >= PATH_MAX)
+        std::puts("pgn file name too long!");
+    else if (book_name_valid(book))
+        built = build_book(pgn, book, min_played, limit);
+    if (p.allocate_tables) p.allocate_tables();
+    if (!built) return;
+    book_name = book;
+    std::fputs("\n\nready!\n", stdout);
+}
 
 void console_bench() {
     for (int n = 0; n < 3; ++n) {
