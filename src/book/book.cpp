@@ -142,6 +142,8 @@ long long find_record(int fd, long long end, HashKey key, int from, int to, unsi
 
 void set_book_output(BookOutputFn fn) { output = fn != nullptr ? fn : print_to_stdout; }
 
+void book_print(const char* line) { output(line); }
+
 void book_printf(const char* format, ...) {
     char line[512];
     va_list args;

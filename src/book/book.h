@@ -27,6 +27,8 @@ using BookOutputFn = void (*)(const char* line);
 // Installs `fn` for all later output; nullptr restores the default, which writes the
 // lines to stdout unchanged.
 void set_book_output(BookOutputFn fn);
+// Hands one line, with its line end, to the output function.
+void book_print(const char* line);
 // Formats one line (printf-style, with its line end) and hands it to the output function.
 void book_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -7,13 +7,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -28,19 +28,14 @@ namespace {
 
 constexpr int BUCKETS = 5000;
 constexpr int BUCKET_CAPACITY = 500;   // a bucket is spilled when it holds this many
-constexpr int BUCKET_ROOM = 502;
 constexpr int BOOK_DEPTH = 60;         // half-moves of each game that are recorded
 constexpr std::size_t TOKEN_MAX = 99;  // longer PGN tokens are no moves
 
-// The records of a bucket. Kept apart from the counts, so that the pages of buckets that
-// stay empty are never touched.
-struct Bucket {
-    BookRecord rec[BUCKET_ROOM];
-};
-
-// The build in progress.
-std::unique_ptr<Bucket[]> buckets;
-int bucket_count[BUCKETS];
+// The build in progress. A bucket's records grow as needed up to the capacity: most
+// buckets of a build hold a few records, and memory that is never touched costs nothing,
+// while a fresh page for each of 5000 buckets costs more than reading a small collection.
+bool building = false;
+std::vector<BookRecord> buckets[BUCKETS];
 bool bucket_spilled[BUCKETS];  // has a temporary file
 std::string temp_dir;    // private directory of the temporary files
 std::string target;      // the book file
@@ -100,10 +95,17 @@ bool read_temp_file(int b, std::vector<BookRecord>& out) {
     return true;
 }
 
+// Scratch space of the merge, kept from one bucket to the next.
+struct MergeSpace {
+    std::vector<std::uint32_t> order, kept;
+    std::vector<BookRecord> merged;
+};
+
 // Adds up the weights of equal pairs. Each pair keeps the place of its first occurrence;
 // pairs below the minimum are dropped.
-void merge_pairs(std::vector<BookRecord>& recs, int min_count) {
-    std::vector<std::uint32_t> order(recs.size());
+void merge_pairs(std::vector<BookRecord>& recs, int min_count, MergeSpace& space) {
+    std::vector<std::uint32_t>& order = space.order;
+    order.resize(recs.size());
     for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
     auto pair_less = [&](std::uint32_t x, std::uint32_t y) {
         const BookRecord &a = recs[x], &b = recs[y];
@@ -114,7 +116,8 @@ void merge_pairs(std::vector<BookRecord>& recs, int min_count) {
         return x < y;
     };
     std::sort(order.begin(), order.end(), pair_less);
-    std::vector<std::uint32_t> kept;  // first occurrences that reach the minimum
+    std::vector<std::uint32_t>& kept = space.kept;  // first occurrences that reach the minimum
+    kept.clear();
     for (std::size_t i = 0; i < order.size();) {
         std::size_t j = i;
         long long sum = 0;
@@ -127,13 +130,54 @@ void merge_pairs(std::vector<BookRecord>& recs, int min_count) {
         i = j;
     }
     std::sort(kept.begin(), kept.end());
-    std::vector<BookRecord> merged;
-    merged.reserve(kept.size());
-    for (std::uint32_t k : kept) merged.push_back(recs[k]);
-    recs.swap(merged);
+    space.merged.clear();
+    for (std::uint32_t k : kept) space.merged.push_back(recs[k]);
+    recs.swap(space.merged);
 }
 
+// A progress line, printed for every game and every bucket: put together here rather than
+// through printf, which costs more than reading a short game.
+class ProgressLine {
+public:
+    ProgressLine& operator<<(const char* text) {
+        while (*text != '\0' && p_ < text_ + sizeof text_ - 1) *p_++ = *text++;
+        return *this;
+    }
+    ProgressLine& operator<<(int v) {
+        char digits[12];
+        int n = 0;
+        unsigned u = v < 0 ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v);
+        do {
+            digits[n++] = static_cast<char>('0' + u % 10);
+            u /= 10;
+        } while (u != 0);
+        if (v < 0) digits[n++] = '-';
+        while (n > 0 && p_ < text_ + sizeof text_ - 1) *p_++ = digits[--n];
+        return *this;
+    }
+    void print() {
+        *p_ = '\0';
+        book_print(text_);
+    }
+
+private:
+    char text_[96];
+    char* p_ = text_;
+};
+
 // ---- PGN reading -------------------------------------------------------------------
+
+// Character classes: blanks separate tokens, and so do the brackets and marks of comments,
+// variations and glyphs.
+constexpr unsigned char BLANK = 1, TOKEN_END = 2;
+constexpr std::array<unsigned char, 256> char_classes = [] {
+    std::array<unsigned char, 256> t{};
+    for (unsigned char c : {' ', '\t', '\n', '\r', '\v', '\f', '\0'}) t[c] = BLANK | TOKEN_END;
+    for (unsigned char c : {'{', '}', '(', ')', ';', '$'}) t[c] = TOKEN_END;
+    return t;
+}();
+bool is_blank(int c) { return (char_classes[static_cast<unsigned char>(c)] & BLANK) != 0; }
+bool ends_token(int c) { return (char_classes[static_cast<unsigned char>(c)] & TOKEN_END) != 0; }
 
 class PgnReader {
 public:
@@ -141,21 +185,20 @@ public:
     // grows meanwhile is not followed.
     PgnReader(int fd, long long size) : fd_(fd), left_(size) {
         // A UTF-8 byte-order mark is not part of the text.
-        if (fill() && end_ - pos_ >= 3 && std::memcmp(buf_ + pos_, "\xEF\xBB\xBF", 3) == 0) pos_ += 3;
+        if (fill() && end_ - pos_ >= 3 && std::memcmp(buf_ + pos_, "\xEF\xBB\xBF", 3) == 0) first_ = pos_ = 3;
     }
-    // Next character, -1 at the end; `line_start` tells whether it began a line.
+    // Next character, -1 at the end.
     int get() {
         if (pos_ == end_ && !fill()) return -1;
-        line_start_ = previous_ == '\n';
-        previous_ = buf_[pos_++];
-        return previous_;
+        return buf_[pos_++];
     }
-    bool line_start() const { return line_start_; }
-    // Gives back the character just read (there always is room for it).
-    void unget() {
-        --pos_;
-        previous_ = line_start_ ? '\n' : ' ';
+    // True when the character just read began a line.
+    bool line_start() const {
+        const std::size_t at = pos_ - 1;
+        return (at == first_ ? before_first_ : buf_[at - 1]) == '\n';
     }
+    // Gives back the character just read (it is still in the buffer).
+    void unget() { --pos_; }
     void skip_line() {
         int c;
         while ((c = get()) >= 0 && c != '\n') {}
@@ -165,12 +208,19 @@ public:
         int c;
         while ((c = get()) >= 0 && c != close) {}
     }
+    // Skips the characters before the next one that ends a token.
+    void skip_token_rest() {
+        do {
+            while (pos_ < end_ && !ends_token(buf_[pos_])) ++pos_;
+        } while (pos_ == end_ && fill());
+    }
     // True when a read failed: the text ended early.
     bool failed() const { return failed_; }
 
 private:
     bool fill() {
-        pos_ = end_ = 0;
+        if (end_ > 0) before_first_ = buf_[end_ - 1];
+        pos_ = end_ = first_ = 0;
         while (left_ > 0) {
             const ssize_t got = ::read(fd_, buf_, static_cast<std::size_t>(std::min<long long>(left_, sizeof buf_)));
             if (got < 0 && errno == EINTR) continue;
@@ -190,12 +240,9 @@ private:
     bool failed_ = false;
     unsigned char buf_[1 << 16];
     std::size_t pos_ = 0, end_ = 0;
-    int previous_ = '\n';
-    bool line_start_ = true;
+    std::size_t first_ = 0;           // where the text of the buffer begins
+    unsigned char before_first_ = '\n';  // the character before it
 };
-
-bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == 0; }
-bool ends_token(int c) { return is_blank(c) || c == '{' || c == '}' || c == '(' || c == ')' || c == ';' || c == '$'; }
 
 bool is_result(const char* t) {
     if (t[0] != '1' && t[0] != '0' && t[0] != '*') return false;
@@ -250,7 +297,7 @@ private:
     // Ends the current game; true when the game limit is reached.
     bool game_over() {
         ++counts_.games;
-        book_printf("games = %d , move_errors = %d\r", counts_.games, counts_.move_errors);
+        (ProgressLine() << "games = " << counts_.games << " , move_errors = " << counts_.move_errors << "\r").print();
         new_game();
         moves_in_game_ = 0;
         skip_game_ = false;
@@ -338,9 +385,13 @@ private:
                 in_.unget();
                 break;
             }
-            if (n < sizeof t - 1) t[n] = static_cast<char>(c);
+            // Results begin with one of these; other tokens are passed over in one sweep.
+            if ((n == 0 && c != '1' && c != '0' && c != '*') || n == sizeof t - 1) {
+                in_.skip_token_rest();
+                return false;
+            }
+            t[n] = static_cast<char>(c);
         }
-        if (n >= sizeof t) return false;
         t[n] = '\0';
         return is_result(t) && game_over();
     }
@@ -371,58 +422,51 @@ bool book_build_begin(const std::string& book_file, int min_count) {
         return false;
     }
     minimum = clamp_minimum(min_count);
-    buckets.reset(new (std::nothrow) Bucket[BUCKETS]);
-    if (!buckets) {
-        book_printf("not enough memory for the book buckets!\n");
-        return false;
-    }
-    std::fill(bucket_count, bucket_count + BUCKETS, 0);
     std::fill(bucket_spilled, bucket_spilled + BUCKETS, false);
     if (!make_temp_dir()) {
         book_printf("can't open temp file! \n");
-        buckets.reset();
         return false;
     }
+    building = true;
     return true;
 }
 
 void book_add(std::uint32_t key_low, std::uint32_t key_high, int from, int to) {
-    if (!buckets) return;
+    if (!building) return;
     const HashKey key = static_cast<HashKey>(key_high) << 32 | key_low;
     const int b = static_cast<int>(key % BUCKETS);
-    BookRecord* rec = buckets[b].rec;
-    int& count = bucket_count[b];
+    std::vector<BookRecord>& bucket = buckets[b];
     const BookRecord pair = {key_low, key_high, 1, static_cast<std::uint8_t>(from), static_cast<std::uint8_t>(to)};
-    for (int i = 0; i < count; ++i)
-        if (same_pair(rec[i], pair)) {
-            if (rec[i].weight < INT32_MAX) ++rec[i].weight;
+    for (BookRecord& r : bucket)
+        if (same_pair(r, pair)) {
+            if (r.weight < INT32_MAX) ++r.weight;
             return;
         }
-    rec[count++] = pair;
-    if (count >= BUCKET_CAPACITY) book_spill(b + 1);
+    bucket.push_back(pair);
+    if (bucket.size() >= BUCKET_CAPACITY) book_spill(b + 1);
 }
 
 void book_spill(int b) {
-    if (!buckets || b < 1 || b > BUCKETS) return;
-    int& count = bucket_count[b - 1];
+    if (!building || b < 1 || b > BUCKETS) return;
+    std::vector<BookRecord>& bucket = buckets[b - 1];
+    const std::size_t count = bucket.size();
     if (count == 0) return;
     std::FILE* f = std::fopen(temp_name(b).c_str(), "ab");
     if (f == nullptr) {
         book_printf("can't open temp file! \n");
-        count = 0;
+        bucket.clear();
         return;
     }
-    unsigned char out[BUCKET_ROOM * BOOK_RECORD_SIZE];
-    for (int i = 0; i < count; ++i) encode_book_record(buckets[b - 1].rec[i], out + i * BOOK_RECORD_SIZE);
-    const bool written = std::fwrite(out, BOOK_RECORD_SIZE, static_cast<std::size_t>(count), f) ==
-                         static_cast<std::size_t>(count);
+    unsigned char out[BUCKET_CAPACITY * BOOK_RECORD_SIZE];
+    for (std::size_t i = 0; i < count; ++i) encode_book_record(bucket[i], out + i * BOOK_RECORD_SIZE);
+    const bool written = std::fwrite(out, BOOK_RECORD_SIZE, count, f) == count;
     if (std::fclose(f) != 0 || !written) book_printf("can't write temp file!\n");
     bucket_spilled[b - 1] = true;
-    count = 0;
+    bucket.clear();
 }
 
 bool book_write(int* book_moves_out) {
-    if (!buckets) return false;
+    if (!building) return false;
     book_printf("\n");
     // Written under a name of its own and renamed into place when complete, so neither an
     // interrupted build nor a reader ever sees half a book.
@@ -447,24 +491,25 @@ bool book_write(int* book_moves_out) {
     bool ok = true;
     std::vector<BookRecord> recs;
     std::vector<unsigned char> out;
+    MergeSpace space;
     for (int b = 1; b <= BUCKETS; ++b) {
-        int& count = bucket_count[b - 1];
+        std::vector<BookRecord>& bucket = buckets[b - 1];
         bool& spilled = bucket_spilled[b - 1];
-        if (!spilled && count == 0) continue;
+        if (!spilled && bucket.empty()) continue;
         recs.clear();
         if (spilled && !read_temp_file(b, recs)) {
             book_printf("can't open temp file!\n");
-            count = 0;
+            bucket.clear();
             continue;
         }
-        recs.insert(recs.end(), buckets[b - 1].rec, buckets[b - 1].rec + count);
-        count = 0;
-        merge_pairs(recs, minimum);
+        recs.insert(recs.end(), bucket.begin(), bucket.end());
+        bucket.clear();
+        merge_pairs(recs, minimum, space);
         out.resize(recs.size() * BOOK_RECORD_SIZE);
         for (std::size_t i = 0; i < recs.size(); ++i) encode_book_record(recs[i], out.data() + i * BOOK_RECORD_SIZE);
         if (!out.empty() && std::fwrite(out.data(), 1, out.size(), book) != out.size()) ok = false;
         book_moves += static_cast<int>(recs.size());
-        book_printf("write: %d / %d\t book_moves = %d\r", b, BUCKETS, book_moves);
+        (ProgressLine() << "write: " << b << " / " << BUCKETS << "\t book_moves = " << book_moves << "\r").print();
         if (spilled) {
             spilled = false;
             if (::unlink(temp_name(b).c_str()) != 0) book_printf("error! %s\n", temp_name(b).c_str());
@@ -490,7 +535,8 @@ bool book_write(int* book_moves_out) {
 }
 
 void book_build_end() {
-    buckets.reset();
+    building = false;
+    for (std::vector<BookRecord>& bucket : buckets) std::vector<BookRecord>().swap(bucket);
     remove_temp_dir();
 }
 
