@@ -93,10 +93,6 @@ void wait_for_key(int characters) {
         if (read_char() < 0) quit_program();
 }
 
-}  // namespace
-
-namespace {
-
 // One answer of the build dialogue; end of input ends the process. A word of PATH_MAX
 // characters or more is cut by the reader, so it comes back as it was cut and is refused.
 std::string build_answer(const char* question) {
