@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -557,16 +558,18 @@ bool build_book(const std::string& pgn_file, const std::string& book_file, int m
         book_build_end();
         return false;
     }
-    bool failed;
-    {
+    bool failed = false, no_memory = false;
+    try {
         auto in = std::make_unique<PgnReader>(pgn, size);
         GameReader(*in, game_limit, c).run();
         failed = in->failed();
+    } catch (const std::bad_alloc&) {  // the buckets grow as they fill
+        no_memory = true;
     }
     ::close(pgn);
     book_printf("\n");
-    if (failed) {
-        book_printf("can't read pgn file!\n");
+    if (failed || no_memory) {
+        book_printf(no_memory ? "not enough memory for the book buckets!\n" : "can't read pgn file!\n");
         book_build_end();
         return false;
     }
