@@ -1,29 +1,32 @@
-// The opening book: the lookup against small book files written here and the shipped book;
-// the builder's books read back record by record, its temporary files, PGN as it is found
-// in the wild, and the console dialogue of both programs.
+// The opening book: the lookup against small books written here and the shipped book; the
+// builder's books read back, PGN as it is found in the wild, builds that fail without
+// harming the book there; learning, alone and beside another learner; the console dialogue.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <stdlib.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cstring>
+#include <chrono>
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <set>
 #include <sstream>
-#include <tuple>
+#include <thread>
 
 #include "apps/programs.h"
 #include "book/book.h"
 #include "core/input.h"
 #include "core/moves.h"
 #include "frontend/interupt.h"
+#include "frontend/main.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
 
@@ -43,12 +46,7 @@ std::vector<std::string> list_dir(const std::string& path) {  // sorted
     std::sort(names.begin(), names.end());
     return names;
 }
-// Makes `path` the working directory for the life of the object.
-struct InDirectory {
-    explicit InDirectory(const std::string& path) { std::filesystem::current_path(path); }
-    ~InDirectory() { std::filesystem::current_path(old); }
-    const std::filesystem::path old = std::filesystem::current_path();
-};
+std::string repeat(const std::string& text, int n) { return n > 0 ? text + repeat(text, n - 1) : ""; }
 
 std::string book_bytes(const std::vector<BookRecord>& records) {
     std::string bytes(records.size() * BOOK_RECORD_SIZE, '\0');
@@ -63,52 +61,67 @@ std::vector<BookRecord> read_book(const std::string& path) {
         records.push_back(decode_book_record(reinterpret_cast<const unsigned char*>(bytes.data() + at)));
     return records;
 }
+std::vector<int> weights_of(const std::string& path) {
+    std::vector<int> weights;
+    for (const BookRecord& r : read_book(path)) weights.push_back(r.weight);
+    return weights;
+}
 BookRecord rec(HashKey key, const std::string& move, int weight) {
     return {static_cast<std::uint32_t>(key), static_cast<std::uint32_t>(key >> 32), weight,
             static_cast<std::uint8_t>(parse_square(move.c_str())), static_cast<std::uint8_t>(parse_square(move.c_str() + 2))};
 }
 HashKey key_of(const BookRecord& r) { return static_cast<HashKey>(r.key_high) << 32 | r.key_low; }
-using Entry = std::tuple<HashKey, int, int, int>;  // key, from, to, weight
-Entry entry_of(const BookRecord& r) { return {key_of(r), r.from, r.to, r.weight}; }
-void add(HashKey k, const char* move) {
-    book_add(static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(k >> 32), parse_square(move), parse_square(move + 2));
+
+// The records of a book that are legal moves of positions reached from the start position
+// along the book's own moves: all of them in a book that matches the engine's keys.
+std::size_t reachable_records(const std::vector<BookRecord>& all) {
+    std::multimap<HashKey, BookRecord> by_key;
+    for (const BookRecord& r : all) by_key.insert({key_of(r), r});
+    std::set<HashKey> seen;
+    std::size_t reached = 0;
+    std::function<void()> walk = [&] {
+        if (!seen.insert(hash_history[game_ply]).second) return;
+        const auto range = by_key.equal_range(hash_history[game_ply]);
+        for (auto it = range.first; it != range.second; ++it) {
+            const std::string move = std::string(square_name[it->second.from]) + square_name[it->second.to];
+            if (!parse_coordinate_move(move.c_str()) && !parse_coordinate_move((move + "q").c_str())) continue;
+            ++reached;
+            walk();
+            take_back();
+        }
+    };
+    new_game();
+    walk();
+    return reached;
 }
 
-std::string repeat(const std::string& text, int n) {
-    std::string all;
-    while (n-- > 0) all += text;
-    return all;
-}
-
-// Lookups and builds run in-process with their output captured: arguments and results.
-HashKey probe_key;
-int draws = 1;
-std::set<std::string> chosen;  // the moves the probes chose ("-": none)
-void run_probes() {
-    chosen.clear();
-    for (int i = 0; i < draws; ++i) {
-        const BookMove m = book_probe(static_cast<std::uint32_t>(probe_key), static_cast<std::uint32_t>(probe_key >> 32));
-        chosen.insert(m.from ? std::string(square_name[m.from]) + square_name[m.to] : "-");
-    }
-}
-std::string build_pgn, build_target;
-int build_min = 1, write_count = -1;
-BookBuildCounts counts;
-bool build_ok = false;
-void run_build() { build_ok = build_book(build_pgn, build_target, build_min, 0, &counts); }
-void run_write() { build_ok = book_write(&write_count); }
-
-HashKey fill_key = 0;  // the keys fill_key + 5000 * i share a bucket
-std::string bucket_file(const std::string& temp_dir, HashKey k) {
-    return temp_dir + "/tempfile_" + std::to_string(k % 5000 + 1) + ".dat";
-}
-void fill_bucket() {
-    for (int i = 1; i <= 500; ++i) add(fill_key + 5000ULL * i, "d2d4");
+// Everything the book prints, collected through its output function.
+std::string said;
+std::string said_by(const std::function<void()>& f) {
+    said.clear();
+    f();
+    return said;
 }
 
 std::vector<std::string> table_calls;
 void note_free() { table_calls.push_back("free"); }
 void note_allocate(int) { table_calls.push_back(access("t.dat", F_OK) == 0 ? "allocate after book" : "allocate"); }
+
+// A game for learning: the moves at plies 1..8 and the keys 100 + g * 0x100000001.
+struct LearnGame {
+    HashKey keys[9];
+    Move moves[9] = {};
+    const char* names[9] = {"", "e2e4", "e7e5", "g1f3", "b8c6", "f1b5", "a7a6", "b5a4", "g8f6"};
+    LearnGame() {
+        for (int g = 0; g < 9; ++g) {
+            keys[g] = 100 + static_cast<HashKey>(g) * 0x100000001ULL;
+            moves[g].from = static_cast<std::int8_t>(g ? parse_square(names[g]) : 0);
+            moves[g].to = static_cast<std::int8_t>(g ? parse_square(names[g] + 2) : 0);
+        }
+    }
+    BookRecord at(int g, int weight) const { return rec(keys[g], names[g], weight); }
+    BookGame game(int last) const { return {last, keys, moves}; }
+};
 
 class Book : public ::testing::Test {
 protected:
@@ -120,32 +133,44 @@ protected:
         book_name = path = dir + "/book.dat";
         book_style = 1;
         std::srand(7);
+        set_book_output([](const char* line) { said += line; });
     }
     void TearDown() override {
+        set_book_output(nullptr);
         book_build_end();
         book_name = "book.dat";
         test::use_varkon();
         std::filesystem::remove_all(dir);
     }
-    // Probes `key` `n` times; returns what was printed.
+    // Probes `key` `n` times: what was printed; the moves chosen in `chosen` ("-": none).
     std::string probe(HashKey key, int n = 1) {
-        probe_key = key;
-        draws = n;
-        return test::capture_stdout(run_probes);
+        chosen.clear();
+        return said_by([&] {
+            for (int i = 0; i < n; ++i) {
+                const BookMove m = book_probe(static_cast<std::uint32_t>(key), static_cast<std::uint32_t>(key >> 32));
+                chosen.insert(m.from ? std::string(square_name[m.from]) + square_name[m.to] : "-");
+            }
+        });
     }
-    // Builds `book` (in dir) from PGN text; returns the printed output.
-    std::string build(const std::string& pgn_text, const std::string& book, int min_count) {
-        write_bytes(dir + "/games.pgn", pgn_text);
-        build_pgn = dir + "/games.pgn";
-        build_target = dir + "/" + book;
-        build_min = min_count;
-        return test::capture_stdout(run_build);
+    // Builds `book` (in dir unless absolute) from PGN text, or from the file `pgn_path`.
+    std::string build(const std::string& pgn_text, const std::string& book, int min_count, std::string pgn_path = "") {
+        if (pgn_path.empty()) write_bytes(pgn_path = dir + "/games.pgn", pgn_text);
+        const std::string target = book[0] == '/' ? book : dir + "/" + book;
+        return said_by([&] { built = build_book(pgn_path, target, min_count, 0, &counts); });
     }
     std::string bytes(const std::string& name) { return read_bytes(dir + "/" + name); }
+    std::string learn(const char* result, Side colour, int last, const LearnGame& g = LearnGame()) {
+        return said_by([&] { book_learn(result, colour, g.game(last)); });
+    }
 
     HashKey start = 0;
     std::string dir, path;
+    std::set<std::string> chosen;
+    BookBuildCounts counts;
+    bool built = false;
 };
+
+const std::string learn_head = "\n\nupdating bookfile...\n";
 
 }  // namespace
 
@@ -160,15 +185,18 @@ TEST_F(Book, RankedListAndChoice) {
     std::string many_printed;
     auto move = [](int i) { return std::string{char('a' + i % 8), char('1' + i / 8), char('a' + i % 8), '8'}; };
     for (int i = 0; i < 25; ++i) many.push_back(rec(start, move(i), i + 1));
-    for (int i = 20; i >= 0; --i)
-        many_printed += std::to_string(21 - i) + ". " + move(i) + "  " + std::to_string(i + 1) + "\n";
+    for (int i = 20; i >= 0; --i) many_printed += std::to_string(21 - i) + ". " + move(i) + "  " + std::to_string(i + 1) + "\n";
     BookRecord off = rec(start, "e2e4", 50), border = rec(start, "e2e4", 40);
     off.from = 255;
     border.to = 30;
-    std::string garbage(100003, '\0');
+    std::string garbage(100003, '\0'), raw(8, '\0');
     for (char& c : garbage) c = static_cast<char>(std::rand());
+    // The layout: key low, key high, weight, little-endian; from, to; two bytes never read.
+    for (int i = 0; i < 8; ++i) raw[i] = static_cast<char>(start >> (8 * i));
+    raw += std::string("\xfe\xff\xff\xff\x23\x37\x7f\x7f", 8);  // -2, e2 (35) to e4 (55)
     const std::pair<std::string, std::string> cases[] = {
         {book({rec(start, "e2e4", 312)}), "1. e2e4  312\n"},
+        {raw, "1. e2e4  -2\n"},
         // Equal weights keep file order; among the heaviest the first in the file wins.
         {book({rec(start, "d2d4", 3), rec(start, "e2e4", 3), rec(start, "g1f3", 3)}), "1. d2d4  3\n2. e2e4  3\n3. g1f3  3\n"},
         {book({rec(start, "c2c4", 1), rec(start, "d2d4", 7), rec(start, "e2e4", 7)}), "1. d2d4  7\n2. e2e4  7\n3. c2c4  1\n"},
@@ -188,8 +216,7 @@ TEST_F(Book, RankedListAndChoice) {
         std::vector<std::string> ranked;
         std::istringstream lines(printed);
         for (std::string number, m, weight; lines >> number >> m >> weight;) ranked.push_back(m);
-        // Best takes the first, Normal draws among the first two, Risky among all; any other
-        // style prints the list and chooses nothing.
+        // Best takes the first, Normal one of the first two, Risky any; other styles none.
         for (int style = 0; style <= 4; ++style) {
             const std::size_t n = style == 1 ? 1 : style == 2 ? 2 : style == 3 ? ranked.size() : 0;
             std::set<std::string> expected(ranked.begin(), ranked.begin() + std::min(n, ranked.size()));
@@ -201,151 +228,92 @@ TEST_F(Book, RankedListAndChoice) {
             EXPECT_EQ(chosen, expected) << printed << "style " << style;
         }
     }
-    book_name = dir + "/missing.dat";
-    EXPECT_EQ(probe(start, 2), "can't open book file!\ncan't open book file!\n");  // every probe tries again
-    EXPECT_EQ(chosen, std::set<std::string>{"-"});
+    // No book: missing, a directory, a FIFO without a writer, an endless device. Every probe
+    // says so at once and tries again the next time.
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    for (const std::string& name : {dir + "/missing.dat", dir, dir + "/fifo", std::string("/dev/zero")}) {
+        book_name = name;
+        EXPECT_EQ(probe(start, 2), "can't open book file!\ncan't open book file!\n") << name;
+        EXPECT_EQ(chosen, std::set<std::string>{"-"});
+    }
     last_bookmove_number = 7;
     new_game();  // the counters belong to the game
     EXPECT_EQ(book_entries, 0);
     EXPECT_EQ(last_bookmove_number, 0);
 }
 
-TEST_F(Book, RecordLayoutIsLittleEndian) {
-    unsigned char b[16];
-    encode_book_record({0x04030201u, 0x08070605u, -2, 21, 98}, b);
-    const unsigned char expected[16] = {1, 2, 3, 4, 5, 6, 7, 8, 0xfe, 0xff, 0xff, 0xff, 21, 98, 0, 0};
-    EXPECT_EQ(std::memcmp(b, expected, 16), 0);
-    EXPECT_EQ(book_bytes({decode_book_record(b)}), std::string(reinterpret_cast<char*>(b), 16));
-}
-
 TEST_F(Book, RelativeNameFallsBackBesideTheProgram) {
     const std::string name = "test_book_" + std::to_string(getpid()) + ".dat";
     const std::string beside = std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/" + name;
     write_bytes(beside, book_bytes({rec(start, "e2e4", 5)}));
-    {
-        InDirectory in(dir);
-        book_name = name;
-        EXPECT_EQ(probe(start), "1. e2e4  5\n");
-        write_bytes(name, book_bytes({rec(start, "d2d4", 6)}));
-        EXPECT_EQ(probe(start), "1. d2d4  6\n");  // a book of that name in the working directory comes first
-        EXPECT_EQ(std::string(book_file_path(dir + "/none.dat")), dir + "/none.dat");  // absolute: as it is
-    }
+    const std::filesystem::path old = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    book_name = name;
+    EXPECT_EQ(probe(start), "1. e2e4  5\n");
+    write_bytes(name, book_bytes({rec(start, "d2d4", 6)}));
+    EXPECT_EQ(probe(start), "1. d2d4  6\n");  // a book of that name in the working directory comes first
+    EXPECT_EQ(std::string(book_file_path(dir + "/none.dat")), dir + "/none.dat");  // absolute: as it is
+    std::filesystem::current_path(old);
     std::filesystem::remove(beside);
 }
 
-// The book built with the engine: every record is a legal move of a position reached from
-// the start position along the book's own moves, so it matches the engine's keys; and the
-// lookup reads it, 1.d4 the most played first move.
+// The book built with the engine matches its keys, and the lookup reads it: 1.d4 first.
 TEST_F(Book, ShippedBookMatchesTheEngine) {
     const std::vector<BookRecord> all = read_book(SHIPPED_BOOK);
     ASSERT_GT(all.size(), 3000u);
-    std::multimap<HashKey, BookRecord> by_key;
-    for (const BookRecord& r : all) {
-        EXPECT_GE(r.weight, SHIPPED_BOOK_MIN_PLAYED);
-        by_key.insert({key_of(r), r});
-    }
-    std::set<HashKey> seen;
-    std::size_t reached = 0;
-    std::function<void()> walk = [&] {
-        if (!seen.insert(hash_history[game_ply]).second) return;
-        const auto range = by_key.equal_range(hash_history[game_ply]);
-        for (auto it = range.first; it != range.second; ++it, ++reached) {
-            const std::string move = std::string(square_name[it->second.from]) + square_name[it->second.to];
-            ASSERT_TRUE(parse_coordinate_move(move.c_str()) || parse_coordinate_move((move + "q").c_str())) << move;
-            walk();
-            take_back();
-        }
-    };
-    new_game();
-    walk();
-    EXPECT_EQ(reached, all.size());
-
+    EXPECT_EQ(reachable_records(all), all.size());
+    for (const BookRecord& r : all) ASSERT_GE(r.weight, SHIPPED_BOOK_MIN_PLAYED);
     book_name = SHIPPED_BOOK;
-    EXPECT_TRUE(probe(start).starts_with("1. d2d4  ")) << probe(start);
+    EXPECT_TRUE(probe(start).starts_with("1. d2d4  ")) << said;
     EXPECT_EQ(chosen, std::set<std::string>{"d2d4"});
 }
 
+// Two identical games with minimum 2: each pair of the first 60 half-moves once, weight 2,
+// grouped by bucket. With minimum 3 an empty book is made where there was none.
 TEST_F(Book, MinimumCount) {
     const std::string all = read_bytes(TEST_DATA_DIR "/selfplay-games.pgn"), game = all.substr(0, all.find("[Event ", 1));
-    // The pairs of the game's first 60 half-moves, replayed here, each played twice.
-    std::multiset<Entry> expected;
-    std::istringstream words(game.substr(game.find("\n1.")));
-    new_game();
-    for (std::string w; words >> w && game_ply <= 60;) {
-        if (std::isdigit(static_cast<unsigned char>(w[0]))) continue;
-        const int i = find_san_move(w.c_str());
-        ASSERT_NE(i, 0) << w;
-        expected.emplace(hash_history[game_ply], move_stack[i].from, move_stack[i].to, 2);
-        play_move(i);
-    }
-    ASSERT_EQ(game_ply, 61);
     build(game + "\n" + game, "two.dat", 2);
     EXPECT_EQ(counts.games, 2);
     EXPECT_EQ(counts.move_errors, 0);
     const std::vector<BookRecord> recs = read_book(dir + "/two.dat");
-    EXPECT_EQ(counts.book_moves, static_cast<int>(recs.size()));
-    EXPECT_TRUE(std::is_sorted(recs.begin(), recs.end(), [](const BookRecord& a, const BookRecord& b) {
-        return key_of(a) % 5000 < key_of(b) % 5000;
-    })) << "grouped by bucket, in bucket order";
-    std::multiset<Entry> got;
-    for (const BookRecord& r : recs) got.insert(entry_of(r));
-    EXPECT_EQ(got, expected);
-
-    // Too few plays: the book is created empty. The minimum is clamped into 1..100.
-    const std::string hundred = repeat("1. e4 e5 *\n", 100);
-    const struct { std::string pgn; int min_count, records; } cases[] = {
-        {game + "\n" + game, 3, 0}, {hundred, 1000, 2}, {hundred.substr(11), 1000, 0}, {"1. e4 *", 0, 1}};
-    for (const auto& c : cases) {
-        build(c.pgn, "min.dat", c.min_count);
-        EXPECT_TRUE(build_ok);
-        EXPECT_TRUE(std::filesystem::exists(dir + "/min.dat"));
-        EXPECT_EQ(read_book(dir + "/min.dat").size(), static_cast<std::size_t>(c.records)) << c.min_count;
-    }
+    EXPECT_EQ(counts.book_moves, 60);
+    EXPECT_EQ(reachable_records(recs), 60u);
+    EXPECT_EQ(weights_of(dir + "/two.dat"), std::vector<int>(60, 2));
+    EXPECT_TRUE(std::is_sorted(recs.begin(), recs.end(),
+                               [](const BookRecord& a, const BookRecord& b) { return key_of(a) % 5000 < key_of(b) % 5000; }));
+    build(game + "\n" + game, "three.dat", 3);
+    EXPECT_TRUE(built && std::filesystem::exists(dir + "/three.dat") && bytes("three.dat").empty());
 }
 
-// Spills to the temporary files, their failures, and the merge of each bucket.
+// A pair spilled twice at 500 and counted again in memory makes one record; a spill that
+// cannot open its file loses that spill alone.
 TEST_F(Book, SpilledPairsAreMerged) {
-    book_add(1, 2, 31, 51);  // no build in progress: nothing happens
     ASSERT_TRUE(book_build_begin(dir + "/spill.dat", 2));
     const std::string temp = dir + "/" + list_dir(dir).at(0);  // the private directory
-    // A spill that cannot open its file loses that spill.
-    fill_key = 0x0000000100000007ULL;
+    const HashKey key = 0x0000000100000007ULL;                // keys key + 5000 * i share its bucket
+    auto add = [](HashKey k, const char* m) {
+        book_add(static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(k >> 32), parse_square(m), parse_square(m + 2));
+    };
     ASSERT_EQ(rmdir(temp.c_str()), 0);
-    EXPECT_EQ(test::capture_stdout(fill_bucket), "can't open temp file! \n");
+    EXPECT_EQ(said_by([&] { for (int i = 1; i <= 500; ++i) add(key + 5000ULL * i, "d2d4"); }), "can't open temp file! \n");
     ASSERT_EQ(mkdir(temp.c_str(), 0700), 0);
-    // A pair spilled twice, and counted again in memory, makes one record.
-    for (unsigned spills = 1; spills <= 2; ++spills) {
-        add(fill_key, "e2e4");
-        for (int i = 1; i < 500; ++i) add(fill_key + 5000ULL * (i + 500 * spills), "d2d4");  // the 500th spills
-        EXPECT_EQ(read_bytes(bucket_file(temp, fill_key)).size(), spills * 500 * 16);
+    for (int spills = 1; spills <= 2; ++spills) {
+        add(key, "e2e4");
+        for (int i = 1; i < 500; ++i) add(key + 5000ULL * (i + 500 * spills), "d2d4");  // the 500th spills
     }
-    for (int i = 0; i < 698; ++i) add(fill_key, "e2e4");
-    // A temporary file that is gone at the merge loses its bucket; the merge goes on.
-    fill_key = 5;
-    test::capture_stdout(fill_bucket);
-    ASSERT_EQ(unlink(bucket_file(temp, fill_key).c_str()), 0);
-    book_spill(0), book_spill(5001);  // no such buckets: nothing happens
-    EXPECT_NE(test::capture_stdout(run_write).find("\ncan't open temp file!\n"), std::string::npos);
-    EXPECT_TRUE(build_ok);
-    EXPECT_EQ(write_count, 1);
+    for (int i = 0; i < 698; ++i) add(key, "e2e4");
+    said_by([&] { built = book_write(nullptr); });
     book_build_end();
     EXPECT_EQ(list_dir(dir), std::vector<std::string>{"spill.dat"});
     const std::vector<BookRecord> recs = read_book(dir + "/spill.dat");
     ASSERT_EQ(recs.size(), 1u);
-    EXPECT_EQ(entry_of(recs[0]), Entry(0x0000000100000007ULL, parse_square("e2"), parse_square("e4"), 700));
-
-    // With minimum 1 every pair stays, in the order of its first occurrence.
-    ASSERT_TRUE(book_build_begin(dir + "/all.dat", 1));
-    for (int i = 0; i < 1200; ++i) add(5000ULL * (i % 600), "g1f3");
-    test::capture_stdout(run_write);
-    const std::vector<BookRecord> all = read_book(dir + "/all.dat");
-    ASSERT_EQ(all.size(), 600u);
-    for (int i = 0; i < 600; ++i) EXPECT_EQ(entry_of(all[i]), Entry(5000ULL * i, parse_square("g1"), parse_square("f3"), 2));
+    EXPECT_EQ(key_of(recs[0]), key);
+    EXPECT_EQ(recs[0].weight, 700);
 }
 
 // Comments, variations, annotations, move numbers against their moves, a byte-order mark,
 // CR-LF line ends, overlong lines and tokens, games without results, games set up from a
-// FEN position (not replayed from the start position): the same book as the plain games.
+// FEN position, text past the 60th half-move: the same book as the plain games.
 TEST_F(Book, PgnFromTheWildBuildsTheBookOfThePlainGames) {
     const std::string long_tag(20000, 'x'), long_token = "Nf3" + std::string(297, '!');  // no move
     const std::string messy =
@@ -357,6 +325,8 @@ TEST_F(Book, PgnFromTheWildBuildsTheBookOfThePlainGames) {
         "\n[Event \"no result\"]\n\n1. d4 d5 2. c4 e6\n"
         "\n[Event \"after it\"]\n\n1. c4 e5 2. " + long_token + " Nc3 (2. Nf3 Nc6 *\n"
         "\n[Event \"last\"]\n[FENCE \"not a FEN tag\"]\n\n1. Nf3 d5 2. g3";
+    // Past the 60th half-move nothing is replayed, but results, tags and comments still count.
+    const std::string long_game = repeat("Nf3 Nf6 Ng1 Ng8 ", 16) + "{ 1-0 } ( 0-1 ) 1-O 1/2-1/2\n";
     const struct { std::string pgn; int games, move_errors; std::string plain; int records; } cases[] = {
         {messy, 4, 1,
          "1. e4 e5 2. Nf3 Nc6 3. Bb5 a6 4. Ba4 Nf6 5. O-O 1-0\n1. d4 d5 2. c4 e6 *\n1. c4 e5 2. Nc3 *\n1. Nf3 d5 2. g3 *\n",
@@ -364,8 +334,9 @@ TEST_F(Book, PgnFromTheWildBuildsTheBookOfThePlainGames) {
         {"[FEN \"8/8/8/8/8/8/8/K1k5 w - - 0 1\"]\n\n1. e4 e5 *\n1. d4 *\n[SetUp \"1\"]\n"
          "[FEN \"8/8/8/8/8/8/8/K1k5 w - - 0 1\"]\n\n1. Kb1\n\n[Event \"next\"]\n1. c4 *\n",
          4, 0, "1. d4 *\n1. c4 *\n", 2},
-        {read_bytes(TEST_DATA_DIR "/pgn-features.pgn"), 12, 0,
-         read_bytes(TEST_DATA_DIR "/pgn-features-stripped.pgn"), 559},
+        {long_game + long_game + "[Event \"x\"]\n" + long_game + "1. e4", 4, 0,
+         repeat(repeat("Nf3 Nf6 Ng1 Ng8 ", 15) + "*\n", 3) + "e4 *", 5},
+        {read_bytes(TEST_DATA_DIR "/pgn-features.pgn"), 12, 0, read_bytes(TEST_DATA_DIR "/pgn-features-stripped.pgn"), 559},
     };
     for (const auto& c : cases) {
         build(c.plain, "plain.dat", 1);
@@ -379,47 +350,167 @@ TEST_F(Book, PgnFromTheWildBuildsTheBookOfThePlainGames) {
 }
 
 // The book appears whole under its name: a reader of the old book still reads all of it.
-// Stale temporary files of an interrupted build, beside the book and in the working
-// directory, never leak into it and are left alone. A failed build leaves nothing behind.
-TEST_F(Book, BookIsWrittenWholeAndTemporaryFilesGo) {
-    const std::string pgn = "1. e4 e5 2. Nf3 *\n1. e4 c5 *\n";
-    build(pgn, "ref.dat", 1);
+// Stale temporary files of an interrupted build in the working directory are left alone
+// and never leak into the book.
+TEST_F(Book, BookIsWrittenWholeAndStaleFilesStayOut) {
+    build("1. e4 e5 2. Nf3 *\n", "ref.dat", 1);
     build("1. e4 e5 *\n", "b.dat", 1);
-    const std::string old = bytes("b.dat");
+    const std::string old = bytes("b.dat"), stale = book_bytes({rec(start, "a2a4", 50)});
     const int fd = open((dir + "/b.dat").c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    const std::string work = dir + "/work";
-    std::filesystem::create_directory(work);
+    std::string stale_file;
     for (const BookRecord& r : read_book(dir + "/ref.dat"))
-        for (const std::string& d : {dir, work}) write_bytes(bucket_file(d, key_of(r)), bytes("ref.dat"));
-    const std::vector<std::string> before = list_dir(dir), stale = list_dir(work);
-    {
-        InDirectory in(work);
-        build(pgn, "b.dat", 1);
-    }
+        write_bytes(stale_file = dir + "/tempfile_" + std::to_string(key_of(r) % 5000 + 1) + ".dat", stale);
+    const std::vector<std::string> names = list_dir(dir);
+    const std::filesystem::path wd = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    build("1. e4 e5 2. Nf3 *\n", "b.dat", 1);
+    std::filesystem::current_path(wd);
     EXPECT_TRUE(bytes("b.dat") == bytes("ref.dat"));
     char buf[64];
     EXPECT_EQ(read(fd, buf, sizeof buf), 32);
     EXPECT_TRUE(std::string(buf, 32) == old);
     close(fd);
-    EXPECT_EQ(list_dir(work), stale);
-    for (const std::string& name : stale) EXPECT_TRUE(read_bytes(work + "/" + name) == bytes("ref.dat"));
-
-    // The book's directory does not exist (the temporary files go to TMPDIR); the book name
-    // is a directory, so the complete book cannot be renamed into place.
-    const std::string tmp = dir + "/tmp", saved = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
-    std::filesystem::create_directory(tmp);
-    setenv("TMPDIR", tmp.c_str(), 1);
-    EXPECT_NE(build(pgn, "no/such/dir/book.dat", 1).find("\ncan't open book file!\n"), std::string::npos);
-    EXPECT_FALSE(build_ok);
-    EXPECT_NE(build(pgn, "tmp", 1).find("can't write book file!\n"), std::string::npos);
-    EXPECT_FALSE(build_ok);
-    EXPECT_TRUE(list_dir(tmp).empty());
-    saved.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", saved.c_str(), 1);
-    std::filesystem::remove(tmp);
-    EXPECT_EQ(list_dir(dir), before);  // no partial book, no temporary directory
+    EXPECT_EQ(list_dir(dir), names);
+    EXPECT_TRUE(read_bytes(stale_file) == stale);
 }
 
+// A build that fails, or finds no book move, keeps the book that is there and says why; it
+// leaves no partial book or temporary files, and never blocks or reads forever on a
+// directory, a FIFO or a device given as the PGN file.
+TEST_F(Book, FailedBuildKeepsTheBook) {
+    build("1. e4 e5 *\n", "good.dat", 1);
+    const std::string good = bytes("good.dat");
+    ASSERT_EQ(good.size(), 32u);
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    std::filesystem::create_directories(dir + "/tmp");
+    const std::string saved = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+    setenv("TMPDIR", (dir + "/tmp").c_str(), 1);
+    std::filesystem::remove(dir + "/games.pgn");
+    const std::vector<std::string> before = list_dir(dir);
+    const std::string kept = "no book moves: book file kept!\n";
+    const struct { std::string pgn, path, book; int min_count; std::string message; } cases[] = {
+        {"", dir + "/tmp", "good.dat", 1, "can't read pgn file!\n"},
+        {"", dir + "/fifo", "good.dat", 1, "can't read pgn file!\n"},
+        {"", "/dev/zero", "good.dat", 1, "can't read pgn file!\n"},
+        {"", dir + "/none.pgn", "good.dat", 1, "pgn file not found!\n"},
+        {"", "", "good.dat", 1, kept},
+        {"[Event \"tags only\"]\n[Site \"?\"]\n", "", "good.dat", 1, kept},
+        {"\xEF\xBB\xBF", "", "good.dat", 1, kept},
+        {"1. e4 *\n", "", "good.dat", 2, kept},
+        // No such directory (the temporary files go to TMPDIR); a directory or a device,
+        // which is never replaced.
+        {"1. e4 *\n", "", "no/such/dir/book.dat", 1, "\ncan't open book file!\n"},
+        {"1. e4 *\n", "", "tmp", 1, "can't open book file!\n"},
+        {"1. e4 *\n", "", "/dev/null", 1, "can't open book file!\n"},
+    };
+    for (const auto& c : cases) {
+        const std::string out = build(c.pgn, c.book, c.min_count, c.path);
+        EXPECT_NE(out.find(c.message), std::string::npos) << c.path << c.pgn << ": " << out;
+        EXPECT_FALSE(built);
+        EXPECT_TRUE(bytes("good.dat") == good);
+        std::filesystem::remove(dir + "/games.pgn");
+        EXPECT_EQ(list_dir(dir), before);
+        EXPECT_TRUE(list_dir(dir + "/tmp").empty());
+    }
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+    saved.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", saved.c_str(), 1);
+}
+
+// The engine's moves from its first to its last book move move by the result, also when
+// no lookup counted the records before; the first record of a move changes, its reserved
+// bytes kept, and an incomplete last record is not touched.
+TEST_F(Book, LearningMovesTheWeightsOfTheEnginesMoves) {
+    const LearnGame g;
+    std::string book = book_bytes({rec(g.keys[1], "d2d4", 7), g.at(1, 40), g.at(2, 3), g.at(4, 200), g.at(5, 100),
+                                   g.at(6, -1000000000), g.at(7, 200), g.at(1, 99)});
+    book[16 + 14] = '\xab';
+    book += book_bytes({g.at(8, 5)}).substr(0, 15);
+    write_bytes(path, book);
+    new_game();
+    ASSERT_EQ(book_entries, 0);
+    EXPECT_EQ(learn(" 1-0", WHITE, 7), learn_head + "last_bookmove_number= 7\n1. e2e4 score = 40 --> 45 + - 5\n"
+                                                    "5. f1b5 score = 100 --> 110 + - 10\n7. b5a4 score = 200 --> 220 + - 20\n");
+    EXPECT_EQ(learn("1-0", BLACK, 8), learn_head + "last_bookmove_number= 8\n2. e7e5 score = 3 --> -2 + - -5\n"
+                                                   "4. b8c6 score = 200 --> 180 + - -20\n"
+                                                   "6. a7a6 score = -1000000000 --> -1000000000 + - 0\n");
+    EXPECT_EQ(learn(" 1/2-1/2", WHITE, 5), learn_head + "last_bookmove_number= 5\n1. e2e4 score = 45 --> 43 + - -2\n"
+                                                       "5. f1b5 score = 110 --> 105 + - -5\n");
+    EXPECT_EQ(learn(" 0-1 {Black mates}", WHITE, 1), learn_head + "last_bookmove_number= 1\n1. e2e4 score = 43 --> 38 + - -5\n");
+    // Nothing to learn: no book move, no result, the engine's colour unknown (force mode).
+    EXPECT_EQ(learn(" 1-0", WHITE, 0), learn_head + "last_bookmove_number= 0\n");
+    EXPECT_EQ(learn(" *", WHITE, 7), learn_head + "no result ?\n");
+    EXPECT_EQ(learn(" 1-0", 0, 7), learn_head + "engine colour unknown, book not updated!\n");
+    const std::string now = bytes("book.dat");
+    ASSERT_EQ(now.size(), book.size());
+    EXPECT_EQ(now.substr(16 + 14, 2), std::string("\xab\0", 2));
+    EXPECT_EQ(now.substr(128), book.substr(128));
+    EXPECT_EQ(weights_of(path), (std::vector<int>{7, 38, -2, 180, 105, -1000000000, 220, 99}));
+}
+
+// A book that cannot be written, or that another learner holds, is left as it was; two
+// learners at once lose no update; a learner killed at any moment leaves whole records.
+TEST_F(Book, LearningNeverDamagesTheBook) {
+    const LearnGame g;
+    const std::string book = book_bytes({g.at(1, 40), g.at(3, 40)});
+    write_bytes(path, book);
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    for (const std::string& name : {dir + "/missing.dat", dir, dir + "/fifo", std::string("/dev/zero")}) {
+        book_name = name;
+        EXPECT_EQ(learn(" 1-0", WHITE, 3), learn_head + "can't open book file!\n") << name;
+    }
+    book_name = path;
+    // Read-only, tried by another user when the test runs as root, who may write anything.
+    ASSERT_EQ(chmod(path.c_str(), 0444) | chmod(dir.c_str(), 0755), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+        _exit(learn(" 1-0", WHITE, 3) == learn_head + "can't open book file!\n" ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+    // Another learner holds the book: this one waits a moment, then says so, or goes on when
+    // the lock is released meanwhile.
+    const int other = open(path.c_str(), O_RDWR);
+    ASSERT_EQ(flock(other, LOCK_EX), 0);
+    EXPECT_EQ(learn(" 1-0", WHITE, 3), learn_head + "book file is locked, not updated!\n");
+    EXPECT_TRUE(bytes("book.dat") == book);
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        flock(other, LOCK_UN);
+    });
+    EXPECT_EQ(learn(" 1-0", WHITE, 3), learn_head + "last_bookmove_number= 3\n1. e2e4 score = 40 --> 45 + - 5\n"
+                                                   "3. g1f3 score = 40 --> 45 + - 5\n");
+    release.join();
+    close(other);
+
+    auto learner = [&](int wins) {  // a process learning from `wins` wins, or until it is killed
+        if ((pid = fork()) != 0) return pid;
+        set_book_output([](const char*) {});
+        for (int k = 0; wins == 0 || k < wins; ++k) book_learn(" 1-0", WHITE, g.game(7));
+        _exit(0);
+    };
+    write_bytes(path, book_bytes({g.at(1, -1000)}));
+    for (pid_t p : {learner(40), learner(40)}) waitpid(p, &status, 0);
+    EXPECT_EQ(weights_of(path), std::vector<int>{-1000 + 2 * 40 * 5});
+    write_bytes(path, book_bytes({g.at(1, -1000000), g.at(3, -1000000), g.at(5, -1000000), g.at(7, -1000000)}));
+    pid = learner(0);
+    for (int wait = 0; wait < 400 && read_book(path)[3].weight == -1000000; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // until it has learnt
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    const std::vector<int> w = weights_of(path);
+    ASSERT_EQ(w.size(), 4u);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(key_of(read_book(path)[i]), g.keys[2 * i + 1]);
+        EXPECT_TRUE(w[i] > -1000000 && w[i] < 0 && w[i] % 5 == 0 && w[i] >= w[3] && w[i] - w[3] <= 5) << w[i];
+    }
+}
+
+// The four questions and the messages of both programs; a book name of any length up to
+// the bound of a path; end of input during the questions.
 TEST_F(Book, ConsoleDialogue) {
     write_bytes(dir + "/g.pgn", "1. e4 e5 *\n1. d4 *\n");
     write_bytes(dir + "/h.pgn", repeat("1. e4 e5 *\n", 9));
@@ -429,31 +520,26 @@ TEST_F(Book, ConsoleDialogue) {
         "minimum of played moves (1-100)    \t\t: how many games to build (0=all)    \t\t: ";
     std::string out = test::run_engine(VARKON_BIN, "build\ng.pgn\nbook.dat\n1\n0\nquit\n", &status, dir);
     EXPECT_EQ(status, 0);
-    const std::string head = "Varkon 5.24\nby Dravenholt\n\n" + prompts +
-                             "\nbuilding book...\ngames = 1 , move_errors = 0\rgames = 2 , move_errors = 0\r"
-                             "\n\nwriting moves from temp files to book file...\nwrite: ";
-    EXPECT_TRUE(out.starts_with(head)) << out;
+    EXPECT_TRUE(out.starts_with("Varkon 5.24\nby Dravenholt\n\n" + prompts +
+                                "\nbuilding book...\ngames = 1 , move_errors = 0\rgames = 2 , move_errors = 0\r"
+                                "\n\nwriting moves from temp files to book file...\nwrite: "))
+        << out;
     EXPECT_TRUE(out.ends_with("\t book_moves = 3\r\n\nready!\n")) << out;
-    EXPECT_EQ(read_book(dir + "/book.dat").size(), 3u);
 
-    // Missing PGN, a game limit, the book name bound (15 characters), and varkon_classic,
-    // which reports the sizes of its tables each time it allocates them again.
-    out = test::run_engine(VARKON_CLASSIC_BIN, "build nothing.pgn x.dat 2 0 build h.pgn a_very_long_book_name.dat 1 7 quit",
+    const std::string long_name = "a_very_long_book_name_" + std::string(200, 'x') + ".dat", too_long(PATH_MAX, 'y');
+    out = test::run_engine(VARKON_CLASSIC_BIN,
+                           "build nothing.pgn x.dat 2 0 build h.pgn " + long_name + " 1 7 build h.pgn " + too_long +
+                               " 1 0 build " + too_long + " x.dat 1 0 quit",
                            &status, dir);
     EXPECT_EQ(status, 0);
-    const std::string sizes = "SEARCH_HASH \t\t: 1 MB , 65536 entries, size of search_hash = 16\n"
-                              "EVAL_HASH  \t\t: 0 MB , 1 entries, size of eval_hash = 16\n"
-                              "PAWN_HASH   \t\t: 0 MB , 1 entries, size of pawn_hash = 16\n\n";
-    EXPECT_NE(out.find(prompts + "\nbuilding book...\npgn file not found!\n" + sizes + prompts), std::string::npos)
-        << out;
-    EXPECT_NE(out.find("games = 7 , move_errors = 0\r\n"), std::string::npos);
+    for (const std::string& part : {prompts + "\nbuilding book...\npgn file not found!\n",
+                                    std::string("games = 7 , move_errors = 0\r\n"), prompts + "book name too long!\n",
+                                    prompts + "pgn file name too long!\n"})
+        EXPECT_NE(out.find(part), std::string::npos) << part << out;
     EXPECT_EQ(out.find("games = 8"), std::string::npos);
-    const std::vector<BookRecord> limited = read_book(dir + "/a_very_long_boo");
-    ASSERT_EQ(limited.size(), 2u);
-    EXPECT_EQ(limited[0].weight, 7);
-    EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"a_very_long_boo", "book.dat", "g.pgn", "h.pgn"}));
+    EXPECT_EQ(weights_of(dir + "/" + long_name), (std::vector<int>{7, 7}));
+    EXPECT_EQ(list_dir(dir), (std::vector<std::string>{long_name, "book.dat", "g.pgn", "h.pgn"}));
 
-    // End of input in the middle of the questions ends either program cleanly.
     for (const char* program : {VARKON_BIN, VARKON_CLASSIC_BIN}) {
         out = test::run_engine(program, "build g.pgn", &status, dir);
         EXPECT_EQ(status, 0);
@@ -461,8 +547,8 @@ TEST_F(Book, ConsoleDialogue) {
     }
 }
 
-// The tables are released before the questions and allocated again after the book is
-// written, also when the build fails; the answers become the book settings.
+// The tables are released before the questions and allocated again after the build, also
+// when it fails; the new book becomes the book only when it was built.
 TEST_F(Book, TablesAreReleasedForTheBuild) {
     static SearchPolicy noting = *varkon_program().search;
     noting.tables.release = note_free;
@@ -472,7 +558,8 @@ TEST_F(Book, TablesAreReleasedForTheBuild) {
     init_program(with_tables);
     table_calls.clear();
     write_bytes(dir + "/t.pgn", "1. e4 *\n");
-    InDirectory in(dir);
+    const std::filesystem::path old = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
     const struct { const char* answers; std::vector<std::string> calls; bool ready; int min; } runs[] = {
         {"missing.pgn t.dat 2 0", {"free", "allocate"}, false, 2},
         {"t.pgn t.dat 1000 0", {"free", "allocate after book"}, true, 100},
@@ -481,10 +568,15 @@ TEST_F(Book, TablesAreReleasedForTheBuild) {
     for (const auto& run : runs) {
         table_calls.clear();
         std::filesystem::remove("t.dat");
+        book_name = "old.dat";
         unread_line(run.answers);
         EXPECT_EQ(test::capture_stdout(book_build).ends_with("\n\nready!\n"), run.ready);
         EXPECT_EQ(table_calls, run.calls);
-        EXPECT_EQ(book_name, "t.dat");
+        EXPECT_EQ(book_name, run.ready ? "t.dat" : "old.dat");
         EXPECT_EQ(min_played, run.min);
     }
+    std::filesystem::current_path(old);
+    EXPECT_EQ(said_by([] { EXPECT_FALSE(set_book_name("") || set_book_name(std::string(PATH_MAX, 'z'))); }),
+              "no book name!\nbook name too long!\n");
+    EXPECT_TRUE(set_book_name(std::string(PATH_MAX - 1, 'z')));
 }

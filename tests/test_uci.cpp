@@ -267,3 +267,18 @@ TEST_F(Uci, PerftIsBoundedAndStops) {
     engine.send("quit\n");
     EXPECT_EQ(engine.wait_exit(3000), 0);
 }
+
+// Under UCI the engine writes protocol lines only: the book's list and its messages are
+// "info string" notes, as are the engine's own remarks.
+TEST_F(Uci, OnlyProtocolLinesAfterUci) {
+    engine.send("position startpos\ngo depth 2\nposition startpos moves e2e4 e2e4\n"
+                "setoption name BookName value /nonexistent/book.dat\nposition startpos moves e2e4\ngo depth 2\n"
+                "isready\n");
+    ASSERT_TRUE(engine.wait_for("readyok\n", 20000));
+    const std::string out = engine.output();
+    EXPECT_NE(out.find("info string 1. "), std::string::npos);  // the book's candidates
+    EXPECT_NE(out.find("info string can't open book file!"), std::string::npos);
+    std::istringstream lines(out.substr(out.find("uciok")));
+    const std::regex uci_line("^(|uciok|readyok|info .*|bestmove \\S+( ponder \\S+)?)$");
+    for (std::string line; std::getline(lines, line);) EXPECT_TRUE(std::regex_match(line, uci_line)) << line;
+}

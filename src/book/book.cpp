@@ -1,15 +1,18 @@
 #include "book/book.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include "core/position.h"
+#include <ctime>
 
 namespace varkon {
 
@@ -19,6 +22,14 @@ int book_style = 2;
 int min_played = 2;
 int book_entries = 0;
 int last_bookmove_number = 0;
+
+namespace {
+
+void print_to_stdout(const char* line) { std::fputs(line, stdout); }
+
+BookOutputFn output = print_to_stdout;
+
+}  // namespace
 
 void book_new_game() {
     book_entries = 0;
@@ -63,12 +74,112 @@ struct Candidate {
 Candidate candidates[MAX_BOOK_CANDIDATES];
 unsigned char read_buffer[4096 * BOOK_RECORD_SIZE];
 
+// Reads the whole records from `offset` on, but not beyond `end`, into read_buffer (as many
+// as it holds); the number read, 0 at the end of the file or on a read error.
+std::size_t read_records(int fd, long long offset, long long end) {
+    const long long want = std::min<long long>(static_cast<long long>(sizeof read_buffer), end - offset);
+    std::size_t held = 0;
+    while (static_cast<long long>(held) < want) {
+        const ssize_t got = ::pread(fd, read_buffer + held, static_cast<std::size_t>(want) - held,
+                                    static_cast<off_t>(offset + static_cast<long long>(held)));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        held += static_cast<std::size_t>(got);
+    }
+    return held / BOOK_RECORD_SIZE;
+}
+
 // A value 0..32767 from the standard generator, whatever its range.
 int rand_15bit() {
     return static_cast<int>(static_cast<long long>(std::rand()) * 32768 / (static_cast<long long>(RAND_MAX) + 1));
 }
 
+// ---- learning ----------------------------------------------------------------------
+
+constexpr std::int32_t LEARN_LIMIT = 1000000000;  // weights beyond it stay as they are
+
+// The weight after a win (+1), a draw (0) or a loss (-1).
+std::int32_t learned_weight(std::int32_t w, int outcome) {
+    if (outcome > 0) {
+        if (w >= LEARN_LIMIT) return w;
+        return w > 50 ? w + w / 10 : w + 5;
+    }
+    if (w <= -LEARN_LIMIT) return w;
+    if (outcome == 0) return w > 100 ? w - w / 20 : w - 2;
+    return w > 50 ? w - w / 10 : w - 5;
+}
+
+// Takes the exclusive lock of the book, waiting up to a second for another learner.
+bool lock_book(int fd) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK && errno != EINTR) return false;
+        const timespec pause = {0, 5000000};
+        ::nanosleep(&pause, nullptr);
+    }
+    return false;
+}
+
+// The offset of the first of the file's whole records with this key and move, its bytes in
+// `record`; -1 when there is none.
+long long find_record(int fd, long long end, HashKey key, int from, int to, unsigned char* record) {
+    for (long long at = 0; at < end;) {
+        const std::size_t n = read_records(fd, at, end);
+        if (n == 0) break;
+        for (std::size_t i = 0; i < n; ++i) {
+            const unsigned char* p = read_buffer + i * BOOK_RECORD_SIZE;
+            if (get32(p) == static_cast<std::uint32_t>(key) && get32(p + 4) == static_cast<std::uint32_t>(key >> 32) &&
+                p[12] == from && p[13] == to) {
+                std::memcpy(record, p, BOOK_RECORD_SIZE);
+                return at + static_cast<long long>(i) * BOOK_RECORD_SIZE;
+            }
+        }
+        at += static_cast<long long>(n) * BOOK_RECORD_SIZE;
+    }
+    return -1;
+}
+
 }  // namespace
+
+void set_book_output(BookOutputFn fn) { output = fn != nullptr ? fn : print_to_stdout; }
+
+void book_print(const char* line) { output(line); }
+
+void book_printf(const char* format, ...) {
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (n >= 0 && static_cast<std::size_t>(n) < sizeof line) {
+        output(line);
+        return;
+    }
+    if (n < 0) return;
+    std::string longer(static_cast<std::size_t>(n) + 1, '\0');  // a line with a long file name
+    va_start(args, format);
+    std::vsnprintf(longer.data(), longer.size(), format, args);
+    va_end(args);
+    output(longer.c_str());
+}
+
+bool book_name_valid(const std::string& name) {
+    if (name.empty() || name.find('\0') != std::string::npos) {
+        book_printf("no book name!\n");
+        return false;
+    }
+    if (name.size() >= PATH_MAX) {
+        book_printf("book name too long!\n");
+        return false;
+    }
+    return true;
+}
+
+bool set_book_name(const std::string& name) {
+    if (!book_name_valid(name)) return false;
+    book_name = name;
+    return true;
+}
 
 void encode_book_record(const BookRecord& r, unsigned char* out) {
     put32(r.key_low, out);
@@ -101,36 +212,50 @@ const char* book_file_path(const std::string& name) {
     return resolved_path;
 }
 
+int book_open_regular(const char* path, int flags, long long* size) {
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer.
+    const int fd = ::open(path, flags | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    *size = static_cast<long long>(st.st_size);
+    return fd;
+}
+
 BookMove book_probe(std::uint32_t key_low, std::uint32_t key_high) {
     BookMove chosen;
-    const int fd = ::open(book_file_path(book_name), O_RDONLY | O_CLOEXEC);
+    long long size = 0;
+    const int fd = book_open_regular(book_file_path(book_name), O_RDONLY, &size);
     if (fd < 0) {
-        std::puts("can't open book file!");
+        book_printf("can't open book file!\n");
         return chosen;
     }
 
-    int n = 0, records = 0;
-    std::size_t held = 0;  // bytes of an incomplete record carried to the next read
-    for (;;) {
-        const ssize_t got = ::read(fd, read_buffer + held, sizeof read_buffer - held);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        const std::size_t bytes = held + static_cast<std::size_t>(got);
-        const std::size_t whole = bytes - bytes % BOOK_RECORD_SIZE;
-        for (std::size_t at = 0; at < whole; at += BOOK_RECORD_SIZE) {
-            if (records < INT_MAX) ++records;
-            const unsigned char* p = read_buffer + at;
+    // The records the file held when it was opened: a file that grows meanwhile is not
+    // followed, and an incomplete last record is ignored.
+    const long long end = size - size % BOOK_RECORD_SIZE;
+    int n = 0;
+    long long records = 0;
+    for (long long at = 0; at < end;) {
+        const std::size_t got = read_records(fd, at, end);
+        if (got == 0) break;
+        for (std::size_t i = 0; i < got; ++i) {
+            const unsigned char* p = read_buffer + i * BOOK_RECORD_SIZE;
             if (n == MAX_BOOK_CANDIDATES || get32(p) != key_low || get32(p + 4) != key_high) continue;
             const BookRecord r = decode_book_record(p);
             // A record whose squares are off the board is damage, not a move.
             if (!is_playing_square(r.from) || !is_playing_square(r.to)) continue;
             candidates[n++] = {r.from, r.to, r.weight};
         }
-        held = bytes - whole;
-        std::memmove(read_buffer, read_buffer + whole, held);
+        records += static_cast<long long>(got);
+        at += static_cast<long long>(got) * BOOK_RECORD_SIZE;
     }
     ::close(fd);
-    book_entries = records;
+    book_entries = static_cast<int>(std::min<long long>(records, INT_MAX));
     if (n == 0) return chosen;
 
     // Heaviest first: the first of the heaviest remaining moves is exchanged into place.
@@ -143,7 +268,7 @@ BookMove book_probe(std::uint32_t key_low, std::uint32_t key_high) {
         candidates[best] = t;
     }
     for (int i = 0; i < n; ++i)
-        std::printf("%d. %s%s  %d\n", i + 1, square_name[candidates[i].from], square_name[candidates[i].to],
+        book_printf("%d. %s%s  %d\n", i + 1, square_name[candidates[i].from], square_name[candidates[i].to],
                     static_cast<int>(candidates[i].weight));
 
     int index;
@@ -161,6 +286,70 @@ BookMove book_probe(std::uint32_t key_low, std::uint32_t key_high) {
     chosen.from = candidates[index].from;
     chosen.to = candidates[index].to;
     return chosen;
+}
+
+void book_learn(const char* result, Side engine_colour, const BookGame& game) {
+    book_printf("\n");
+    book_printf("\n");
+    book_printf("updating bookfile...\n");
+    while (*result == ' ' || *result == '\t') ++result;
+    int white_outcome;
+    if (std::strncmp(result, "1-0", 3) == 0)
+        white_outcome = 1;
+    else if (std::strncmp(result, "0-1", 3) == 0)
+        white_outcome = -1;
+    else if (std::strncmp(result, "1/2", 3) == 0)
+        white_outcome = 0;
+    else {
+        book_printf("no result ?\n");
+        return;
+    }
+    // Without the engine's colour neither the outcome nor the engine's moves are known.
+    if (engine_colour != WHITE && engine_colour != BLACK) {
+        book_printf("engine colour unknown, book not updated!\n");
+        return;
+    }
+    const int outcome = white_outcome * engine_colour;
+
+    long long size = 0;
+    const int fd = book_open_regular(book_file_path(book_name), O_RDWR, &size);
+    if (fd < 0) {
+        book_printf("can't open book file!\n");
+        return;
+    }
+    // Another engine sharing the book may be learning: its updates are read after its
+    // lock is released, never overwritten with stale weights.
+    struct stat st;
+    if (!lock_book(fd) || ::fstat(fd, &st) != 0) {
+        ::close(fd);
+        book_printf("book file is locked, not updated!\n");
+        return;
+    }
+    size = static_cast<long long>(st.st_size);
+    const long long end = size - size % BOOK_RECORD_SIZE;  // only whole records are touched
+    book_printf("last_bookmove_number= %d\n", game.last_bookmove_number);
+
+    const long long known = static_cast<long long>(std::min(game.keys.size(), game.moves.size()));
+    for (int g = engine_colour == WHITE ? 1 : 2; g <= game.last_bookmove_number && g < known; g += 2) {
+        const Move& m = game.moves[static_cast<std::size_t>(g)];
+        if (!is_playing_square(m.from) || !is_playing_square(m.to)) continue;
+        // The record as read, its reserved bytes kept, is written back whole in one write:
+        // a process killed at any moment leaves either the old or the new record.
+        unsigned char record[BOOK_RECORD_SIZE];
+        const long long at = find_record(fd, end, game.keys[static_cast<std::size_t>(g)], m.from, m.to, record);
+        if (at < 0) continue;
+        const std::int32_t old_weight = static_cast<std::int32_t>(get32(record + 8));
+        const std::int32_t new_weight = learned_weight(old_weight, outcome);
+        put32(static_cast<std::uint32_t>(new_weight), record + 8);
+        if (::pwrite(fd, record, BOOK_RECORD_SIZE, static_cast<off_t>(at)) != BOOK_RECORD_SIZE) {
+            book_printf("can't write book file!\n");
+            break;
+        }
+        book_printf("%d. %s%s score = %d --> %d + - %d\n", g, square_name[m.from], square_name[m.to],
+                    static_cast<int>(old_weight), static_cast<int>(new_weight),
+                    static_cast<int>(new_weight - old_weight));
+    }
+    ::close(fd);  // releases the lock
 }
 
 }  // namespace varkon

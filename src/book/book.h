@@ -1,22 +1,49 @@
 // book: the opening book — a flat file of 16-byte records (position key, move, how
-// often it was played), the lookup that picks a book move for the current position, and
-// the builder that turns a PGN game collection into such a file.
+// often it was played), the lookup that picks a book move for the current position, the
+// builder that turns a PGN game collection into such a file, and learning, which moves
+// the weights of the engine's book moves after a game by its result.
 //
 // The lookup rereads the whole file on every call, so a book rebuilt on disk is used from
 // the next call on. A relative book name that does not exist in the working directory is
-// looked for beside the program, which is where the build puts the book it ships.
+// looked for beside the program, which is where the build puts the book it ships. Only
+// regular files are read, and never beyond the size they had when opened.
+//
+// Everything the module prints goes through one output function (set_book_output), so a
+// protocol front end can wrap the notes in its own lines and a log can copy them.
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
+#include "core/position.h"
+
 namespace varkon {
+
+// ---- output ------------------------------------------------------------------------
+// Receives one line of the module's output with its line end: "\n", or "\r" for the
+// builder's progress lines that overwrite themselves; an empty line comes as "\n".
+using BookOutputFn = void (*)(const char* line);
+// Installs `fn` for all later output; nullptr restores the default, which writes the
+// lines to stdout unchanged.
+void set_book_output(BookOutputFn fn);
+// Hands one line, with its line end, to the output function.
+void book_print(const char* line);
+// Formats one line (printf-style, with its line end) and hands it to the output function.
+void book_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // ---- settings ----------------------------------------------------------------------
 extern int book_on;              // the engine may play book moves
 extern std::string book_name;    // book file name
 extern int book_style;           // 1 Best, 2 Normal, 3 Risky; anything else: no book move
 extern int min_played;           // builder: pairs played fewer times are dropped (1..100)
+
+// True when `name` can name a book: not empty, no NUL byte, shorter than PATH_MAX. A
+// refused name is reported ("book name too long!", "no book name!").
+bool book_name_valid(const std::string& name);
+// Makes `name` the book name when book_name_valid accepts it; false (and the old name
+// kept) when it does not.
+bool set_book_name(const std::string& name);
 
 // ---- per-game state (reset by new_game) --------------------------------------------
 extern int book_entries;           // records counted by the last book_probe
@@ -40,6 +67,10 @@ BookRecord decode_book_record(const unsigned char* in);
 // exist in the working directory, the file of that name beside the program. The text
 // lives in a buffer of this module until the next call.
 const char* book_file_path(const std::string& name);
+// Opens `path` with `flags` (O_RDONLY or O_RDWR) when it is a regular file, without
+// blocking on a FIFO or a device; its size in `*size`. -1 when it cannot be opened (errno
+// from open) or is no regular file (errno EINVAL).
+int book_open_regular(const char* path, int flags, long long* size);
 
 // ---- lookup ------------------------------------------------------------------------
 constexpr int MAX_BOOK_CANDIDATES = 21;
@@ -51,26 +82,25 @@ struct BookMove {
 
 // Looks up the position with these key halves in `book_name`, prints the moves found as a
 // ranked list ("1. e2e4  312"), and chooses one by `book_style`. Prints "can't open book
-// file!" when the file cannot be opened. Sets `book_entries`. Allocates nothing.
+// file!" when the file cannot be opened or is no regular file. Sets `book_entries`.
+// Allocates nothing.
 BookMove book_probe(std::uint32_t key_low, std::uint32_t key_high);
 
 // ---- builder -----------------------------------------------------------------------
-// The console command "build": asks for the PGN file, the book name, the minimum count and
-// the number of games, releases the large tables, builds the book and allocates the
-// tables again. End of input during the questions ends the process.
-void book_build();
-
 struct BookBuildCounts {
-    bool pgn_read = false; // the PGN file was opened and read to its end (or the limit)
+    bool pgn_read = false; // the PGN file was read to its end (or the limit) without error
     int games = 0;         // games read
     int move_errors = 0;   // move tokens that named no legal move
     int book_moves = 0;    // records written to the book
 };
 
-// The whole build without questions (the tables are left alone): reads `pgn_file` from the
-// start position, game by game, and writes `book_file` atomically. `game_limit` 0 reads
-// every game. Prints the progress and failure messages of the console command. False when
-// no book was written.
+// The whole build without questions (the caller releases the search tables if it wants
+// the room): reads `pgn_file` from the start position, game by game, and writes
+// `book_file` atomically. `game_limit` 0 reads every game. Prints the progress and the
+// failure messages. False when no book was written: the PGN file is missing, no regular
+// file or cannot be read ("pgn file not found!", "can't read pgn file!"), the book cannot
+// be written, or the build found no book move and a file `book_file` already exists,
+// which is kept ("no book moves: book file kept!").
 bool build_book(const std::string& pgn_file, const std::string& book_file, int min_count,
                 int game_limit, BookBuildCounts* counts = nullptr);
 
@@ -83,10 +113,31 @@ void book_add(std::uint32_t key_low, std::uint32_t key_high, int from, int to);
 // Appends bucket b (1..5000) to its temporary file and empties it.
 void book_spill(int b);
 // Merges everything counted into the book file: every pair counted at least `min_count`
-// times, once, grouped by bucket. The file appears under its name only when complete.
-// False when it could not be written.
+// times, once, grouped by bucket. The file appears under its name only when complete,
+// and an existing file is not replaced by a book without records. False when nothing was
+// written.
 bool book_write(int* book_moves = nullptr);
 // Frees the buckets and removes the temporary files and directory.
 void book_build_end();
+
+// ---- learning ----------------------------------------------------------------------
+// What learning needs of the game just ended. keys[g] is the position key at game_ply g
+// and moves[g] the move played from it (hash_history and game_moves); entries at or
+// beyond the spans' sizes are never read.
+struct BookGame {
+    int last_bookmove_number = 0;     // game_ply of the engine's last book move (0: none)
+    std::span<const HashKey> keys;
+    std::span<const Move> moves;
+};
+
+// After a game: finds the record of each move the engine played, from its first move up
+// to its last book move, and moves its weight by the result: up after a win, down after
+// a draw or a loss. `result` is the rest of the "result" command line ("1-0", "0-1" or
+// "1/2-1/2" after optional blanks); `engine_colour` WHITE, BLACK or 0 (unknown: nothing
+// changes). Prints "updating bookfile...", then one line per record changed, or "no
+// result ?" / "can't open book file!" / "book file is locked, not updated!". Each record
+// is rewritten in place by one 16-byte positioned write under an exclusive lock of the
+// file; the file's size never changes.
+void book_learn(const char* result, Side engine_colour, const BookGame& game);
 
 }  // namespace varkon

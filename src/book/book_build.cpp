@@ -3,9 +3,11 @@
 // full, and merges each bucket into the book file.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -20,9 +22,6 @@
 #include "core/input.h"
 #include "core/moves.h"
 #include "core/position.h"
-#include "frontend/init.h"
-#include "frontend/interupt.h"
-#include "frontend/main.h"
 
 namespace varkon {
 
@@ -30,19 +29,15 @@ namespace {
 
 constexpr int BUCKETS = 5000;
 constexpr int BUCKET_CAPACITY = 500;   // a bucket is spilled when it holds this many
-constexpr int BUCKET_ROOM = 502;
 constexpr int BOOK_DEPTH = 60;         // half-moves of each game that are recorded
 constexpr std::size_t TOKEN_MAX = 99;  // longer PGN tokens are no moves
-constexpr int BOOK_NAME_MAX = 15;      // as the console question allows
 
-struct Bucket {
-    int count;
-    bool spilled;   // has a temporary file
-    BookRecord rec[BUCKET_ROOM];
-};
-
-// The build in progress.
-std::unique_ptr<Bucket[]> buckets;
+// The build in progress. A bucket's records grow as needed up to the capacity: most
+// buckets of a build hold a few records, and memory that is never touched costs nothing,
+// while a fresh page for each of 5000 buckets costs more than reading a small collection.
+bool building = false;
+std::vector<BookRecord> buckets[BUCKETS];
+bool bucket_spilled[BUCKETS];  // has a temporary file
 std::string temp_dir;    // private directory of the temporary files
 std::string target;      // the book file
 int minimum = 2;
@@ -101,10 +96,17 @@ bool read_temp_file(int b, std::vector<BookRecord>& out) {
     return true;
 }
 
+// Scratch space of the merge, kept from one bucket to the next.
+struct MergeSpace {
+    std::vector<std::uint32_t> order, kept;
+    std::vector<BookRecord> merged;
+};
+
 // Adds up the weights of equal pairs. Each pair keeps the place of its first occurrence;
 // pairs below the minimum are dropped.
-void merge_pairs(std::vector<BookRecord>& recs, int min_count) {
-    std::vector<std::uint32_t> order(recs.size());
+void merge_pairs(std::vector<BookRecord>& recs, int min_count, MergeSpace& space) {
+    std::vector<std::uint32_t>& order = space.order;
+    order.resize(recs.size());
     for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
     auto pair_less = [&](std::uint32_t x, std::uint32_t y) {
         const BookRecord &a = recs[x], &b = recs[y];
@@ -115,7 +117,8 @@ void merge_pairs(std::vector<BookRecord>& recs, int min_count) {
         return x < y;
     };
     std::sort(order.begin(), order.end(), pair_less);
-    std::vector<std::uint32_t> kept;  // first occurrences that reach the minimum
+    std::vector<std::uint32_t>& kept = space.kept;  // first occurrences that reach the minimum
+    kept.clear();
     for (std::size_t i = 0; i < order.size();) {
         std::size_t j = i;
         long long sum = 0;
@@ -128,33 +131,75 @@ void merge_pairs(std::vector<BookRecord>& recs, int min_count) {
         i = j;
     }
     std::sort(kept.begin(), kept.end());
-    std::vector<BookRecord> merged;
-    merged.reserve(kept.size());
-    for (std::uint32_t k : kept) merged.push_back(recs[k]);
-    recs.swap(merged);
+    space.merged.clear();
+    for (std::uint32_t k : kept) space.merged.push_back(recs[k]);
+    recs.swap(space.merged);
 }
+
+// A progress line, printed for every game and every bucket: put together here rather than
+// through printf, which costs more than reading a short game.
+class ProgressLine {
+public:
+    ProgressLine& operator<<(const char* text) {
+        while (*text != '\0' && p_ < text_ + sizeof text_ - 1) *p_++ = *text++;
+        return *this;
+    }
+    ProgressLine& operator<<(int v) {
+        char digits[12];
+        int n = 0;
+        unsigned u = v < 0 ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v);
+        do {
+            digits[n++] = static_cast<char>('0' + u % 10);
+            u /= 10;
+        } while (u != 0);
+        if (v < 0) digits[n++] = '-';
+        while (n > 0 && p_ < text_ + sizeof text_ - 1) *p_++ = digits[--n];
+        return *this;
+    }
+    void print() {
+        *p_ = '\0';
+        book_print(text_);
+    }
+
+private:
+    char text_[96];
+    char* p_ = text_;
+};
 
 // ---- PGN reading -------------------------------------------------------------------
 
+// Character classes: blanks separate tokens, and so do the brackets and marks of comments,
+// variations and glyphs.
+constexpr unsigned char BLANK = 1, TOKEN_END = 2;
+constexpr std::array<unsigned char, 256> char_classes = [] {
+    std::array<unsigned char, 256> t{};
+    for (unsigned char c : {' ', '\t', '\n', '\r', '\v', '\f', '\0'}) t[c] = BLANK | TOKEN_END;
+    for (unsigned char c : {'{', '}', '(', ')', ';', '$'}) t[c] = TOKEN_END;
+    return t;
+}();
+bool is_blank(int c) { return (char_classes[static_cast<unsigned char>(c)] & BLANK) != 0; }
+bool ends_token(int c) { return (char_classes[static_cast<unsigned char>(c)] & TOKEN_END) != 0; }
+
 class PgnReader {
 public:
-    explicit PgnReader(std::FILE* f) : f_(f) {
+    // Reads `fd` up to `size` bytes, the size of the file when it was opened: a file that
+    // grows meanwhile is not followed.
+    PgnReader(int fd, long long size) : fd_(fd), left_(size) {
         // A UTF-8 byte-order mark is not part of the text.
-        if (fill() && end_ - pos_ >= 3 && std::memcmp(buf_ + pos_, "\xEF\xBB\xBF", 3) == 0) pos_ += 3;
+        if (fill() && end_ - pos_ >= 3 && std::memcmp(buf_ + pos_, "\xEF\xBB\xBF", 3) == 0) first_ = pos_ = 3;
     }
-    // Next character, -1 at the end; `line_start` tells whether it began a line.
+    // Next character, -1 at the end.
     int get() {
         if (pos_ == end_ && !fill()) return -1;
-        line_start_ = previous_ == '\n';
-        previous_ = buf_[pos_++];
-        return previous_;
+        return buf_[pos_++];
     }
-    bool line_start() const { return line_start_; }
-    // Gives back the character just read (there always is room for it).
-    void unget() {
-        --pos_;
-        previous_ = line_start_ ? '\n' : ' ';
+    // True when the character just read began a line.
+    bool line_start() const {
+        const std::size_t at = pos_ - 1;
+        return (at == first_ ? before_first_ : buf_[at - 1]) == '\n';
     }
+    // Gives back the character just read (it is still in the buffer).
+    void unget() { --pos_; }
     void skip_line() {
         int c;
         while ((c = get()) >= 0 && c != '\n') {}
@@ -164,24 +209,44 @@ public:
         int c;
         while ((c = get()) >= 0 && c != close) {}
     }
+    // Skips the characters before the next one that ends a token.
+    void skip_token_rest() {
+        do {
+            while (pos_ < end_ && !ends_token(buf_[pos_])) ++pos_;
+        } while (pos_ == end_ && fill());
+    }
+    // True when a read failed: the text ended early.
+    bool failed() const { return failed_; }
 
 private:
     bool fill() {
-        pos_ = 0;
-        end_ = std::fread(buf_, 1, sizeof buf_, f_);
-        return end_ > 0;
+        if (end_ > 0) before_first_ = buf_[end_ - 1];
+        pos_ = end_ = first_ = 0;
+        while (left_ > 0) {
+            const ssize_t got = ::read(fd_, buf_, static_cast<std::size_t>(std::min<long long>(left_, sizeof buf_)));
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) failed_ = true;
+            if (got <= 0) {
+                left_ = 0;
+                break;
+            }
+            left_ -= got;
+            end_ = static_cast<std::size_t>(got);
+            return true;
+        }
+        return false;
     }
-    std::FILE* f_;
+    int fd_;
+    long long left_;
+    bool failed_ = false;
     unsigned char buf_[1 << 16];
     std::size_t pos_ = 0, end_ = 0;
-    int previous_ = '\n';
-    bool line_start_ = true;
+    std::size_t first_ = 0;           // where the text of the buffer begins
+    unsigned char before_first_ = '\n';  // the character before it
 };
 
-bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == 0; }
-bool ends_token(int c) { return is_blank(c) || c == '{' || c == '}' || c == '(' || c == ')' || c == ';' || c == '$'; }
-
 bool is_result(const char* t) {
+    if (t[0] != '1' && t[0] != '0' && t[0] != '*') return false;
     return std::strcmp(t, "1-0") == 0 || std::strcmp(t, "0-1") == 0 || std::strcmp(t, "1/2-1/2") == 0 ||
            std::strcmp(t, "*") == 0;
 }
@@ -233,7 +298,7 @@ private:
     // Ends the current game; true when the game limit is reached.
     bool game_over() {
         ++counts_.games;
-        std::printf("games = %d , move_errors = %d\r", counts_.games, counts_.move_errors);
+        (ProgressLine() << "games = " << counts_.games << " , move_errors = " << counts_.move_errors << "\r").print();
         new_game();
         moves_in_game_ = 0;
         skip_game_ = false;
@@ -279,6 +344,7 @@ private:
 
     // One movetext token; true when it ended a game and the limit is reached.
     bool token() {
+        if (moves_in_game_ > 0 && (skip_game_ || game_ply > BOOK_DEPTH)) return skip_token();
         char t[TOKEN_MAX + 1];
         std::size_t n = 0;
         bool too_long = false;
@@ -297,7 +363,7 @@ private:
         const char* move = too_long ? "?" : move_part(t);
         if (*move == '\0') return false;
         ++moves_in_game_;
-        if (skip_game_ || game_ply > BOOK_DEPTH) return false;
+        if (skip_game_ || game_ply > BOOK_DEPTH) return false;  // past the book depth: not replayed
         const int i = too_long ? 0 : find_san_move(move);
         if (i == 0) {
             ++counts_.move_errors;
@@ -310,6 +376,27 @@ private:
         return false;
     }
 
+    // A token of a game whose book positions are all read: only a result matters, so the
+    // token is neither kept whole nor parsed. True as for token().
+    bool skip_token() {
+        char t[8];
+        std::size_t n = 0;
+        for (int c; (c = in_.get()) >= 0; ++n) {
+            if (ends_token(c)) {
+                in_.unget();
+                break;
+            }
+            // Results begin with one of these; other tokens are passed over in one sweep.
+            if ((n == 0 && c != '1' && c != '0' && c != '*') || n == sizeof t - 1) {
+                in_.skip_token_rest();
+                return false;
+            }
+            t[n] = static_cast<char>(c);
+        }
+        t[n] = '\0';
+        return is_result(t) && game_over();
+    }
+
     PgnReader& in_;
     int limit_;
     BookBuildCounts& counts_;
@@ -319,18 +406,11 @@ private:
 
 int clamp_minimum(int m) { return m < 1 ? 1 : (m > 100 ? 100 : m); }
 
-// A number answer: leading digits with an optional sign; anything else reads as 0.
-int number_of(const std::string& word) {
-    const long v = std::strtol(word.c_str(), nullptr, 10);
-    return v > INT_MAX ? INT_MAX : (v < INT_MIN ? INT_MIN : static_cast<int>(v));
-}
-
-// One answer of the dialogue; end of input ends the process.
-std::string answer(const char* question, std::size_t max_length) {
-    std::fputs(question, stdout);
-    std::string word;
-    if (!read_word(word, max_length)) quit_program();
-    return word;
+// Only a regular file is ever replaced by a new book: a name that names a directory or a
+// device (/dev/null) is refused before anything is written beside it.
+bool replaceable(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -338,66 +418,62 @@ std::string answer(const char* question, std::size_t max_length) {
 bool book_build_begin(const std::string& book_file, int min_count) {
     book_build_end();
     target = book_file;
+    if (!replaceable(target)) {
+        book_printf("can't open book file!\n");
+        return false;
+    }
     minimum = clamp_minimum(min_count);
-    buckets.reset(new (std::nothrow) Bucket[BUCKETS]);
-    if (!buckets) {
-        std::puts("not enough memory for the book buckets!");
-        return false;
-    }
-    for (int b = 0; b < BUCKETS; ++b) {
-        buckets[b].count = 0;
-        buckets[b].spilled = false;
-    }
+    std::fill(bucket_spilled, bucket_spilled + BUCKETS, false);
     if (!make_temp_dir()) {
-        std::puts("can't open temp file! ");
-        buckets.reset();
+        book_printf("can't open temp file! \n");
         return false;
     }
+    building = true;
     return true;
 }
 
 void book_add(std::uint32_t key_low, std::uint32_t key_high, int from, int to) {
-    if (!buckets) return;
+    if (!building) return;
     const HashKey key = static_cast<HashKey>(key_high) << 32 | key_low;
     const int b = static_cast<int>(key % BUCKETS);
-    Bucket& bucket = buckets[b];
+    std::vector<BookRecord>& bucket = buckets[b];
     const BookRecord pair = {key_low, key_high, 1, static_cast<std::uint8_t>(from), static_cast<std::uint8_t>(to)};
-    for (int i = 0; i < bucket.count; ++i)
-        if (same_pair(bucket.rec[i], pair)) {
-            if (bucket.rec[i].weight < INT32_MAX) ++bucket.rec[i].weight;
+    for (BookRecord& r : bucket)
+        if (same_pair(r, pair)) {
+            if (r.weight < INT32_MAX) ++r.weight;
             return;
         }
-    bucket.rec[bucket.count++] = pair;
-    if (bucket.count >= BUCKET_CAPACITY) book_spill(b + 1);
+    bucket.push_back(pair);
+    if (bucket.size() >= BUCKET_CAPACITY) book_spill(b + 1);
 }
 
 void book_spill(int b) {
-    if (!buckets || b < 1 || b > BUCKETS) return;
-    Bucket& bucket = buckets[b - 1];
-    if (bucket.count == 0) return;
+    if (!building || b < 1 || b > BUCKETS) return;
+    std::vector<BookRecord>& bucket = buckets[b - 1];
+    const std::size_t count = bucket.size();
+    if (count == 0) return;
     std::FILE* f = std::fopen(temp_name(b).c_str(), "ab");
     if (f == nullptr) {
-        std::puts("can't open temp file! ");
-        bucket.count = 0;
+        book_printf("can't open temp file! \n");
+        bucket.clear();
         return;
     }
-    unsigned char out[BUCKET_ROOM * BOOK_RECORD_SIZE];
-    for (int i = 0; i < bucket.count; ++i) encode_book_record(bucket.rec[i], out + i * BOOK_RECORD_SIZE);
-    const bool written = std::fwrite(out, BOOK_RECORD_SIZE, static_cast<std::size_t>(bucket.count), f) ==
-                         static_cast<std::size_t>(bucket.count);
-    if (std::fclose(f) != 0 || !written) std::puts("can't write temp file!");
-    bucket.spilled = true;
-    bucket.count = 0;
+    unsigned char out[BUCKET_CAPACITY * BOOK_RECORD_SIZE];
+    for (std::size_t i = 0; i < count; ++i) encode_book_record(bucket[i], out + i * BOOK_RECORD_SIZE);
+    const bool written = std::fwrite(out, BOOK_RECORD_SIZE, count, f) == count;
+    if (std::fclose(f) != 0 || !written) book_printf("can't write temp file!\n");
+    bucket_spilled[b - 1] = true;
+    bucket.clear();
 }
 
 bool book_write(int* book_moves_out) {
-    if (!buckets) return false;
-    std::fputs("\n", stdout);
+    if (!building) return false;
+    book_printf("\n");
     // Written under a name of its own and renamed into place when complete, so neither an
     // interrupted build nor a reader ever sees half a book.
     std::string part;
     int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    for (int attempt = 0; fd < 0 && attempt < 100 && replaceable(target); ++attempt) {
         part = target + ".part" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
         fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) break;
@@ -408,41 +484,51 @@ bool book_write(int* book_moves_out) {
             ::close(fd);
             ::unlink(part.c_str());
         }
-        std::puts("can't open book file!");
+        book_printf("can't open book file!\n");
         return false;
     }
-    std::puts("writing moves from temp files to book file...");
+    book_printf("writing moves from temp files to book file...\n");
     int book_moves = 0;
     bool ok = true;
     std::vector<BookRecord> recs;
     std::vector<unsigned char> out;
+    MergeSpace space;
     for (int b = 1; b <= BUCKETS; ++b) {
-        Bucket& bucket = buckets[b - 1];
-        if (!bucket.spilled && bucket.count == 0) continue;
+        std::vector<BookRecord>& bucket = buckets[b - 1];
+        bool& spilled = bucket_spilled[b - 1];
+        if (!spilled && bucket.empty()) continue;
         recs.clear();
-        if (bucket.spilled && !read_temp_file(b, recs)) {
-            std::puts("can't open temp file!");
-            bucket.count = 0;
+        if (spilled && !read_temp_file(b, recs)) {
+            book_printf("can't open temp file!\n");
+            bucket.clear();
             continue;
         }
-        recs.insert(recs.end(), bucket.rec, bucket.rec + bucket.count);
-        bucket.count = 0;
-        merge_pairs(recs, minimum);
+        recs.insert(recs.end(), bucket.begin(), bucket.end());
+        bucket.clear();
+        merge_pairs(recs, minimum, space);
         out.resize(recs.size() * BOOK_RECORD_SIZE);
         for (std::size_t i = 0; i < recs.size(); ++i) encode_book_record(recs[i], out.data() + i * BOOK_RECORD_SIZE);
         if (!out.empty() && std::fwrite(out.data(), 1, out.size(), book) != out.size()) ok = false;
         book_moves += static_cast<int>(recs.size());
-        std::printf("write: %d / %d\t book_moves = %d\r", b, BUCKETS, book_moves);
-        if (bucket.spilled) {
-            bucket.spilled = false;
-            if (::unlink(temp_name(b).c_str()) != 0) std::printf("error! %s\n", temp_name(b).c_str());
+        (ProgressLine() << "write: " << b << " / " << BUCKETS << "\t book_moves = " << book_moves << "\r").print();
+        if (spilled) {
+            spilled = false;
+            if (::unlink(temp_name(b).c_str()) != 0) book_printf("error! %s\n", temp_name(b).c_str());
         }
     }
     if (std::fflush(book) != 0 || ::fsync(::fileno(book)) != 0) ok = false;
     if (std::fclose(book) != 0) ok = false;
+    // A build that found nothing (an empty collection, a minimum too high) does not wipe out
+    // the book that is there; an empty book is written only where there was none.
+    struct stat st;
+    if (ok && book_moves == 0 && ::lstat(target.c_str(), &st) == 0) {
+        ::unlink(part.c_str());
+        book_printf("no book moves: book file kept!\n");
+        return false;
+    }
     if (!ok || std::rename(part.c_str(), target.c_str()) != 0) {
         ::unlink(part.c_str());
-        std::puts("can't write book file!");
+        book_printf("can't write book file!\n");
         return false;
     }
     if (book_moves_out) *book_moves_out = book_moves;
@@ -450,7 +536,8 @@ bool book_write(int* book_moves_out) {
 }
 
 void book_build_end() {
-    buckets.reset();
+    building = false;
+    for (std::vector<BookRecord>& bucket : buckets) std::vector<BookRecord>().swap(bucket);
     remove_temp_dir();
 }
 
@@ -460,37 +547,36 @@ bool build_book(const std::string& pgn_file, const std::string& book_file, int m
     BookBuildCounts& c = counts ? *counts : local;
     c = BookBuildCounts();
     if (!book_build_begin(book_file, min_count)) return false;
-    std::fputs("\nbuilding book...\n", stdout);
-    std::FILE* pgn = std::fopen(pgn_file.c_str(), "rb");
-    if (pgn == nullptr) {
-        std::fputs("pgn file not found!\n", stdout);
+    book_printf("\n");
+    book_printf("building book...\n");
+    // Only a regular file is read, and no further than its size when opened: a directory,
+    // a FIFO or a device (/dev/zero) never makes the build wait or read forever.
+    long long size = 0;
+    const int pgn = book_open_regular(pgn_file.c_str(), O_RDONLY, &size);
+    if (pgn < 0) {
+        book_printf(errno == EINVAL ? "can't read pgn file!\n" : "pgn file not found!\n");
         book_build_end();
         return false;
     }
-    {
-        auto in = std::make_unique<PgnReader>(pgn);
+    bool failed = false, no_memory = false;
+    try {
+        auto in = std::make_unique<PgnReader>(pgn, size);
         GameReader(*in, game_limit, c).run();
+        failed = in->failed();
+    } catch (const std::bad_alloc&) {  // the buckets grow as they fill
+        no_memory = true;
     }
-    std::fclose(pgn);
+    ::close(pgn);
+    book_printf("\n");
+    if (failed || no_memory) {
+        book_printf(no_memory ? "not enough memory for the book buckets!\n" : "can't read pgn file!\n");
+        book_build_end();
+        return false;
+    }
     c.pgn_read = true;
-    std::fputs("\n", stdout);
     const bool written = book_write(&c.book_moves);
     book_build_end();
     return written;
-}
-
-void book_build() {
-    const TableOps& tables = program().search->tables;
-    const int hash_size = tables.size_mb();
-    tables.release();
-    const std::string pgn = answer("name of the pgn file               \t\t: ", PATH_MAX);
-    book_name = answer("name of the book file              \t\t: ", BOOK_NAME_MAX);
-    min_played = clamp_minimum(number_of(answer("minimum of played moves (1-100)    \t\t: ", 32)));
-    const int limit = number_of(answer("how many games to build (0=all)    \t\t: ", 32));
-    BookBuildCounts counts;
-    build_book(pgn, book_name, min_played, limit, &counts);
-    tables.allocate(hash_size);
-    if (counts.pgn_read) std::fputs("\n\nready!\n", stdout);
 }
 
 }  // namespace varkon

@@ -1,6 +1,7 @@
 #include "frontend/main.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -164,7 +165,42 @@ void wait_for_key(int characters) {
         if (read_char() < 0) quit_program();
 }
 
+// One answer of the build dialogue; end of input ends the process. A word of PATH_MAX
+// characters or more is cut by the reader, so it comes back as it was cut and is refused.
+std::string build_answer(const char* question) {
+    std::fputs(question, stdout);
+    std::string word;
+    if (!read_word(word, PATH_MAX)) quit_program();
+    return word;
+}
+
+// A number answer: leading digits with an optional sign; anything else reads as 0.
+int number_of(const std::string& word) {
+    const long v = std::strtol(word.c_str(), nullptr, 10);
+    return v > INT_MAX ? INT_MAX : (v < INT_MIN ? INT_MIN : static_cast<int>(v));
+}
+
 }  // namespace
+
+void book_build() {
+    const TableOps& tables = program().search->tables;
+    const int hash_size = tables.size_mb();
+    tables.release();
+    const std::string pgn = build_answer("name of the pgn file               \t\t: ");
+    const std::string book = build_answer("name of the book file              \t\t: ");
+    const int minimum = number_of(build_answer("minimum of played moves (1-100)    \t\t: "));
+    const int limit = number_of(build_answer("how many games to build (0=all)    \t\t: "));
+    min_played = minimum < 1 ? 1 : (minimum > 100 ? 100 : minimum);
+    bool built = false;
+    if (pgn.size() >= PATH_MAX)
+        std::puts("pgn file name too long!");
+    else if (book_name_valid(book))
+        built = build_book(pgn, book, min_played, limit);
+    tables.allocate(hash_size);
+    if (!built) return;
+    book_name = book;
+    std::fputs("\n\nready!\n", stdout);
+}
 
 void console_bench() {
     stop_requested = false;

@@ -55,6 +55,13 @@ std::int64_t number(const std::string& text) {
 // A note for the user that is no protocol line: UCI GUIs take it as an "info string".
 void note(const char* text) { std::printf("info string %s\n", text); }
 
+// Lines of the opening book (its candidate list, its messages) as notes.
+void book_note(const char* line) {
+    std::string text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    if (!text.empty()) note(text.c_str());
+}
+
 // Milliseconds from the GUI to centiseconds, never negative.
 std::int64_t centiseconds(const std::string& text) { return std::max<std::int64_t>(0, number(text) / 10); }
 
@@ -276,6 +283,7 @@ void uci_loop() {
     poll_input = poll_searching_command;
     wait_input = read_searching_command;
     set_search_output(*program().uci_output);
+    set_book_output(book_note);
     std::string line;
     for (;;) {
         if (!read_line(line)) quit_program();
@@ -360,9 +368,7 @@ void set_option_nalimov_path(const std::string& v, double) {
 void set_option_nalimov_cache(const std::string&, double mb) { egtb_cache_size = mb; }
 void set_option_ponder(const std::string& v, double) { ponder_option = v == "true"; }
 void set_option_own_book(const std::string& v, double) { book_on = v == "true"; }
-void set_option_book_name(const std::string& v, double) {
-    if (!v.empty()) book_name = v;
-}
+void set_option_book_name(const std::string& v, double) { set_book_name(v); }
 void set_option_book_style(const std::string& v, double) {
     book_style = v == "Normal" ? 2 : v == "Risky" ? 3 : 1;
 }
