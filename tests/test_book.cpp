@@ -527,6 +527,7 @@ TEST_F(Book, ConsoleDialogue) {
     EXPECT_TRUE(out.ends_with("\t book_moves = 3\r\n\nready!\n")) << out;
 
     const std::string long_name = "a_very_long_book_name_" + std::string(200, 'x') + ".dat", too_long(PATH_MAX, 'y');
+    write_bytes(dir + "/Varkon.ini", "");  // varkon_classic's configuration: the built-in defaults
     out = test::run_engine(VARKON_CLASSIC_BIN,
                            "build nothing.pgn x.dat 2 0 build h.pgn " + long_name + " 1 7 build h.pgn " + too_long +
                                " 1 0 build " + too_long + " x.dat 1 0 quit",
@@ -538,7 +539,7 @@ TEST_F(Book, ConsoleDialogue) {
         EXPECT_NE(out.find(part), std::string::npos) << part << out;
     EXPECT_EQ(out.find("games = 8"), std::string::npos);
     EXPECT_EQ(weights_of(dir + "/" + long_name), (std::vector<int>{7, 7}));
-    EXPECT_EQ(list_dir(dir), (std::vector<std::string>{long_name, "book.dat", "g.pgn", "h.pgn"}));
+    EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"Varkon.ini", long_name, "book.dat", "g.pgn", "h.pgn"}));
 
     for (const char* program : {VARKON_BIN, VARKON_CLASSIC_BIN}) {
         out = test::run_engine(program, "build g.pgn", &status, dir);

@@ -5,11 +5,14 @@
 #include <thread>
 
 #include "support/engine_process.h"
+#include "support/workdir.h"
 
 namespace {
 
+// varkon_classic runs in a directory of its own with an empty configuration file.
 std::string run(const char* bin, const std::string& input, int* status = nullptr) {
-    return test::run_engine(bin, input, status);
+    const test::WorkDir dir("");
+    return test::run_engine(bin, input, status, dir.path());
 }
 
 int count(const std::string& text, const std::string& needle) {
@@ -24,9 +27,10 @@ TEST(Console, BannersAndQuit) {
     int status = -1;
     EXPECT_EQ(run(VARKON_BIN, "quit\n", &status), "Varkon 5.24\nby Dravenholt\n\n");
     EXPECT_EQ(status, 0);
-    // varkon_classic reports the sizes of its three hash tables (Hash 2 MB).
+    // varkon_classic reads its configuration and reports the sizes of its three hash
+    // tables (Hash 2 MB).
     EXPECT_EQ(run(VARKON_CLASSIC_BIN, "quit\n", &status),
-              "Winboard Chess Engine\nVarkon 5.11c\nAuthor Dravenholt\n\n"
+              "Winboard Chess Engine\nVarkon 5.11c\nAuthor Dravenholt\n\nreading config file...\n"
               "SEARCH_HASH \t\t: 1 MB , 65536 entries, size of search_hash = 16\n"
               "EVAL_HASH  \t\t: 0 MB , 1 entries, size of eval_hash = 16\n"
               "PAWN_HASH   \t\t: 0 MB , 1 entries, size of pawn_hash = 16\n\n");

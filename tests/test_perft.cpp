@@ -7,6 +7,7 @@
 #include "core/moves.h"
 #include "frontend/utils.h"
 #include "support/engine_process.h"
+#include "support/workdir.h"
 #include "support/engine_setup.h"
 
 using namespace varkon;
@@ -74,7 +75,8 @@ TEST(Perft, GoPerftThroughUci) {
             expected.push_back(c.counts.back().second);
         }
         // The counts run one after the other; "quit" would end the one running.
-        test::EngineProcess engine(bin);
+        const test::WorkDir dir("");
+        test::EngineProcess engine(bin, dir.path());
         engine.send(input);
         ASSERT_TRUE(engine.wait_for("Nodes searched: " + std::to_string(expected.back()) + "\n", 60000));
         engine.send("quit\n");

@@ -5,7 +5,10 @@
 #include "egtb/probe_egtb.h"
 #include "eval/eval_classic.h"
 #include "apps/programs.h"
+#include "frontend/config.h"
+#include "frontend/log.h"
 #include "frontend/main.h"
+#include "frontend/testsuite.h"
 #include "frontend/uci.h"
 #include "search/hash_classic.h"
 #include "search/search.h"
@@ -15,9 +18,20 @@ namespace varkon {
 
 namespace {
 
+// "uci" switches the log off: under UCI the option "LogFile" switches it.
+void console_uci() {
+    close_log();
+    enter_uci();
+}
+
+// The statistics report is not shown after each position of an interactive run until the
+// classic search has its report; it is to be passed here.
+void console_testsuite() { run_test_suite(nullptr); }
+
 const ConsoleCommand commands[] = {
-    {"quit", console_quit},     {"uci", enter_uci},   {"build", book_build},
+    {"quit", console_quit},     {"uci", console_uci},   {"build", book_build},
     {"board", console_board},   {"bookon", console_bookon}, {"bookoff", console_bookoff},
+    {"testsuite", console_testsuite}, {"epd", console_testsuite},
     {nullptr, nullptr},
 };
 
@@ -29,7 +43,7 @@ const UciOption options[] = {
     {"NalimovCache", "spin", [] { return fixed("2"); }, 2, 32, nullptr, nullptr},
     {"Ponder", "check", [] { return fixed("false"); }, 0, 0, nullptr, nullptr},
     {"OwnBook", "check", [] { return fixed("false"); }, 0, 0, nullptr, nullptr},
-    {"LogFile", "check", [] { return fixed("false"); }, 0, 0, nullptr, nullptr},
+    {"LogFile", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_log_file},
     {"BookName", "string", [] { return book_name; }, 0, 0, nullptr, nullptr},
     {"BookStyle", "combo", [] { return fixed("Normal"); }, 0, 0, " var Best var Normal var Risky", nullptr},
     {nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr},
@@ -61,6 +75,13 @@ const SearchPolicy classic_policy = {
     60,
 };
 
+// Start-up after the shared steps: the configuration file (and the tables of its size),
+// then the log when the file asks for it.
+void startup() {
+    read_config();
+    if (configuration().log) open_log();
+}
+
 const Program program_data = {
     "5.11c",
     "Winboard Chess Engine\nVarkon 5.11c\nAuthor Dravenholt\n\n",
@@ -76,6 +97,7 @@ const Program program_data = {
     &classic_policy,
     &console_search_output,
     &uci_search_output,
+    startup,
 };
 
 }  // namespace

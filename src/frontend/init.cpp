@@ -7,6 +7,8 @@
 #include "book/book.h"
 #include "core/precalc.h"
 #include "egtb/probe_egtb.h"
+#include "frontend/config.h"
+#include "frontend/log.h"
 #include "frontend/main.h"
 #include "search/search.h"
 #include "search/sort_moves.h"
@@ -15,12 +17,11 @@ namespace varkon {
 
 namespace {
 const Program* running = nullptr;
-}
 
-const Program& program() { return *running; }
-
-void init_program(const Program& p) {
+// Every module's state to its start-up values, the tables aside.
+void init_state(const Program& p) {
     running = &p;
+    close_log();
     set_piece_values(p.piece_values);
     book_on = 1;
     book_style = p.book_style;
@@ -37,9 +38,22 @@ void init_program(const Program& p) {
     reset_search_state();
     reset_stats();
     clear_ordering_tables();
-    p.search->tables.allocate(p.hash_mb);
+    reset_configuration();
+}
+
+void seed_random() {
     std::srand(static_cast<unsigned>(std::clock()));
     std::srand(static_cast<unsigned>(std::rand()));
+}
+
+}  // namespace
+
+const Program& program() { return *running; }
+
+void init_program(const Program& p) {
+    init_state(p);
+    p.search->tables.allocate(p.hash_mb);
+    seed_random();
 }
 
 void start_program(const Program& p) {
@@ -48,7 +62,13 @@ void start_program(const Program& p) {
         std::setvbuf(stdout, nullptr, _IONBF, 0);
     }
     std::fputs(p.banner, stdout);
-    init_program(p);
+    if (p.startup == nullptr) {
+        init_program(p);
+    } else {
+        init_state(p);
+        seed_random();
+        p.startup();
+    }
     console_loop();
 }
 

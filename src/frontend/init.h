@@ -34,13 +34,16 @@ struct Program {
     const SearchPolicy* search;      // the program's search and its tables
     const SearchOutput* console_output;  // what a search prints at the console
     const SearchOutput* uci_output;      // what a search prints under UCI
+    // The program's own start-up steps after the shared ones (its configuration, its log);
+    // they allocate the search tables. nullptr: the tables are allocated with hash_mb.
+    void (*startup)() = nullptr;
 };
 
 // The program that is running.
 const Program& program();
 
-// Start-up: stream set-up, banner, start position, tables, random seed; then the
-// console loop. Never returns.
+// Start-up: stream set-up, banner, start position, tables, random seed (and the program's
+// own start-up steps); then the console loop. Never returns.
 [[noreturn]] void start_program(const Program& p);
 
 // Installs `p` as the running program and brings every module's state to its start-up

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "frontend/log.h"
+
 namespace varkon {
 
 namespace {
@@ -16,6 +18,7 @@ std::string pending;
 std::size_t pos = 0;
 bool at_eof = false;
 bool skip_lf = false;   // a CR ended the last line: a LF right after it belongs to it
+std::size_t logged = 0; // pending[0, logged) has been handed to the log
 
 // A line that has no end after this many bytes is complete for the waiting test, so that
 // a sender of endless text without line ends cannot make the buffer grow for ever.
@@ -32,6 +35,7 @@ bool read_more() {
         if (n > 0) {
             if (pos > 0) {
                 pending.erase(0, pos);
+                logged = logged > pos ? logged - pos : 0;
                 pos = 0;
             }
             pending.append(chunk, static_cast<std::size_t>(n));
@@ -51,6 +55,17 @@ bool fill() {
     return read_more();
 }
 
+// Hands the line that starts at `pos` to the log, up to its end or to the end of what
+// has arrived of it (the rest follows when it is read).
+void copy_to_log() {
+    if (logged > pos) return;
+    std::size_t end = pos;
+    while (end < pending.size() && !is_line_end(pending[end])) ++end;
+    if (end < pending.size()) ++end;
+    log_input(pending.data() + pos, end - pos);
+    logged = end;
+}
+
 int peek() {
     if (!fill()) return -1;
     const char c = pending[pos];
@@ -61,6 +76,7 @@ int peek() {
             return peek();
         }
     }
+    copy_to_log();
     return static_cast<unsigned char>(c);
 }
 
@@ -109,6 +125,8 @@ bool read_line(std::string& line, std::size_t max_length) {
 }
 
 void unread_line(const std::string& line) {
+    // The line was logged when it was read first.
+    logged = line.size() + 1 + (logged > pos ? logged - pos : 0);
     pending = line + "\n" + pending.substr(pos);
     pos = 0;
     skip_lf = false;

@@ -4,7 +4,8 @@
 // Every front end reads its commands through this module, so the test can take into
 // account what has already been read from the descriptor but not yet consumed. A line
 // ends at LF, CR or CR LF. Output pending on stdout is flushed before any blocking read.
-// End of input is reported to the caller, which ends the process.
+// End of input is reported to the caller, which ends the process. Each line is handed to
+// the log (which copies it while it is open) when its first character is read.
 #pragma once
 
 #include <string>

@@ -10,6 +10,7 @@
 #include "core/clock.h"
 #include "frontend/init.h"
 #include "frontend/interupt.h"
+#include "frontend/log.h"
 #include "frontend/utils.h"
 #include "search/think.h"
 
@@ -18,6 +19,7 @@ namespace varkon {
 void quit_program() {
     program().search->tables.release();
     std::fflush(stdout);
+    close_log();
     std::exit(0);
 }
 

@@ -8,7 +8,7 @@
 namespace varkon {
 
 [[noreturn]] void console_loop();
-// Releases the program's tables and ends the process with exit status 0.
+// Releases the program's tables, closes the log and ends the process with exit status 0.
 [[noreturn]] void quit_program();
 
 // Console commands.

@@ -1,0 +1,56 @@
+// config: the configuration file of varkon_classic, "Varkon.ini".
+//
+// At start-up the program reads its settings from Varkon.ini in the working directory or,
+// when there is none there, from the one beside the program. When neither exists it
+// writes the default file into the working directory and carries on with that file's
+// settings, so that a first start behaves like every later one (where the directory is
+// not writable it says so and uses the same default settings).
+//
+// The file is read word by word, line by line: a keyword takes the next word of its line
+// as its value (numbers are clamped into their ranges) and its confirmation line is
+// printed; a word starting with "#" makes the rest of the line a comment; any other word
+// makes the rest of its line be skipped. Names and paths are single words of at most
+// MAX_CONFIG_NAME bytes.
+//
+// The book and tablebase settings are handed to their modules as they are read (protocol
+// commands may change them later). Resigning, draw offers and the log are settings of this
+// module alone: the WinBoard loop reads them from configuration().
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace varkon {
+
+struct Configuration {
+    int hash_mb = 2;                   // HASH: transposition tables in MB, 2..512
+    std::string egtb_path;             // EGTB_PATH: the program's default path until read
+    double egtb_cache_mb = 2;          // EGTB_CACHE_SIZE: 1..32
+    bool use_book = true;              // USE_BOOK
+    std::string book_name = "book.dat";// BOOK_NAME
+    int book_style = 1;                // BOOK_STYLE: 1 best, 2 normal, 3 random
+    bool resign = false;               // RESIGN: the engine may resign
+    int resign_value = -600;           // RESIGN_VALUE: scores at or below count towards it
+    int resign_count = 6;              // RESIGN_COUNT: that many such scores in a row resign
+    bool draw = false;                 // DRAW: the engine may offer and claim draws
+    bool log = false;                  // LOGFILE: the log is opened at start-up
+};
+
+constexpr std::size_t MAX_CONFIG_NAME = 4095;
+
+// The settings read at start-up (the built-in defaults before and for keywords the file
+// does not name).
+const Configuration& configuration();
+// Back to the built-in defaults (start-up and tests).
+void reset_configuration();
+
+// The start-up step: finds, reads (or writes and reads) Varkon.ini as described above,
+// then allocates the program's search tables with the HASH size.
+void read_config();
+// Reads configuration lines from `in`, printing the confirmation lines, and hands the
+// book and tablebase settings to their modules. The tables are not touched.
+void read_config_stream(std::FILE* in);
+// The content of the default file.
+const char* default_config_text();
+
+}  // namespace varkon
