@@ -184,6 +184,19 @@ void print_summary(std::FILE* results, const Totals& t) {
     std::fputs((head + "solved time = " + time + rest).c_str(), results);
 }
 
+// Asks one question; false at the end of input.
+bool ask(const char* question, std::string& answer) {
+    std::fputs(question, stdout);
+    return read_word(answer, MAX_FILE_NAME);
+}
+
+// After the last answer of a dialogue: the end of its line is taken too, so that it does
+// not count as a line typed to stop the run. Commands sent on the same line stay.
+void end_answer_line() {
+    std::string rest;
+    if (read_line(rest) && rest.find_first_not_of(" \t") != std::string::npos) unread_line(rest);
+}
+
 // Searches one position for `test_time` seconds and reports it. False when the run
 // ends here (interactive "b", or the end of input at that question).
 bool run_position(const EpdPosition& p, long long test_time, bool interactive, void (*statistics)(),
@@ -234,13 +247,9 @@ bool run_position(const EpdPosition& p, long long test_time, bool interactive, v
     std::fputs("\n<n>ext / <b>reak ? \n", stdout);
     std::fflush(stdout);
     std::string answer;
-    return read_word(answer) && answer[0] != 'b';
-}
-
-// Asks one question; false at the end of input.
-bool ask(const char* question, std::string& answer) {
-    std::fputs(question, stdout);
-    return read_word(answer, MAX_FILE_NAME);
+    if (!read_word(answer)) return false;
+    end_answer_line();
+    return answer[0] != 'b';
 }
 
 void run_file(std::FILE* epd, std::FILE* results, long long test_time, bool interactive, void (*statistics)()) {
@@ -329,6 +338,7 @@ void run_test_suite(void (*statistics)()) {
     if (!ask("\nname of epd testsuite: ", epd_name) || !ask("\nname of output file: ", results_name) ||
         !ask("\ntime in seconds: ", time_text) || !ask("\n<i>nteraktiv / <a>utomatic ? ", mode))
         return;
+    end_answer_line();
     const bool interactive = mode[0] == 'i';
 
     std::string why;
