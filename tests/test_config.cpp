@@ -200,3 +200,25 @@ TEST(ConfigStartup, TheFileBesideTheProgramIsReadWhenTheDirectoryHasNone) {
     EXPECT_NE(test::run_engine(copy, "quit\n", nullptr, work.path()).find("reading config file...\nHASH     \t\t: 8 MB\n"),
               std::string::npos);
 }
+
+// A UCI client starting the engine in a new directory: the first start writes the file
+// and plays; the log holds the dialogue from the option on; the second start reads the file.
+TEST(ConfigStartup, AUciClientInAnEmptyDirectory) {
+    const test::WorkDir dir;
+    const std::string dialogue = "uci\nsetoption name LogFile value true\nisready\n"
+                                 "position startpos moves d2d4 g8f6 c2c4 e7e6 g1f3 b7b6\ngo wtime 2000 btime 2000\n";
+    for (int start = 1; start <= 2; ++start) {
+        test::EngineProcess engine(VARKON_CLASSIC_BIN, dir.path());
+        engine.send(dialogue);
+        ASSERT_TRUE(engine.wait_for_line("bestmove", 20000)) << engine.output();
+        engine.send("quit\n");
+        EXPECT_EQ(engine.wait_exit(), 0);
+        EXPECT_EQ(engine.output().find("Error (Varkon.ini not found!)") != std::string::npos, start == 1);
+        EXPECT_NE(engine.output().find("reading config file...\nHASH     \t\t: 64 MB\n"), std::string::npos);
+        const std::string log = dir.read("Varkon_v5.11c.log");
+        // The log begins after the command that opens it.
+        EXPECT_NE(log.find("========\n\nisready\nreadyok\nposition startpos moves"), std::string::npos) << log;
+        EXPECT_TRUE(log.ends_with("quit\n")) << log;
+        EXPECT_NE(log.find("\nbestmove "), std::string::npos);
+    }
+}
