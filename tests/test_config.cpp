@@ -107,7 +107,8 @@ TEST(ConfigFile, CommentsSkippedLinesAndMissingValues) {
 TEST(ConfigFile, BinaryBytesAndLongNamesAreBounded) {
     std::string binary = "HASH 8\n";
     for (int i = 0; i < 3000; ++i) binary += static_cast<char>((i * 37) % 256);
-    binary += std::string("\nBOOK_NAME a\0b\nEGTB_CACHE_SIZE 3\n", 35);
+    static const char with_nul[] = "\nBOOK_NAME a\0b\nEGTB_CACHE_SIZE 3\n";
+    binary += std::string(with_nul, sizeof with_nul - 1);
     const std::string out = read_text(binary);
     EXPECT_NE(out.find("HASH     \t\t: 8 MB\n"), std::string::npos);
     EXPECT_NE(out.find("BOOK_NAME \t\t: a\n"), std::string::npos);  // NUL separates words
