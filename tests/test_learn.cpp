@@ -14,22 +14,8 @@ using namespace varkon;
 
 namespace {
 
-struct Entry {
-    HashKey key;
-    const char* move;
-    std::int32_t weight;
-};
-
-void write_book(const std::string& path, const std::vector<Entry>& entries) {
-    std::ofstream out(path, std::ios::binary);
-    for (const Entry& e : entries) {
-        BookRecord r{static_cast<std::uint32_t>(e.key), static_cast<std::uint32_t>(e.key >> 32), e.weight,
-                     static_cast<std::uint8_t>(parse_square(e.move)), static_cast<std::uint8_t>(parse_square(e.move + 2))};
-        unsigned char bytes[BOOK_RECORD_SIZE] = {};
-        encode_book_record(r, bytes);
-        out.write(reinterpret_cast<const char*>(bytes), BOOK_RECORD_SIZE);
-    }
-}
+const char* learn_result = "";
+Side learn_colour = 0;
 
 std::vector<std::int32_t> weights(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -39,47 +25,44 @@ std::vector<std::int32_t> weights(const std::string& path) {
     return w;
 }
 
-const char* learn_result = "";
-Side learn_colour = 0;
-
 }  // namespace
 
 TEST(Learn, TheEnginesMovesUpToItsLastBookMoveLearnByItsColour) {
     test::use_classic();
     const test::WorkDir dir;
-    // 1. e4 e5 2. Nf3 Nc6, each position's key noted before its move.
-    HashKey key[5];
-    const char* moves[] = {"e2e4", "e7e5", "g1f3", "b8c6"};
-    for (int g = 1; g <= 4; ++g) {
-        key[g] = hash_history[game_ply];
-        ASSERT_EQ(game_ply, g);
-        ASSERT_TRUE(parse_coordinate_move(moves[g - 1]));
+    // 1. e4 e5 2. Nf3 Nc6: a record for each move (weights 40, 200, 200, 3) and one for
+    // 1. d4 (10), which was not played.
+    const char* moves[] = {"d2d4", "e2e4", "e7e5", "g1f3", "b8c6"};
+    const std::int32_t start_weights[] = {10, 40, 200, 200, 3};
+    std::string book;
+    for (int i = 0; i < 5; ++i) {
+        const HashKey key = hash_history[game_ply];
+        unsigned char bytes[BOOK_RECORD_SIZE] = {};
+        encode_book_record({static_cast<std::uint32_t>(key), static_cast<std::uint32_t>(key >> 32), start_weights[i],
+                            static_cast<std::uint8_t>(parse_square(moves[i])), static_cast<std::uint8_t>(parse_square(moves[i] + 2))},
+                           bytes);
+        book.append(reinterpret_cast<const char*>(bytes), BOOK_RECORD_SIZE);
+        if (i > 0) {
+            ASSERT_TRUE(parse_coordinate_move(moves[i]));
+        }
     }
     book_name = dir.file("learn.dat");
-    const std::vector<Entry> book = {{key[1], "d2d4", 10}, {key[1], "e2e4", 40}, {key[2], "e7e5", 200},
-                                     {key[3], "g1f3", 200}, {key[4], "b8c6", 3}};
-    auto learn = [](const char* result, Side colour, int last_book_move) {
+    auto learn = [&](const char* result, Side colour, int last_book_move) {
+        dir.write("learn.dat", book);
         learn_result = result;
         learn_colour = colour;
         last_bookmove_number = last_book_move;
-        return test::capture_stdout([] { learn_from_result(learn_result, learn_colour); });
+        test::capture_stdout([] { learn_from_result(learn_result, learn_colour); });
+        return weights(book_name);
     };
-
-    // White won with book moves up to its second move: both of its moves rise, nothing else.
-    write_book(book_name, book);
-    EXPECT_NE(learn(" 1-0 {White mates}", WHITE, 3).find("updating bookfile..."), std::string::npos);
-    EXPECT_EQ(weights(book_name), (std::vector<std::int32_t>{10, 45, 200, 220, 3}));
-    // Black lost: its two moves fall; a book move limit of 2 stops after the first.
-    write_book(book_name, book);
-    learn(" 1-0", BLACK, 4);
-    EXPECT_EQ(weights(book_name), (std::vector<std::int32_t>{10, 40, 180, 200, -2}));
-    write_book(book_name, book);
-    learn("1/2-1/2", BLACK, 2);
-    EXPECT_EQ(weights(book_name), (std::vector<std::int32_t>{10, 40, 190, 200, 3}));
-    // No colour (the engine played no side) or no result: the book stays as it was.
-    write_book(book_name, book);
-    learn("1-0", 0, 4);
-    learn("*", WHITE, 4);
-    EXPECT_EQ(weights(book_name), (std::vector<std::int32_t>{10, 40, 200, 200, 3}));
+    using W = std::vector<std::int32_t>;
+    // White won with book moves up to its second move: both its moves rise, nothing else.
+    EXPECT_EQ(learn(" 1-0 {White mates}", WHITE, 3), (W{10, 45, 200, 220, 3}));
+    // Black lost: its moves fall; with its last book move at game_ply 2, only the first.
+    EXPECT_EQ(learn(" 1-0", BLACK, 4), (W{10, 40, 180, 200, -2}));
+    EXPECT_EQ(learn("1/2-1/2", BLACK, 2), (W{10, 40, 190, 200, 3}));
+    // The engine played no side, or there is no result: the book stays as it was.
+    EXPECT_EQ(learn("1-0", 0, 4), (W{10, 40, 200, 200, 3}));
+    EXPECT_EQ(learn("*", WHITE, 4), (W{10, 40, 200, 200, 3}));
     book_name = "book.dat";
 }
