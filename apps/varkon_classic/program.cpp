@@ -7,16 +7,15 @@
 #include "apps/programs.h"
 #include "frontend/main.h"
 #include "frontend/uci.h"
-#include "search/hash_classic.h"
-#include "search/search.h"
-#include "search/sort_moves.h"
+#include "search/search_classic.h"
 
 namespace varkon {
 
 namespace {
 
 const ConsoleCommand commands[] = {
-    {"quit", console_quit},     {"uci", enter_uci},   {"build", book_build},
+    {"quit", console_quit},     {"uci", enter_uci},         {"info", console_info},
+    {"build", book_build},      {"bench", console_bench_classic},
     {"board", console_board},   {"bookon", console_bookon}, {"bookoff", console_bookoff},
     {nullptr, nullptr},
 };
@@ -47,20 +46,6 @@ BoardDisplay board_values() {
     return v;
 }
 
-// Until it has a search of its own, the program runs varkon's search over its own tables.
-int classic_hash_mb() { return hash_classic::hash_mb(); }
-
-const SearchPolicy classic_policy = {
-    {hash_classic::allocate, hash_classic::release, hash_classic::clear, hash_classic::wipe, classic_hash_mb},
-    prepare_varkon_search,
-    score_moves,
-    allocate_time,
-    search_root,
-    nullptr,
-    nullptr,
-    60,
-};
-
 const Program program_data = {
     "5.11c",
     "Winboard Chess Engine\nVarkon 5.11c\nAuthor Dravenholt\n\n",
@@ -73,7 +58,7 @@ const Program program_data = {
     options,
     board_values,
     evaluate_classic,
-    &classic_policy,
+    &classic_search_policy(),
     &console_search_output,
     &uci_search_output,
 };

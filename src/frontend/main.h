@@ -19,6 +19,12 @@ void console_board();
 void console_bookon();
 void console_bookoff();
 void console_perft();
+// varkon's bench: three positions, a key press before each, half a minute each.
 void console_bench();
+// varkon_classic's bench: its one position under a one-minute clock for one move, then
+// the statistics report; no key is waited for.
+void console_bench_classic();
+// The statistics report of the last search (varkon_classic).
+void console_info();
 
 }  // namespace varkon
