@@ -42,7 +42,7 @@ using namespace varkon;
 namespace {
 
 // The depth of varkon_classic's search signature.
-constexpr int CLASSIC_BENCH_DEPTH = 10;
+constexpr int CLASSIC_BENCH_DEPTH = 8;
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -265,7 +265,7 @@ void bench_epd(int centiseconds, const std::string& path) {
             return;
         }
         char buf[1024];
-        while (std::fgets(buf, sizeof buf, f)) lines.emplace_back(buf);
+        while (std::fgets(buf, sizeof buf, f)) lines.emplace_back(buf, std::strcspn(buf, "\r\n"));
         std::fclose(f);
     }
     const struct {
@@ -294,6 +294,7 @@ void bench_epd(int centiseconds, const std::string& path) {
             limits = SearchLimits{};
             limits.movetime = centiseconds;
             limits.clock = false;
+            if (const char* n = std::getenv("VARKON_BENCH_NODES")) limits.max_nodes = std::strtoull(n, nullptr, 10);
             think();
             bool ok = !best_moves.empty() || !avoid_moves.empty();
             for (const Move& m : avoid_moves) ok = ok && !same_move(m, root_best);

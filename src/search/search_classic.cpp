@@ -12,6 +12,7 @@
 #include "search/search.h"
 #include "search/sort_moves.h"
 #include "search/sort_moves_classic.h"
+#include "search/swap.h"
 
 namespace varkon {
 
@@ -40,8 +41,6 @@ constexpr int NULL_REDUCTION_DEEP = 3 * PLY;   // ... and 3 above NULL_DEEP
 constexpr int NULL_DEEP = 6 * PLY;
 constexpr int IID_DEPTH = 3 * PLY;
 constexpr int IID_REDUCTION = 2 * PLY;
-constexpr int LMR_DEPTH = 3 * PLY;
-constexpr int LMR_MOVES = 4;
 constexpr int QUIESCE_DELTA = 100;
 
 // Depths go into the table in quarter plies (every depth here is a multiple of 4 units),
@@ -106,12 +105,6 @@ inline bool has_pieces(Side s) {
     return piece_count(KNIGHT * s) + piece_count(BISHOP * s) + piece_count(ROOK * s) + piece_count(QUEEN * s) > 0;
 }
 
-// Whether the move's squares are those of one of the killers of ply p.
-inline bool is_killer(const Move& m, int p) {
-    const HashMove* k = killers[p];
-    return (m.from == k[0].from && m.to == k[0].to) || (m.from == k[1].from && m.to == k[1].to);
-}
-
 inline void reached(int p) {
     if (static_cast<std::uint64_t>(p) > stats.extended_depth) stats.extended_depth = static_cast<std::uint64_t>(p);
 }
@@ -119,11 +112,18 @@ inline void reached(int p) {
 // The static score used for the futility tests of a node below alpha.
 inline int futility_eval(int alpha) { return evaluate(alpha - RAZOR_MARGIN, alpha - FRONTIER_MARGIN + 1); }
 
-// The quiescence keys: captures by classic_capture_key, quiet evasions 0.
+// The quiescence keys: victim less capturer (promotions: victim and promoted piece), quiet
+// evasions below every capture. The static exchange is left until a capture that may lose
+// material is about to be searched.
 void key_quiesce_moves() {
     for (int i = ply_state[ply].move_start, end = ply_state[ply + 1].move_start; i < end; ++i) {
         Move& m = move_stack[i];
-        m.score = m.captured != 0 ? classic_capture_key(m) : 0;
+        if (m.promotion != 0)
+            m.score = piece_value[m.captured] + piece_value[m.promotion];
+        else if (m.captured != 0)
+            m.score = piece_value[m.captured] - piece_value[std::abs(m.piece)];
+        else
+            m.score = -INFINITE_SCORE;
     }
 }
 
@@ -152,13 +152,12 @@ int classic_quiesce(int alpha, int beta) {
     for (int i = ply_state[ply].move_start; i < ply_state[ply + 1].move_start; ++i) {
         select_best(i);
         const Move& m = move_stack[i];
-        if (!in_check) {
-            // Keys come in falling order: from the first capture that loses material by
-            // static exchange on, every capture does.
-            if (m.score < 0) break;
-            if (m.promotion == 0 && m.ep_square == 0 && stand + piece_value[m.captured] + QUIESCE_DELTA <= alpha &&
-                surely_legal_and_quiet(m))
+        if (!in_check && m.promotion == 0) {
+            // Captures that cannot bring the score near alpha, and captures that lose
+            // material by static exchange, are left out.
+            if (m.ep_square == 0 && stand + piece_value[m.captured] + QUIESCE_DELTA <= alpha && surely_legal_and_quiet(m))
                 continue;
+            if (m.score < 0 && see(m.from, m.to) < 0) continue;
         }
         if (!make_legal_move(i)) continue;
         ++legal;
@@ -298,16 +297,9 @@ int classic_search(int alpha, int beta, int depth, bool null_ok, bool pv) {
             best = std::max(best, eval + margin);
             continue;
         } else {
-            v = alpha + 1;
-            // Late quiet moves of a node off the line are first searched a ply less deep.
-            if (!pv && !in_check && !gives_check && ext == 0 && quiet && depth >= LMR_DEPTH && legal >= LMR_MOVES &&
-                !is_killer(m, ply - 1))
-                v = -classic_search(-alpha - 1, -alpha, newdepth - PLY, true, false);
-            if (v > alpha && v != -SEARCH_ABORTED) {
-                v = -classic_search(-alpha - 1, -alpha, newdepth, true, false);
-                if (pv && v > alpha && v < beta && v != -SEARCH_ABORTED)
-                    v = -classic_search(-beta, -alpha, newdepth, true, true);
-            }
+            v = -classic_search(-alpha - 1, -alpha, newdepth, true, false);
+            if (pv && v > alpha && v < beta && v != -SEARCH_ABORTED)
+                v = -classic_search(-beta, -alpha, newdepth, true, true);
         }
         unmake_move(i);
         if (v == -SEARCH_ABORTED) return SEARCH_ABORTED;
