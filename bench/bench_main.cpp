@@ -7,7 +7,9 @@
 //   varkon_bench search     fixed-depth searches: the node-count signature, nodes per second
 //   varkon_bench classic    the same for varkon_classic's own search (its Hash setting, 2 MB)
 //   varkon_bench epd [T] [F] tactical test set F (Bratko-Kopec by default) at T centiseconds a
-//                           position (default 100), for both programs; not part of "all"
+//                           position (default 100), for both programs; not part of "all";
+//                           VARKON_BENCH_NODES=N stops each search after N nodes as well
+//                           (a measure the load of the machine does not change)
 //   varkon_bench book       book builder: games per second and records written for the
 //                           collections in data/ and tests/data/, beside Debian's
 //                           `polyglot make-book` on the same files when it is installed

@@ -248,8 +248,10 @@ int classic_search(int alpha, int beta, int depth, bool null_ok, bool pv) {
         const int v = classic_search(alpha, beta, depth - IID_REDUCTION, true, true);
         if (v == SEARCH_ABORTED) return SEARCH_ABORTED;
         ++stats.inter_iterativ_deep;
-        hash_from = pv_table[ply][ply].from;
-        hash_to = pv_table[ply][ply].to;
+        if (pv_length[ply] > ply) {
+            hash_from = pv_table[ply][ply].from;
+            hash_to = pv_table[ply][ply].to;
+        }
         pv_length[ply] = ply;
     }
 
