@@ -282,8 +282,8 @@ TEST(ClassicProgram, ConsoleBenchThenInfo) {
     EXPECT_EQ(engine.wait_exit(), 0);
 }
 
-// Mates through the program's UCI front end, then a game against itself under a fast
-// clock: every answer a legal move, checked with the engine's own move generator.
+// Mates through the program's UCI front end, then a whole game against itself under a
+// fast clock: every answer a legal move, checked with the engine's own move generator.
 TEST(ClassicProgram, UciMatesAndALegalGame) {
     test::use_classic();
     test::EngineProcess engine(VARKON_CLASSIC_BIN);
@@ -304,11 +304,19 @@ TEST(ClassicProgram, UciMatesAndALegalGame) {
         EXPECT_NE(out.find(" score mate "), std::string::npos) << out;
     }
     new_game();
+    // The game goes on until mate, stalemate, the fifty-move rule, a threefold repetition,
+    // bare kings or 400 half-moves.
     std::string moves;
-    for (int n = 0; n < 100; ++n) {
+    const auto over = [] {
+        int seen_before = 0;
+        for (int g = game_ply - 2; g >= game_ply - fifty[game_ply] && g >= 1; g -= 2)
+            seen_before += hash_history[g] == hash_history[game_ply];
+        return fifty[game_ply] >= 100 || seen_before >= 2 || ply_state[0].mat_value == 0;
+    };
+    for (int n = 0; n < 400 && !over(); ++n) {
         engine.take_output();
         engine.send("position startpos" + (moves.empty() ? "" : " moves" + moves) +
-                    "\ngo wtime 600 btime 600 winc 20 binc 20\n");
+                    "\ngo wtime 300 btime 300 winc 10 binc 10\n");
         ASSERT_TRUE(engine.wait_for_line("bestmove", 5000)) << "move " << n;
         const std::string out = engine.output();
         ASSERT_TRUE(std::regex_search(out, m, best));
