@@ -457,12 +457,12 @@ int playable_pv_length(void (*visit)(HashKey key, const Move& m)) {
         for (int i = first; i < last && found == 0; ++i)
             if (same_move(move_stack[i], m)) found = i;
         if (found == 0) break;
-        if (visit != nullptr) visit(hash_history[game_ply], move_stack[found]);
         make_move(found);
         if (king_in_check(-side)) {
             unmake_move(found);
             break;
         }
+        if (visit != nullptr) visit(hash_history[game_ply - 1], move_stack[found]);
         index[n] = found;
     }
     for (int k = n - 1; k >= 0; --k) unmake_move(index[k]);
