@@ -5,6 +5,11 @@
 //   varkon_bench eval       full evaluations per second, per program
 //   varkon_bench tt         transposition-table stores and probes per second
 //   varkon_bench search     fixed-depth searches: the node-count signature, nodes per second
+//   varkon_bench classic    the same for varkon_classic's own search (its Hash setting, 2 MB)
+//   varkon_bench epd [T] [F] tactical test set F (Bratko-Kopec by default) at T centiseconds a
+//                           position (default 100), for both programs; not part of "all";
+//                           VARKON_BENCH_NODES=N stops each search after N nodes as well
+//                           (a measure the load of the machine does not change)
 //   varkon_bench book       book builder: games per second and records written for the
 //                           collections in data/ and tests/data/, beside Debian's
 //                           `polyglot make-book` on the same files when it is installed
@@ -18,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -25,6 +31,7 @@
 #include "book/book.h"
 #include "core/attacks.h"
 #include "core/genmoves.h"
+#include "core/input.h"
 #include "core/moves.h"
 #include "core/position.h"
 #include "eval/eval.h"
@@ -36,6 +43,9 @@
 using namespace varkon;
 
 namespace {
+
+// The depth of varkon_classic's search signature.
+constexpr int CLASSIC_BENCH_DEPTH = 8;
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -172,9 +182,11 @@ void bench_tt() {
                 n / probe_time / 1e6, answered);
 }
 
-// Fixed-depth searches of fixed positions from empty tables. The total node count is the
-// signature of the search and the evaluation: it changes only when one of them does.
-void bench_search(int depth) {
+// Fixed-depth searches of fixed positions from empty tables, by one program. The total
+// node count is the signature of the program's search and evaluation: it changes only when
+// one of them does. Nodes per second are given by the wall clock and by the processor
+// time of the process (the machine may be shared).
+void bench_search(const char* name, const Program& program, void (*clear_tables)(), int depth) {
     const char* const positions[][4] = {
         {"2rr2k1/1b3ppp/pb2p3/1p2P3/1P2BPnq/P1N3P1/1B2Q2P/R4R1K", "b", "-", "-"},
         {"1r1q2k1/R4p2/3Pb2p/4Q1p1/1p2B3/2p3P1/1P3P1P/6K1", "w", "-", "-"},
@@ -185,34 +197,129 @@ void bench_search(int depth) {
         {"8/5pk1/6p1/3R4/1p5P/1r4P1/5PK1/8", "w", "-", "-"},
         {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8", "w", "-", "-"},
     };
-    init_program(varkon_program());
-    if (const char* mb = std::getenv("VARKON_BENCH_HASH")) hash_resize(std::atoi(mb));
+    std::fflush(stdout);
+    const int saved = dup(1), null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    init_program(program);
+    if (const char* mb = std::getenv("VARKON_BENCH_HASH")) program.search->tables.allocate(std::atoi(mb));
+    std::fflush(stdout);
+    dup2(saved, 1);
     std::uint64_t total = 0;
-    double total_time = 0;
+    double total_time = 0, total_cpu = 0;
     for (const auto& f : positions) {
         setup_fen(f[0], f[1], f[2], f[3]);
-        hash_clear_all();
+        clear_tables();
         limits = SearchLimits{};
         limits.max_depth = depth;
         limits.clock = false;
         std::fflush(stdout);
-        const int saved = dup(1), null = open("/dev/null", O_WRONLY);
         dup2(null, 1);
         const auto start = std::chrono::steady_clock::now();
+        const std::clock_t cpu_start = std::clock();
         think();
+        const double cpu = static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
         const double t = seconds_since(start);
+        std::fflush(stdout);
+        dup2(saved, 1);
+        total += stats.nodes;
+        total_time += t;
+        total_cpu += cpu;
+        std::printf("%s depth %d: %10llu nodes in %6.2f s = %5.2f M nodes/s  %s %s\n", name, depth,
+                    static_cast<unsigned long long>(stats.nodes), t, static_cast<double>(stats.nodes) / t / 1e6,
+                    f[0], f[1]);
+    }
+    close(saved);
+    close(null);
+    std::printf("%s signature (depth %d): %llu nodes; %.2f s; %.2f M nodes/s (%.2f M nodes per processor second)\n",
+                name, depth, static_cast<unsigned long long>(total), total_time,
+                static_cast<double>(total) / total_time / 1e6, static_cast<double>(total) / total_cpu / 1e6);
+}
+
+// The moves an EPD line names after `tag` ("bm" or "am"), up to the next ";", as SAN
+// without check, mate and annotation signs.
+std::vector<std::string> epd_moves(const std::string& line, const std::string& tag) {
+    std::vector<std::string> moves;
+    const std::size_t at = line.find(" " + tag + " ");
+    if (at == std::string::npos) return moves;
+    const std::size_t end = line.find(';', at);
+    std::string list = line.substr(at + tag.size() + 2, end == std::string::npos ? std::string::npos : end - at - tag.size() - 2);
+    std::string word;
+    for (std::size_t i = 0; i <= list.size(); ++i) {
+        const char c = i < list.size() ? list[i] : ' ';
+        if (c != ' ') {
+            if (std::strchr("+#!?", c) == nullptr) word += c;
+            continue;
+        }
+        if (!word.empty()) moves.push_back(word);
+        word.clear();
+    }
+    return moves;
+}
+
+// A tactical test set at a fixed time per position, for both programs: a position counts
+// as solved when the move chosen is one of its best moves (bm) and none of its moves to
+// avoid (am).
+void bench_epd(int centiseconds, const std::string& path) {
+    std::vector<std::string> lines;
+    {
+        std::FILE* f = std::fopen(path.c_str(), "r");
+        if (f == nullptr) {
+            std::printf("epd: cannot open %s\n", path.c_str());
+            return;
+        }
+        char buf[1024];
+        while (std::fgets(buf, sizeof buf, f)) lines.emplace_back(buf, std::strcspn(buf, "\r\n"));
+        std::fclose(f);
+    }
+    const struct {
+        const char* name;
+        const Program& (*program)();
+    } programs[] = {{"varkon", varkon_program}, {"varkon_classic", classic_program}};
+    for (const auto& p : programs) {
+        std::fflush(stdout);
+        const int saved = dup(1), null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        init_program(p.program());
+        book_on = 0;
+        int solved = 0, total = 0;
+        std::string missed;
+        for (const std::string& line : lines) {
+            char fen[4][100];
+            if (std::sscanf(line.c_str(), "%99s %99s %99s %99s", fen[0], fen[1], fen[2], fen[3]) != 4) continue;
+            if (!setup_fen(fen[0], fen[1], fen[2], fen[3])) continue;
+            std::vector<int> best, avoid;
+            for (const std::string& m : epd_moves(line, "bm")) best.push_back(find_san_move(m.c_str()));
+            for (const std::string& m : epd_moves(line, "am")) avoid.push_back(find_san_move(m.c_str()));
+            std::vector<Move> best_moves, avoid_moves;
+            for (int i : best) if (i != 0) best_moves.push_back(move_stack[i]);
+            for (int i : avoid) if (i != 0) avoid_moves.push_back(move_stack[i]);
+            p.program().search->tables.clear_all();
+            limits = SearchLimits{};
+            limits.movetime = centiseconds;
+            limits.clock = false;
+            if (const char* n = std::getenv("VARKON_BENCH_NODES")) limits.max_nodes = std::strtoull(n, nullptr, 10);
+            think();
+            bool ok = !best_moves.empty() || !avoid_moves.empty();
+            for (const Move& m : avoid_moves) ok = ok && !same_move(m, root_best);
+            if (!best_moves.empty()) {
+                bool found = false;
+                for (const Move& m : best_moves) found = found || same_move(m, root_best);
+                ok = ok && found;
+            }
+            ++total;
+            solved += ok;
+            if (!ok) {
+                const std::size_t id = line.find("id ");
+                missed += " " + (id == std::string::npos ? std::to_string(total) : line.substr(id + 3, line.find(';', id) - id - 3));
+            }
+        }
         std::fflush(stdout);
         dup2(saved, 1);
         close(saved);
         close(null);
-        total += stats.nodes;
-        total_time += t;
-        std::printf("search depth %d: %10llu nodes in %6.2f s = %5.2f M nodes/s  %s %s\n", depth,
-                    static_cast<unsigned long long>(stats.nodes), t, static_cast<double>(stats.nodes) / t / 1e6,
-                    f[0], f[1]);
+        std::printf("epd %-15s %d of %d solved at %d.%02d s a position (%s); missed:%s\n", p.name, solved, total,
+                    centiseconds / 100, centiseconds % 100, path.c_str(), missed.c_str());
     }
-    std::printf("search signature (depth %d): %llu nodes; %.2f s; %.2f M nodes/s\n", depth,
-                static_cast<unsigned long long>(total), total_time, static_cast<double>(total) / total_time / 1e6);
 }
 
 // The polyglot program, when installed (Debian puts it in /usr/games).
@@ -296,7 +403,13 @@ int main(int argc, char** argv) {
     if (which == "all" || which == "perft") bench_perft();
     if (which == "all" || which == "eval") bench_eval();
     if (which == "all" || which == "tt") bench_tt();
-    if (which == "all" || which == "search") bench_search(argc > 2 ? std::atoi(argv[2]) : 10);
+    const int depth = argc > 2 ? std::atoi(argv[2]) : 0;
+    if (which == "all" || which == "search")
+        bench_search("search", varkon_program(), hash_clear_all, depth > 0 ? depth : 10);
+    if (which == "all" || which == "classic")
+        bench_search("classic search", classic_program(), hash_classic::wipe, depth > 0 ? depth : CLASSIC_BENCH_DEPTH);
     if (which == "all" || which == "book") bench_book();
+    if (which == "epd")
+        bench_epd(depth > 0 ? depth : 100, argc > 3 ? argv[3] : VARKON_SOURCE_DIR "/tests/data/bratko-kopec.epd");
     return 0;
 }

@@ -154,8 +154,8 @@ TEST_F(Search, TimeAllotment) {
                 time_left = left, increment = inc, moves_left = togo;
                 const int alloc = allocate_time().alloc;
                 EXPECT_GE(alloc, 1);
-                EXPECT_LE(alloc, left > 1 ? static_cast<int>(left - std::max(left / 10, std::min(left / 2, 30u))) : 1)
-                    << left << " " << inc << " " << togo;
+                EXPECT_LE(alloc, clock_cap(left)) << left << " " << inc << " " << togo;
+                EXPECT_TRUE(left <= 1 || alloc < static_cast<int>(left));
             }
 }
 

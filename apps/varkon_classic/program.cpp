@@ -10,9 +10,7 @@
 #include "frontend/main.h"
 #include "frontend/testsuite.h"
 #include "frontend/uci.h"
-#include "search/hash_classic.h"
-#include "search/search.h"
-#include "search/sort_moves.h"
+#include "search/search_classic.h"
 
 namespace varkon {
 
@@ -24,12 +22,12 @@ void console_uci() {
     enter_uci();
 }
 
-// The statistics report is not shown after each position of an interactive run until the
-// classic search has its report; it is to be passed here.
-void console_testsuite() { run_test_suite(nullptr); }
+// An interactive run shows the statistics report after each position.
+void console_testsuite() { run_test_suite(console_info); }
 
 const ConsoleCommand commands[] = {
-    {"quit", console_quit},     {"uci", console_uci},   {"build", book_build},
+    {"quit", console_quit},     {"uci", console_uci},       {"info", console_info},
+    {"build", book_build},      {"bench", console_bench_classic},
     {"board", console_board},   {"bookon", console_bookon}, {"bookoff", console_bookoff},
     {"testsuite", console_testsuite}, {"epd", console_testsuite},
     {nullptr, nullptr},
@@ -61,20 +59,6 @@ BoardDisplay board_values() {
     return v;
 }
 
-// Until it has a search of its own, the program runs varkon's search over its own tables.
-int classic_hash_mb() { return hash_classic::hash_mb(); }
-
-const SearchPolicy classic_policy = {
-    {hash_classic::allocate, hash_classic::release, hash_classic::clear, hash_classic::wipe, classic_hash_mb},
-    prepare_varkon_search,
-    score_moves,
-    allocate_time,
-    search_root,
-    nullptr,
-    nullptr,
-    60,
-};
-
 // Start-up after the shared steps: the configuration file (and the tables of its size),
 // then the log when the file asks for it.
 void startup() {
@@ -94,7 +78,7 @@ const Program program_data = {
     options,
     board_values,
     evaluate_classic,
-    &classic_policy,
+    &classic_search_policy(),
     &console_search_output,
     &uci_search_output,
     startup,

@@ -12,6 +12,7 @@
 #include "frontend/interupt.h"
 #include "frontend/log.h"
 #include "frontend/utils.h"
+#include "search/stats.h"
 #include "search/think.h"
 
 namespace varkon {
@@ -220,5 +221,22 @@ void console_bench() {
     }
     resume_console();
 }
+
+void console_bench_classic() {
+    const char* const* f = bench_positions[0];
+    setup_fen(f[0], f[1], f[2], f[3]);
+    show_board(stdout, display_values());
+    moves_to_go = 1;
+    moves_left = 1;
+    base_time = 6000;
+    time_left = 6000;
+    limits = SearchLimits{};
+    think();
+    if (quit_requested) quit_program();
+    print_statistics(stdout);
+    resume_console();
+}
+
+void console_info() { print_statistics(stdout); }
 
 }  // namespace varkon

@@ -19,6 +19,7 @@ void console_board();
 void console_bookon();
 void console_bookoff();
 void console_perft();
+// varkon's bench: three positions, a key press before each, half a minute each.
 void console_bench();
 // "build": asks for the PGN file, the book name, the minimum count and the number of
 // games, releases the program's tables, builds the book and allocates the tables again.
@@ -26,5 +27,10 @@ void console_bench();
 // to be a path is refused before anything is built. End of input during the questions
 // ends the process.
 void book_build();
+// varkon_classic's bench: its one position under a one-minute clock for one move, then
+// the statistics report; no key is waited for.
+void console_bench_classic();
+// The statistics report of the last search (varkon_classic).
+void console_info();
 
 }  // namespace varkon

@@ -111,6 +111,11 @@ void start_poll_clock(std::uint32_t start, std::int32_t time_alloc, int interval
 
 void extend_deadline(std::int32_t time_alloc) { poll_state.deadline_cs = time_alloc; }
 
+std::int32_t clock_cap(std::uint32_t left) {
+    const std::int64_t reserve = std::max<std::int64_t>(left / 10, std::min<std::int64_t>(left / 2, 30));
+    return static_cast<std::int32_t>(std::max<std::int64_t>(1, std::int64_t{left} - reserve));
+}
+
 namespace {
 
 // Whether the move just made can have put the opponent's king in check: the moved (or
@@ -132,16 +137,6 @@ bool may_give_check(const Move& m) {
 
 }  // namespace
 
-namespace {
-
-// A pawn moving to its seventh or eighth rank.
-inline bool reaches_seventh(const Move& m) { return (m.piece == PAWN && m.to >= 81) || (m.piece == -PAWN && m.to <= 38); }
-
-// Before making a move of the side to move, not in check, that is neither castling, nor a
-// promotion, nor en passant: whether it surely leaves the own king safe (not a king move,
-// not from a line through the king) and surely gives no check (the piece does not reach
-// the enemy king from its new square, and no line through the enemy king opens where it
-// left; the square it lands on stays occupied).
 bool surely_legal_and_quiet(const Move& m) {
     const int own = king_square(side) * 99, enemy = king_square(-side) * 99;
     const int type = std::abs(m.piece);
@@ -155,8 +150,6 @@ bool surely_legal_and_quiet(const Move& m) {
         default: return bishop_reach[enemy + m.to] == 0 && rook_reach[enemy + m.to] == 0;
     }
 }
-
-}  // namespace
 
 bool make_legal_move(int i) {
     // In check the generator stored only legal moves. Otherwise a move can only expose the
@@ -445,7 +438,7 @@ int search(int alpha, int beta, int depth, bool null_ok, bool pv) {
 }
 
 
-int playable_pv_length() {
+int playable_pv_length(void (*visit)(HashKey key, const Move& m)) {
     int index[MAX_PLY];
     int n = 0;
     for (; n < pv_length[0] && n < MAX_PLY - 2; ++n) {
@@ -469,6 +462,7 @@ int playable_pv_length() {
             unmake_move(found);
             break;
         }
+        if (visit != nullptr) visit(hash_history[game_ply - 1], move_stack[found]);
         index[n] = found;
     }
     for (int k = n - 1; k >= 0; --k) unmake_move(index[k]);
@@ -566,11 +560,7 @@ TimeBudget allocate_time() {
         alloc = left / 2;
     else
         alloc = left / (moves_left + 1);
-    // Keep a reserve on the clock for the moves to come and for the time the move takes to
-    // reach the front end: a tenth of the clock, at least 30 centiseconds (or half the clock
-    // when less than a second is left).
-    const std::int64_t reserve = std::max<std::int64_t>(left / 10, std::min<std::int64_t>(left / 2, 30));
-    const auto cap = static_cast<std::int32_t>(std::max<std::int64_t>(1, left - reserve));
+    const std::int32_t cap = clock_cap(left);
     if (alloc > cap) alloc = cap;
     if (limits.movetime >= 0) alloc = limits.movetime;
     const auto time_alloc = static_cast<std::int32_t>(alloc < 1 ? 1 : alloc);

@@ -39,20 +39,33 @@ inline bool is_quiet(const Move& m) {
 inline bool same_move(const Move& a, const Move& b) {
     return a.from == b.from && a.to == b.to && a.promotion == b.promotion;
 }
+// A pawn moving to its seventh or eighth rank.
+inline bool reaches_seventh(const Move& m) { return (m.piece == PAWN && m.to >= 81) || (m.piece == -PAWN && m.to <= 38); }
 
 // Copies the line of ply + 1 behind the move at position i into the line of ply.
 void update_pv(int i);
 // How many moves of the root's line, from its first on, are legal one after the other
-// from the game position (the root moves of ply 0 must be generated).
-int playable_pv_length();
+// from the game position (the root moves of ply 0 must be generated). `visit`, when
+// given, sees each position's key and the line's move there before the move is made.
+int playable_pv_length(void (*visit)(HashKey key, const Move& m) = nullptr);
 
 // Makes move i of the current ply; when it leaves the mover's king attacked, takes it back
 // and returns false. Otherwise the new ply's in_check tells whether the move gives check.
 bool make_legal_move(int i);
+// Before making a move of the side to move, not in check, that is neither castling, nor a
+// promotion, nor en passant: whether it surely leaves the own king safe and surely gives
+// no check (false means "perhaps not": the move must be made to know).
+bool surely_legal_and_quiet(const Move& m);
 
 // Draw by the fifty-move rule, by too little material (no pawns, `mat_value` at most a
 // knight) or by a repetition since the last irreversible move.
 bool is_draw();
+
+// The most a move may take of a clock with `left` centiseconds: a reserve stays for the
+// moves to come and for the time the move takes to reach the front end, a tenth of the
+// clock and at least 30 centiseconds (half the clock when less than a second is left).
+// Always at least 1.
+std::int32_t clock_cap(std::uint32_t left);
 
 // Resets the poll counter, the deadline and the stop state for a new search.
 void start_poll_clock(std::uint32_t start, std::int32_t time_alloc, int interval);

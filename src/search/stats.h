@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 namespace varkon {
 
@@ -21,5 +22,9 @@ extern SearchStats stats;
 
 // Sets every counter to 0 (start of every search).
 void reset_stats();
+
+// The statistics report of varkon_classic: every counter of the last search, with the
+// rates of cutoffs and hits, written to `out`.
+void print_statistics(std::FILE* out);
 
 }  // namespace varkon
