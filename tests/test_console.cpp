@@ -133,12 +133,12 @@ TEST(Console, PerftDepthsAreReadSafelyAndCountsStop) {
     engine.send("perft 9\n");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     engine.send("quit\n");
-    EXPECT_EQ(engine.wait_exit(3000), 0);
+    EXPECT_EQ(engine.wait_exit(8000), 0);
     test::EngineProcess bench(VARKON_BIN);
     bench.send("bench\n\n");
     ASSERT_TRUE(bench.wait_for("info depth 2"));
     bench.send("stop\nboard\n");  // the bench ends; the command sent after it runs
     ASSERT_TRUE(bench.wait_for("pos_value : "));
     bench.send("quit\n");
-    EXPECT_EQ(bench.wait_exit(3000), 0);
+    EXPECT_EQ(bench.wait_exit(8000), 0);
 }

@@ -265,7 +265,7 @@ TEST_F(Uci, PerftIsBoundedAndStops) {
     engine.send("go perft 8\n");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     engine.send("quit\n");
-    EXPECT_EQ(engine.wait_exit(3000), 0);
+    EXPECT_EQ(engine.wait_exit(8000), 0);
 }
 
 // Under UCI the engine writes protocol lines only: the book's list and its messages are

@@ -13,7 +13,7 @@ namespace varkon {
 namespace {
 
 // Interior nodes between two looks at the input, and the state of the look.
-constexpr int PERFT_POLL_INTERVAL = 1 << 12;
+constexpr int PERFT_POLL_INTERVAL = 1 << 8;
 int perft_poll_counter = 0;
 bool perft_stopped = false;
 
