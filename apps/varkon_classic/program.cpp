@@ -7,6 +7,7 @@
 #include "apps/programs.h"
 #include "frontend/main.h"
 #include "frontend/uci.h"
+#include "frontend/winboard.h"
 #include "search/hash_classic.h"
 #include "search/search.h"
 #include "search/sort_moves.h"
@@ -16,24 +17,33 @@ namespace varkon {
 namespace {
 
 const ConsoleCommand commands[] = {
-    {"quit", console_quit},     {"uci", enter_uci},   {"build", book_build},
-    {"board", console_board},   {"bookon", console_bookon}, {"bookoff", console_bookoff},
+    {"xboard", enter_xboard},   {"quit", console_quit},     {"uci", enter_uci},
+    {"info", console_info},     {"build", book_build},      {"board", console_board},
+    {"bookon", console_bookon}, {"bookoff", console_bookoff},
     {nullptr, nullptr},
 };
 
 std::string fixed(const char* text) { return text; }
 
+// The option list shows fixed defaults; every option takes effect. Hash and the tablebase
+// settings wait for the next "isready"; "Clear Hash" is accepted and does nothing.
 const UciOption options[] = {
-    {"Hash", "spin", [] { return fixed("2"); }, 2, 512, nullptr, nullptr},
-    {"NalimovPath", "string", [] { return egtb_path; }, 0, 0, nullptr, nullptr},
-    {"NalimovCache", "spin", [] { return fixed("2"); }, 2, 32, nullptr, nullptr},
-    {"Ponder", "check", [] { return fixed("false"); }, 0, 0, nullptr, nullptr},
-    {"OwnBook", "check", [] { return fixed("false"); }, 0, 0, nullptr, nullptr},
+    {"Hash", "spin", [] { return fixed("2"); }, 2, 512, nullptr, set_option_pending_hash},
+    {"NalimovPath", "string", [] { return egtb_path; }, 0, 0, nullptr, set_option_nalimov_path_marked},
+    {"NalimovCache", "spin", [] { return fixed("2"); }, 2, 32, nullptr, set_option_nalimov_cache_marked},
+    {"Ponder", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_ponder},
+    {"OwnBook", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_own_book},
+    // Turned on and off by the log file's module once it exists.
     {"LogFile", "check", [] { return fixed("false"); }, 0, 0, nullptr, nullptr},
-    {"BookName", "string", [] { return book_name; }, 0, 0, nullptr, nullptr},
-    {"BookStyle", "combo", [] { return fixed("Normal"); }, 0, 0, " var Best var Normal var Risky", nullptr},
+    {"BookName", "string", [] { return book_name; }, 0, 0, nullptr, set_option_book_name},
+    {"BookStyle", "combo", [] { return fixed("Normal"); }, 0, 0, " var Best var Normal var Risky", set_option_book_style},
     {nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr},
 };
+
+// The UCI dialogue of this program: tables made anew at "isready", "go infinite" as
+// analysis and the clocks shown before a search. (The log's switch at "uci" and the
+// tablebases' re-initialisation join here when those modules exist.)
+const UciDialect uci_dialect = {nullptr, apply_pending_tables, analyse_infinite_or_show_clocks, nullptr};
 
 // Material as this program shows it: the balance for the side to move, and the
 // material of the pieces other than pawns; then the evaluation.
@@ -75,7 +85,10 @@ const Program program_data = {
     evaluate_classic,
     &classic_policy,
     &console_search_output,
-    &uci_search_output,
+    &classic_uci_search_output,
+    &uci_dialect,
+    nullptr,  // statistics report: the classic search's print_statistics once it exists
+    true,
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "frontend/init.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -8,6 +9,7 @@
 #include "core/precalc.h"
 #include "egtb/probe_egtb.h"
 #include "frontend/main.h"
+#include "frontend/winboard.h"
 #include "search/search.h"
 #include "search/sort_moves.h"
 
@@ -37,12 +39,15 @@ void init_program(const Program& p) {
     reset_search_state();
     reset_stats();
     clear_ordering_tables();
+    reset_winboard_state();
     p.search->tables.allocate(p.hash_mb);
     std::srand(static_cast<unsigned>(std::clock()));
     std::srand(static_cast<unsigned>(std::rand()));
 }
 
 void start_program(const Program& p) {
+    // First of all, so that a front end's interrupt cannot end the program while it loads.
+    if (p.ignore_interrupt) std::signal(SIGINT, SIG_IGN);
     if (p.unbuffered_streams) {
         std::setvbuf(stdin, nullptr, _IONBF, 0);
         std::setvbuf(stdout, nullptr, _IONBF, 0);

@@ -105,6 +105,10 @@ void console_board() {
     if (values.show_eval) std::printf("pos_value : %d\n", values.pos_value);
 }
 
+void console_info() {
+    if (program().statistics_report != nullptr) program().statistics_report();
+}
+
 void console_bookon() {
     book_on = 1;
     std::puts("book is on");

@@ -20,5 +20,7 @@ void console_bookon();
 void console_bookoff();
 void console_perft();
 void console_bench();
+// The program's statistics report of the last search (nothing when it has none).
+void console_info();
 
 }  // namespace varkon

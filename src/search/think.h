@@ -26,7 +26,8 @@ extern int pondering;              // the clock does not stop the search ("go po
 extern std::uint32_t moves_to_go;     // moves per time control; 0: the whole game
 extern std::uint32_t base_time;       // the time of one control
 extern std::uint32_t opponent_clock;  // the opponent's remaining time
-// The search analyses (no move is played; it runs until a command arrives).
+// The search analyses (no move is played; it runs until a command arrives; the book is
+// not asked).
 extern int analyzing;
 // An EPD test suite runs: the whole clock is the time of the one move to find.
 extern int test_suite_mode;
