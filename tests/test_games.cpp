@@ -66,7 +66,9 @@ struct Clocks {
 // draw offer, and in the set-up game a spell of analysis before the first move.
 void winboard_game(test::EngineProcess* engine[2], const std::string& fen, int max_plies) {
     test::use_classic();
-    if (!fen.empty()) ASSERT_TRUE(test::set_fen(fen));
+    if (!fen.empty()) {
+        ASSERT_TRUE(test::set_fen(fen));
+    }
     const int first = varkon::side == varkon::WHITE ? 0 : 1;
     Clocks clocks{{4000, 4000}, 50};
     for (int s = 0; s < 2; ++s) {

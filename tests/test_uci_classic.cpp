@@ -96,7 +96,9 @@ TEST_F(ClassicUci, SearchLines) {
     for (auto it = std::sregex_iterator(out.begin(), out.end(), timing); it != std::sregex_iterator(); ++it) {
         const double ms = std::stod((*it)[1]), nodes = std::stod((*it)[2]);
         EXPECT_EQ((*it)[3].matched, ms >= 3000) << (*it)[0];
-        if ((*it)[3].matched) EXPECT_NEAR(std::stod((*it)[4]), nodes * 1000 / ms, nodes / ms + 1);
+        if ((*it)[3].matched) {
+            EXPECT_NEAR(std::stod((*it)[4]), nodes * 1000 / ms, nodes / ms + 1);
+        }
     }
     engine.send("quit\n");
     EXPECT_EQ(engine.wait_exit(), 0);

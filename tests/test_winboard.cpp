@@ -218,9 +218,10 @@ TEST_F(Winboard, AnalysisRunsUntilACommandAndStatusRequestsDoNotRestartIt) {
     ASSERT_TRUE(engine.wait_for("\t e7e5", 10000));
     engine.send("new\n");  // analysis goes on in a new game
     ASSERT_TRUE(engine.wait_for("\t e2e4", 10000));
-    engine.send("exit\nping 1\n");
+    engine.send("hint\nexit\nping 1\n");
     ASSERT_TRUE(engine.wait_for("pong 1\n"));
     EXPECT_EQ(engine.output().find("move "), std::string::npos);
+    EXPECT_NE(engine.output().find("Hint: "), std::string::npos);  // the best move of the analysis
 }
 
 TEST_F(Winboard, QuitOrEndOfInputWhileThinkingOrPondering) {

@@ -160,8 +160,7 @@ void uci_go(const Tokens& t, std::size_t i) {
         const UciDialect* d = program().uci_dialect;
         if (d != nullptr && d->on_isready != nullptr) d->on_isready();
         if (d != nullptr && d->on_go != nullptr) {
-            const bool ponder = pondering != 0 && !infinite_search;
-            d->on_go(UciGo{infinite_search, ponder, time_left, opponent_clock});
+            d->on_go(UciGo{infinite_search, time_left, opponent_clock});
         }
         think();
     }
@@ -192,24 +191,29 @@ PollAction read_searching_command() {
         quit_requested = pending.empty();
         return PollAction::stop;
     }
-    heard(line);
+    // A line acted on now is heard now; a kept one when the loop reads it again.
+    const auto acted = [&line](PollAction a) {
+        heard(line);
+        return a;
+    };
     for (const std::string& w : split(line)) {
-        if (w == "stop") return PollAction::stop;
+        if (w == "stop") return acted(PollAction::stop);
         if (w == "quit") {
             if (!pending.empty()) break;
             quit_requested = true;
-            return PollAction::stop;
+            return acted(PollAction::stop);
         }
         if (w == "isready") {
             if (!pending.empty()) break;
+            heard(line);
             say("readyok\n");
             return PollAction::none;
         }
         if (w == "ponderhit") {
-            if (infinite_search) return PollAction::none;
+            if (infinite_search) return acted(PollAction::none);
             pondering = 0;
             limits.wait_for_stop = false;
-            return PollAction::ponderhit;
+            return acted(PollAction::ponderhit);
         }
     }
     if (!line.empty()) pending.push_back(line);

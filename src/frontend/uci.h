@@ -27,7 +27,6 @@ struct UciOption {
 // A "go" about to search, as the dialect's hook sees it.
 struct UciGo {
     bool infinite;                 // "go infinite"
-    bool ponder;                   // "go ponder"
     std::uint32_t own_time;        // the clock of the side to move, centiseconds
     std::uint32_t opponent_time;   // the other clock
 };

@@ -349,7 +349,12 @@ void single_reply_line(const Move& m) {
 
 void best_move(const ThinkResult& r) {
     // Analysis and ponder searches play nothing (the search policy keeps a ponder result
-    // itself); neither does a test suite, which reads the result on its own.
+    // itself); neither does a test suite, which reads the result on its own. The move an
+    // analysis found is the hint for the position.
+    if (analyzing && r.best.from != 0) {
+        wb.hint = r.best;
+        wb.hint_key = hash_history[game_ply];
+    }
     if (test_suite_mode || analyzing || wb.ponder_search) return;
     conclude_engine_move(r);
 }
