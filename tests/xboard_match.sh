@@ -7,7 +7,8 @@
 #   tests/xboard_match.sh <varkon_classic> [winboard|uci] [games]
 #
 # "uci" runs varkon_classic in its UCI mode through xboard's UCI adapter (polyglot).
-# Controls: XBOARD_TC (default 0:15, minutes:seconds) and XBOARD_INC (default 0.1 s).
+# Controls: XBOARD_TC (default 0:15, minutes:seconds), XBOARD_INC (default 0.1 s) and
+# XBOARD_MPS (moves per control; default none: the whole game).
 # Exits 77 (skipped) when xboard, xvfb-run, the opponent (fairymax or phalanx) or, for
 # "uci", polyglot is not installed.
 set -euo pipefail
@@ -36,7 +37,7 @@ export HOME=$work
 status=0
 timeout $((games * 150 + 60)) xvfb-run -a xboard \
     -fcp "$engine" -fd "$(dirname "$engine")" "${uci[@]}" -scp "$opponent" -sd "$work" \
-    -mg "$games" -tc "${XBOARD_TC:-0:15}" -inc "${XBOARD_INC:-0.1}" -sgf "$work/games.pgn" \
+    -mg "$games" -tc "${XBOARD_TC:-0:15}" -inc "${XBOARD_INC:-0.1}" ${XBOARD_MPS:+-mps "$XBOARD_MPS"} -sgf "$work/games.pgn" \
     -xexit -debug -nameOfDebugFile "$work/xboard.debug" >"$work/xboard.out" 2>&1 || status=$?
 
 fail() {
