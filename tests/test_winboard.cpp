@@ -169,7 +169,7 @@ TEST_F(Winboard, NeverLosesOnTime) {
         const char* level;
         int time_cs;
     } cases[] = {{"level 0 0:01 5", 100}, {"level 40 0:01 0", 100}, {"level 1 0:01 0", 100},
-                 {"level 0 1 0", 30},     {"level 0 0:05 10", 20},  {"level 2 0:10 0", 15}};
+                 {"level 0 1 0", 30},     {"level 0 0:05 10", 20},  {"level 2 0:10 0", 20}};
     for (const Case& c : cases) {
         const auto start = Clock::now();
         const std::string move = answer(std::string("new\n") + c.level + "\nsetboard " + middlegame + "\ntime " +

@@ -31,11 +31,9 @@ fi
 
 work=$(mktemp -d)
 trap '[ -n "${XBOARD_KEEP:-}" ] && echo "kept $work" || rm -rf "$work"' EXIT
-# xboard keeps its settings in the home directory: a private one leaves the user's alone.
-export HOME=$work
-
 status=0
-timeout $((games * 150 + 60)) xvfb-run -a xboard \
+# A settings file of its own: xboard neither reads the user's settings nor saves into them.
+timeout $((games * 150 + 60)) xvfb-run -a xboard -settingsFile "$work/xboardrc" -saveSettingsFile "$work/xboardrc" \
     -fcp "$engine" -fd "$(dirname "$engine")" "${uci[@]}" -scp "$opponent" -sd "$work" \
     -mg "$games" -tc "${XBOARD_TC:-0:15}" -inc "${XBOARD_INC:-0.1}" ${XBOARD_MPS:+-mps "$XBOARD_MPS"} -sgf "$work/games.pgn" \
     -xexit -debug -nameOfDebugFile "$work/xboard.debug" >"$work/xboard.out" 2>&1 || status=$?
