@@ -1,6 +1,8 @@
 // Start-up, the console commands and the first UCI commands, against the built programs.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <thread>
 
@@ -141,4 +143,14 @@ TEST(Console, PerftDepthsAreReadSafelyAndCountsStop) {
     ASSERT_TRUE(bench.wait_for("pos_value : "));
     bench.send("quit\n");
     EXPECT_EQ(bench.wait_exit(8000), 0);
+}
+
+TEST(Console, ClassicIgnoresInterruptsAndEntersWinboard) {
+    test::EngineProcess classic(VARKON_CLASSIC_BIN);
+    ASSERT_TRUE(classic.wait_for("PAWN_HASH"));
+    kill(classic.pid(), SIGINT);  // as xboard sends it to interrupt a thinking engine
+    classic.send("info\nxboard\nping 1\n");
+    EXPECT_TRUE(classic.wait_for("pong 1\n"));
+    classic.send("quit\n");
+    EXPECT_EQ(classic.wait_exit(), 0);
 }

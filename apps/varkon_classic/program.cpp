@@ -10,7 +10,9 @@
 #include "frontend/main.h"
 #include "frontend/testsuite.h"
 #include "frontend/uci.h"
+#include "frontend/winboard.h"
 #include "search/search_classic.h"
+#include "search/stats.h"
 
 namespace varkon {
 
@@ -22,12 +24,14 @@ void console_uci() {
     enter_uci();
 }
 
+void print_report() { print_statistics(stdout); }
+
 // An interactive run shows the statistics report after each position.
 void console_testsuite() { run_test_suite(console_info); }
 
 const ConsoleCommand commands[] = {
-    {"quit", console_quit},     {"uci", console_uci},       {"info", console_info},
-    {"build", book_build},      {"bench", console_bench_classic},
+    {"xboard", enter_xboard},   {"quit", console_quit},     {"uci", console_uci},
+    {"info", console_info},     {"build", book_build},      {"bench", console_bench_classic},
     {"board", console_board},   {"bookon", console_bookon}, {"bookoff", console_bookoff},
     {"testsuite", console_testsuite}, {"epd", console_testsuite},
     {nullptr, nullptr},
@@ -35,17 +39,24 @@ const ConsoleCommand commands[] = {
 
 std::string fixed(const char* text) { return text; }
 
+// The option list shows fixed defaults; every option takes effect. Hash and the tablebase
+// settings wait for the next "isready"; "Clear Hash" is accepted and does nothing.
 const UciOption options[] = {
-    {"Hash", "spin", [] { return fixed("2"); }, 2, 512, nullptr, nullptr},
-    {"NalimovPath", "string", [] { return egtb_path; }, 0, 0, nullptr, nullptr},
-    {"NalimovCache", "spin", [] { return fixed("2"); }, 2, 32, nullptr, nullptr},
-    {"Ponder", "check", [] { return fixed("false"); }, 0, 0, nullptr, nullptr},
-    {"OwnBook", "check", [] { return fixed("false"); }, 0, 0, nullptr, nullptr},
+    {"Hash", "spin", [] { return fixed("2"); }, 2, 512, nullptr, set_option_pending_hash},
+    {"NalimovPath", "string", [] { return egtb_path; }, 0, 0, nullptr, set_option_nalimov_path_marked},
+    {"NalimovCache", "spin", [] { return fixed("2"); }, 2, 32, nullptr, set_option_nalimov_cache_marked},
+    {"Ponder", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_ponder},
+    {"OwnBook", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_own_book},
     {"LogFile", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_log_file},
-    {"BookName", "string", [] { return book_name; }, 0, 0, nullptr, nullptr},
-    {"BookStyle", "combo", [] { return fixed("Normal"); }, 0, 0, " var Best var Normal var Risky", nullptr},
+    {"BookName", "string", [] { return book_name; }, 0, 0, nullptr, set_option_book_name},
+    {"BookStyle", "combo", [] { return fixed("Normal"); }, 0, 0, " var Best var Normal var Risky", set_option_book_style},
     {nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr},
 };
+
+// The UCI dialogue of this program: tables made anew at "isready", "go infinite" as
+// analysis and the clocks shown before a search. (The log's switch at "uci" and the
+// tablebases' re-initialisation join here when those modules exist.)
+const UciDialect uci_dialect = {nullptr, apply_pending_tables, analyse_infinite_or_show_clocks, nullptr};
 
 // Material as this program shows it: the balance for the side to move, and the
 // material of the pieces other than pawns; then the evaluation.
@@ -80,7 +91,10 @@ const Program program_data = {
     evaluate_classic,
     &classic_search_policy(),
     &console_search_output,
-    &uci_search_output,
+    &classic_uci_search_output,
+    &uci_dialect,
+    print_report,
+    true,
     startup,
 };
 

@@ -1,5 +1,6 @@
 #include "frontend/init.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -10,6 +11,7 @@
 #include "frontend/config.h"
 #include "frontend/log.h"
 #include "frontend/main.h"
+#include "frontend/winboard.h"
 #include "search/search.h"
 #include "search/sort_moves.h"
 
@@ -39,6 +41,7 @@ void init_state(const Program& p) {
     reset_stats();
     clear_ordering_tables();
     reset_configuration();
+    reset_winboard_state();
 }
 
 void seed_random() {
@@ -57,6 +60,8 @@ void init_program(const Program& p) {
 }
 
 void start_program(const Program& p) {
+    // First of all, so that a front end's interrupt cannot end the program while it loads.
+    if (p.ignore_interrupt) std::signal(SIGINT, SIG_IGN);
     if (p.unbuffered_streams) {
         std::setvbuf(stdin, nullptr, _IONBF, 0);
         std::setvbuf(stdout, nullptr, _IONBF, 0);

@@ -18,6 +18,7 @@ struct ConsoleCommand {
 };
 
 struct UciOption;
+struct UciDialect;
 
 struct Program {
     const char* version;             // "5.24"
@@ -34,6 +35,9 @@ struct Program {
     const SearchPolicy* search;      // the program's search and its tables
     const SearchOutput* console_output;  // what a search prints at the console
     const SearchOutput* uci_output;      // what a search prints under UCI
+    const UciDialect* uci_dialect = nullptr;  // what its UCI differs in; nullptr: nothing
+    void (*statistics_report)() = nullptr;    // the report of "info"; nullptr: none
+    bool ignore_interrupt = false;            // SIGINT is ignored from start-up
     // The program's own start-up steps after the shared ones (its configuration, its log);
     // they allocate the search tables. nullptr: the tables are allocated with hash_mb.
     void (*startup)() = nullptr;
@@ -42,8 +46,8 @@ struct Program {
 // The program that is running.
 const Program& program();
 
-// Start-up: stream set-up, banner, start position, tables, random seed (and the program's
-// own start-up steps); then the console loop. Never returns.
+// Start-up: the interrupt signal, stream set-up, banner, start position, tables, random
+// seed (and the program's own start-up steps); then the console loop. Never returns.
 [[noreturn]] void start_program(const Program& p);
 
 // Installs `p` as the running program and brings every module's state to its start-up

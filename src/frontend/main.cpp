@@ -109,6 +109,10 @@ void console_board() {
     if (values.show_eval) std::printf("pos_value : %d\n", values.pos_value);
 }
 
+void console_info() {
+    if (program().statistics_report != nullptr) program().statistics_report();
+}
+
 void console_bookon() {
     book_on = 1;
     std::puts("book is on");
@@ -236,7 +240,5 @@ void console_bench_classic() {
     print_statistics(stdout);
     resume_console();
 }
-
-void console_info() { print_statistics(stdout); }
 
 }  // namespace varkon

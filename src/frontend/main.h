@@ -30,7 +30,7 @@ void book_build();
 // varkon_classic's bench: its one position under a one-minute clock for one move, then
 // the statistics report; no key is waited for.
 void console_bench_classic();
-// The statistics report of the last search (varkon_classic).
+// The program's statistics report of the last search (nothing when it has none).
 void console_info();
 
 }  // namespace varkon

@@ -15,6 +15,7 @@
 #include "core/moves.h"
 #include "core/output.h"
 #include "egtb/probe_egtb.h"
+#include "frontend/dialogue.h"
 #include "frontend/init.h"
 #include "frontend/interupt.h"
 #include "frontend/main.h"
@@ -53,7 +54,7 @@ std::int64_t number(const std::string& text) {
 }
 
 // A note for the user that is no protocol line: UCI GUIs take it as an "info string".
-void note(const char* text) { std::printf("info string %s\n", text); }
+void note(const char* text) { say("info string %s\n", text); }
 
 // Lines of the opening book (its candidate list, its messages) as notes.
 void book_note(const char* line) {
@@ -83,7 +84,7 @@ void uci_position(const Tokens& t, std::size_t i) {
         if (i < t.size() && t[i] == "moves") {
             for (++i; i < t.size(); ++i)
                 if (!parse_coordinate_move(t[i].c_str())) {
-                    std::printf("info string illegal move %s\n", t[i].c_str());
+                    say("info string illegal move %s\n", t[i].c_str());
                     return;
                 }
         }
@@ -108,8 +109,8 @@ void uci_go(const Tokens& t, std::size_t i) {
         if (w == "perft" && has_value) {
             const std::int64_t depth = number(t[i + 1]);
             if (depth > MAX_PERFT_DEPTH) {
-                std::printf("info string perft depth %lld is too deep (at most %d)\n", static_cast<long long>(depth),
-                            MAX_PERFT_DEPTH);
+                say("info string perft depth %lld is too deep (at most %d)\n", static_cast<long long>(depth),
+                    MAX_PERFT_DEPTH);
                 return;
             }
             perft_divide(static_cast<int>(depth));
@@ -156,13 +157,22 @@ void uci_go(const Tokens& t, std::size_t i) {
     limits.clock = clock_given;
     time_left = static_cast<std::uint32_t>(side == WHITE ? white_time : black_time);
     increment = static_cast<std::uint32_t>(side == WHITE ? white_inc : black_inc);
+    // The clock as the WinBoard-style time rule of varkon_classic reads it.
+    moves_to_go = moves_left;
+    opponent_clock = static_cast<std::uint32_t>(side == WHITE ? black_time : white_time);
     if (position_refused) {
         note("no position to search: the last position command was refused");
-        std::printf("bestmove 0000\n");
+        say("bestmove 0000\n");
     } else {
+        const UciDialect* d = program().uci_dialect;
+        if (d != nullptr && d->on_isready != nullptr) d->on_isready();
+        if (d != nullptr && d->on_go != nullptr) {
+            d->on_go(UciGo{infinite_search, time_left, opponent_clock});
+        }
         think();
     }
     limits = SearchLimits{};
+    analyzing = 0;
 }
 
 // After a search or a count: ends the program when "quit" came, else hands the commands
@@ -188,23 +198,29 @@ PollAction read_searching_command() {
         quit_requested = pending.empty();
         return PollAction::stop;
     }
+    // A line acted on now is heard now; a kept one when the loop reads it again.
+    const auto acted = [&line](PollAction a) {
+        heard(line);
+        return a;
+    };
     for (const std::string& w : split(line)) {
-        if (w == "stop") return PollAction::stop;
+        if (w == "stop") return acted(PollAction::stop);
         if (w == "quit") {
             if (!pending.empty()) break;
             quit_requested = true;
-            return PollAction::stop;
+            return acted(PollAction::stop);
         }
         if (w == "isready") {
             if (!pending.empty()) break;
-            std::printf("readyok\n");
+            heard(line);
+            say("readyok\n");
             return PollAction::none;
         }
         if (w == "ponderhit") {
-            if (infinite_search) return PollAction::none;
+            if (infinite_search) return acted(PollAction::none);
             pondering = 0;
             limits.wait_for_stop = false;
-            return PollAction::ponderhit;
+            return acted(PollAction::ponderhit);
         }
     }
     if (!line.empty()) pending.push_back(line);
@@ -239,15 +255,21 @@ void uci_setoption(const Tokens& t, std::size_t i) {
 // with "setoption" keep their values.
 void uci_identify() {
     pondering = 0;
-    std::printf("\nid name Varkon %s\nid author Dravenholt\n", program().version);
+    const UciDialect* d = program().uci_dialect;
+    if (d != nullptr && d->on_uci != nullptr) d->on_uci();
+    say("\nid name Varkon %s\nid author Dravenholt\n", program().version);
     for (const UciOption* o = program().uci_options; o->name != nullptr; ++o) {
-        std::printf("option name %s type %s", o->name, o->type);
-        if (o->shown_default) std::printf(" default %s", o->shown_default().c_str());
-        if (std::strcmp(o->type, "spin") == 0) std::printf(" min %g max %g", o->min, o->max);
-        if (o->vars) std::printf("%s", o->vars);
-        std::printf("\n");
+        std::string line = std::string("option name ") + o->name + " type " + o->type;
+        if (o->shown_default) line += " default " + o->shown_default();
+        if (std::strcmp(o->type, "spin") == 0) {
+            char limits_text[64];
+            std::snprintf(limits_text, sizeof limits_text, " min %g max %g", o->min, o->max);
+            line += limits_text;
+        }
+        if (o->vars) line += o->vars;
+        say("%s\n", line.c_str());
     }
-    std::printf("uciok\n");
+    say("uciok\n");
 }
 
 bool uci_command(const std::string& line) {
@@ -257,7 +279,9 @@ bool uci_command(const std::string& line) {
         if (w == "quit") quit_program();
         if (w == "isready") {
             if (!pending.empty()) break;
-            std::printf("readyok\n");
+            const UciDialect* d = program().uci_dialect;
+            if (d != nullptr && d->on_isready != nullptr) d->on_isready();
+            say("readyok\n");
         } else if (w == "uci") {
             uci_identify();
         } else if (w == "setoption") {
@@ -270,7 +294,8 @@ bool uci_command(const std::string& line) {
         } else if (w == "board") {
             console_board();
         } else if (w == "stop" || w == "ponderhit" || w == "ucinewgame") {
-            // Nothing is running: nothing to stop.
+            // Nothing is running: nothing to stop. (A "stop" that crosses the answer of
+            // the search it was meant for must not cut the next search short.)
         } else {
             continue;
         }
@@ -287,6 +312,7 @@ void uci_loop() {
     std::string line;
     for (;;) {
         if (!read_line(line)) quit_program();
+        heard(line);
         uci_command(line);
     }
 }
@@ -302,51 +328,78 @@ int ponder_option = 1;
 
 namespace {
 
-void print_info(const IterationLine& line) {
+// One analysis line; nodes per second once `nps_from_ms` milliseconds have passed.
+void print_info_line(const IterationLine& line, std::uint64_t nps_from_ms) {
     const std::uint64_t t = std::max<std::uint64_t>(1, std::uint64_t{line.elapsed_cs} * 10);
-    std::printf("info depth %d seldepth %d", line.depth, line.seldepth);
+    char text[160];
+    std::string out;
+    std::snprintf(text, sizeof text, "info depth %d seldepth %d", line.depth, line.seldepth);
+    out += text;
     const int a = std::abs(line.score);
     if (a <= MATE_BOUND)
-        std::printf(" score cp %d", line.score);
+        std::snprintf(text, sizeof text, " score cp %d", line.score);
     else
-        std::printf(" score mate %d", line.score > 0 ? (32000 - a) / 2 : -((32000 - a) / 2));
-    if (line.bound == LineBound::upper) std::printf(" upperbound ");
-    if (line.bound == LineBound::lower) std::printf(" lowerbound ");
-    std::printf(" time %llu nodes %llu", static_cast<unsigned long long>(t), static_cast<unsigned long long>(line.nodes));
-    if (t >= 1000) std::printf(" nps %llu", static_cast<unsigned long long>(line.nodes * 1000 / t));
-    std::printf(" pv ");
-    for (int c = 0; c < 12 && c < line.pv_length; ++c) std::printf("%s ", move_to_text(line.pv[c]).s);
-    if (line.tbhits != 0) std::printf(" tbhits %llu", static_cast<unsigned long long>(line.tbhits));
-    std::printf("\n");
+        std::snprintf(text, sizeof text, " score mate %d", line.score > 0 ? (32000 - a) / 2 : -((32000 - a) / 2));
+    out += text;
+    if (line.bound == LineBound::upper) out += " upperbound ";
+    if (line.bound == LineBound::lower) out += " lowerbound ";
+    std::snprintf(text, sizeof text, " time %llu nodes %llu", static_cast<unsigned long long>(t),
+                  static_cast<unsigned long long>(line.nodes));
+    out += text;
+    if (t >= nps_from_ms) {
+        std::snprintf(text, sizeof text, " nps %llu", static_cast<unsigned long long>(line.nodes * 1000 / t));
+        out += text;
+    }
+    out += " pv ";
+    for (int c = 0; c < 12 && c < line.pv_length; ++c) out += std::string(move_to_text(line.pv[c]).s) + " ";
+    if (line.tbhits != 0) {
+        std::snprintf(text, sizeof text, " tbhits %llu", static_cast<unsigned long long>(line.tbhits));
+        out += text;
+    }
+    say("%s\n", out.c_str());
 }
+
+void print_info(const IterationLine& line) { print_info_line(line, 1000); }
+void print_classic_info(const IterationLine& line) { print_info_line(line, 3000); }
 
 // The move being searched, once a second has passed since the start.
 void print_current_move(const Move& m, int number, int, std::uint32_t elapsed_cs) {
     if (elapsed_cs >= 100)
-        std::printf("info currmove %s%s currmovenumber %d\n", square_name[m.from], square_name[m.to], number);
+        say("info currmove %s%s currmovenumber %d\n", square_name[m.from], square_name[m.to], number);
+}
+
+// varkon_classic: the move being searched, from the eighth iteration on.
+void print_classic_current_move(const Move& m, int number, int depth, std::uint32_t) {
+    if (depth >= 8) say("info  currmove %s%s currmovenumber %d\n", square_name[m.from], square_name[m.to], number);
 }
 
 void no_bound_line(const IterationLine&, const Move&, bool) {}
 void no_single_reply(const Move&) {}
+void no_book_line(const Move&) {}
 
 void print_book_line(const Move& m, const char* prefix) {
-    std::printf("%s1\t0\t0\t0\t%s%s <bookmove>\n", prefix, square_name[m.from], square_name[m.to]);
+    say("%s1\t0\t0\t0\t%s%s <bookmove>\n", prefix, square_name[m.from], square_name[m.to]);
 }
 
-void print_best_move(const ThinkResult& r) {
+// "bestmove" with a move to ponder on when `with_ponder`, then the move is played.
+void announce_best_move(const ThinkResult& r, bool with_ponder) {
     if (r.best.from == 0) {
-        std::printf("\nbestmove 0000\n");
+        say("\nbestmove 0000\n");
         return;
     }
-    std::printf("\nbestmove %s", move_to_text(r.best).s);
-    if (ponder_option && r.ponder.from != 0) std::printf(" ponder %s", move_to_text(r.ponder).s);
-    std::printf("\n");
+    if (with_ponder && r.ponder.from != 0)
+        say("\nbestmove %s ponder %s\n", move_to_text(r.best).s, move_to_text(r.ponder).s);
+    else
+        say("\nbestmove %s\n", move_to_text(r.best).s);
     play_result(r);
 }
 
+void print_best_move(const ThinkResult& r) { announce_best_move(r, ponder_option != 0); }
+void print_classic_best_move(const ThinkResult& r) { announce_best_move(r, game_ply > 1); }
+
 void uci_book_line(const Move& m) { print_book_line(m, "info string "); }
 void console_book_line(const Move& m) { print_book_line(m, ""); }
-void console_note(const char* text) { std::printf("%s\n", text); }
+void console_note(const char* text) { say("%s\n", text); }
 
 }  // namespace
 
@@ -354,6 +407,9 @@ const SearchOutput uci_search_output = {print_info,       print_current_move, no
                                         no_single_reply, print_best_move,    note};
 const SearchOutput console_search_output = {print_info,       print_current_move, no_bound_line, console_book_line,
                                             no_single_reply, print_best_move,    console_note};
+const SearchOutput classic_uci_search_output = {print_classic_info, print_classic_current_move, no_bound_line,
+                                                no_book_line,       no_single_reply,            print_classic_best_move,
+                                                note};
 
 // ---- option setters shared by the programs' option tables --------------------------
 
@@ -371,6 +427,56 @@ void set_option_own_book(const std::string& v, double) { book_on = v == "true"; 
 void set_option_book_name(const std::string& v, double) { set_book_name(v); }
 void set_option_book_style(const std::string& v, double) {
     book_style = v == "Normal" ? 2 : v == "Risky" ? 3 : 1;
+}
+
+}  // namespace varkon
+
+namespace varkon {
+
+// ---- settings that wait for "isready" (varkon_classic) ----------------------------
+
+namespace {
+
+struct PendingTables {
+    int hash_mb = 0;      // the pending Hash size; 0: none given
+    bool marked = false;  // the tables are to be made anew
+};
+PendingTables pending_tables;
+
+}  // namespace
+
+void set_option_pending_hash(const std::string&, double mb) {
+    pending_tables.hash_mb = static_cast<int>(mb);
+    if (pending_tables.hash_mb != program().search->tables.size_mb()) pending_tables.marked = true;
+}
+void set_option_nalimov_path_marked(const std::string& v, double n) {
+    set_option_nalimov_path(v, n);
+    pending_tables.marked = true;
+}
+void set_option_nalimov_cache_marked(const std::string&, double mb) {
+    egtb_cache_size = std::floor(mb);
+    pending_tables.marked = true;
+}
+
+void apply_pending_tables() {
+    if (!pending_tables.marked) return;
+    pending_tables.marked = false;
+    const TableOps& tables = program().search->tables;
+    tables.allocate(pending_tables.hash_mb != 0 ? pending_tables.hash_mb : tables.size_mb());
+    const UciDialect* d = program().uci_dialect;
+    if (d != nullptr && d->reinit_tablebases != nullptr) d->reinit_tablebases();
+}
+
+void analyse_infinite_or_show_clocks(const UciGo& go) {
+    if (go.infinite) {
+        pondering = 0;
+        analyzing = 1;
+        time_left = base_time = 99999999;
+        moves_left = moves_to_go = 1;
+        increment = 0;
+        return;
+    }
+    say("\ncomp_time= %u  opp_time= %u\n", static_cast<unsigned>(go.own_time), static_cast<unsigned>(go.opponent_time));
 }
 
 }  // namespace varkon

@@ -88,7 +88,7 @@ int legal_root_move(int from, int to) {
 
 // The root move the opening book chooses, if any.
 bool book_move() {
-    if (pondering || !book_on || fen_loaded || game_ply > driver.policy->book_ply_limit) return false;
+    if (pondering || analyzing || !book_on || fen_loaded || game_ply > driver.policy->book_ply_limit) return false;
     const HashKey key = hash_history[game_ply];
     const BookMove b = book_probe(static_cast<std::uint32_t>(key), static_cast<std::uint32_t>(key >> 32));
     if (b.from == 0) return false;

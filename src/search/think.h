@@ -20,13 +20,17 @@ namespace varkon {
 extern std::uint32_t time_left;
 extern std::uint32_t increment;
 extern std::uint32_t moves_left;   // 0: the rest of the game
-extern int pondering;              // the clock does not stop the search ("go ponder"/"infinite")
+// The clock does not stop the search ("go ponder"/"infinite"). Under WinBoard a ponder
+// search runs in the position after the reply the engine expects, which is then the last
+// move of the game (game_moves[game_ply - 1]); the front end takes it back afterwards.
+extern int pondering;
 
 // Clock settings of the WinBoard protocol, which varkon_classic's time rule also reads.
 extern std::uint32_t moves_to_go;     // moves per time control; 0: the whole game
 extern std::uint32_t base_time;       // the time of one control
 extern std::uint32_t opponent_clock;  // the opponent's remaining time
-// The search analyses (no move is played; it runs until a command arrives).
+// The search analyses (no move is played; it runs until a command arrives; the book is
+// not asked).
 extern int analyzing;
 // An EPD test suite runs: the whole clock is the time of the one move to find.
 extern int test_suite_mode;

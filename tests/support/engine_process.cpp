@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <stdexcept>
 
@@ -20,29 +21,44 @@ std::size_t address_space(pid_t pid) {
     return 0;
 }
 
-EngineProcess::EngineProcess(const std::string& path, const std::string& workdir,
-                             std::size_t address_space_limit) {
+bool EngineProcess::start() {
     int in_pipe[2], out_pipe[2];
     if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0) throw std::runtime_error("pipe");
     signal(SIGPIPE, SIG_IGN);
+    std::fflush(nullptr);  // nothing buffered by the test is written twice
     pid_ = fork();
     if (pid_ == 0) {
         dup2(in_pipe[0], 0);
         dup2(out_pipe[1], 1);
+        close(in_pipe[0]);
         close(in_pipe[1]);
         close(out_pipe[0]);
-        if (!workdir.empty() && chdir(workdir.c_str()) != 0) _exit(127);
-        if (address_space_limit != 0) {
-            const rlimit limit{address_space_limit, address_space_limit};
-            if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
-        }
-        execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
+        close(out_pipe[1]);
+        return true;
     }
     close(in_pipe[0]);
     close(out_pipe[1]);
     in_fd_ = in_pipe[1];
     out_fd_ = out_pipe[0];
+    return false;
+}
+
+EngineProcess::EngineProcess(const std::string& path, const std::string& workdir,
+                             std::size_t address_space_limit) {
+    if (!start()) return;
+    if (!workdir.empty() && chdir(workdir.c_str()) != 0) _exit(127);
+    if (address_space_limit != 0) {
+        const rlimit limit{address_space_limit, address_space_limit};
+        if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
+    }
+    execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+}
+
+EngineProcess::EngineProcess(void (*child_main)()) {
+    if (!start()) return;
+    child_main();
+    _exit(0);
 }
 
 EngineProcess::~EngineProcess() {

@@ -14,6 +14,9 @@ public:
     // its large allocations fail as they would on a machine short of memory.
     explicit EngineProcess(const std::string& path, const std::string& workdir = "",
                            std::size_t address_space_limit = 0);
+    // Runs `child_main` in a forked copy of the test process instead of a program, for
+    // engine settings no command can reach (the child must end the process itself).
+    explicit EngineProcess(void (*child_main)());
     ~EngineProcess();
     EngineProcess(const EngineProcess&) = delete;
     EngineProcess& operator=(const EngineProcess&) = delete;
@@ -33,6 +36,8 @@ public:
     std::string take_output();
 
 private:
+    // Forks with the pipes in place; true in the child.
+    bool start();
     bool read_some(int timeout_ms);
     bool has_line(const std::string& prefix) const;
     pid_t pid_ = -1;

@@ -1,0 +1,710 @@
+#include "frontend/winboard.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "book/book.h"
+#include "core/attacks.h"
+#include "core/genmoves.h"
+#include "core/input.h"
+#include "core/moves.h"
+#include "core/output.h"
+#include "frontend/dialogue.h"
+#include "frontend/init.h"
+#include "frontend/interupt.h"
+#include "frontend/main.h"
+#include "search/search.h"
+
+namespace varkon {
+
+WinboardSettings winboard_settings;
+
+namespace {
+
+enum Feature { SAN, PING, SETBOARD, NAME, ICS, TIME, DRAW, ANALYZE, MYNAME, FEATURE_COUNT };
+const char* const feature_names[FEATURE_COUNT] = {"san", "ping", "setboard", "name", "ics",
+                                                  "time", "draw", "analyze", "myname"};
+
+// The state of the loop: modes, flags, and what the engine's last search left.
+struct WinboardState {
+    bool force_mode = false;
+    bool analyze_mode = false;
+    bool ponder_enabled = false;
+    bool ponder_pending = false;   // start a ponder search at the top of the next pass
+    bool post_mode = false;
+    bool ics_mode = false;
+    bool opponent_offers_draw = false;
+    bool feature_accepted[FEATURE_COUNT] = {};
+    int resign_counter = 0;
+    int protocol_version = 0;
+    int last_score = 0;            // the score of the engine's last search
+    Move hint{};                   // the reply that search expects; from = 0: none
+    HashKey hint_key = 0;          // the position the hint belongs to
+    int level_ply = 1;             // game_ply when the time control was set
+    bool ponder_search = false;    // the running search ponders
+    bool result_announced = false; // the engine's last move ended the game
+};
+WinboardState wb;
+
+// Text the front end sent, as it may be shown back: printable characters only, cut short.
+std::string shown(const std::string& text) {
+    std::string s = text.substr(0, 255);
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) >= 127) c = '?';
+    return s;
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\0'; }
+
+// The command line being carried out, split into words. Commands take their arguments
+// from the same line, so a missing argument never swallows the next command.
+struct CommandLine {
+    std::string text;
+    std::vector<std::pair<std::size_t, std::size_t>> words;  // start and length
+    std::size_t next = 0;
+
+    void set(const std::string& line) {
+        text = line;
+        words.clear();
+        next = 0;
+        std::size_t i = 0;
+        while (i < text.size()) {
+            while (i < text.size() && is_blank(text[i])) ++i;
+            const std::size_t start = i;
+            while (i < text.size() && !is_blank(text[i])) ++i;
+            if (i > start) words.emplace_back(start, i - start);
+        }
+    }
+    bool more() const { return next < words.size(); }
+    // The next word, or "" when the line has no more.
+    std::string word() {
+        if (!more()) return "";
+        const auto [start, length] = words[next++];
+        return text.substr(start, length);
+    }
+    // The rest of the line from the next word on, without trailing blanks, at most `max`
+    // characters; the line is used up.
+    std::string rest(std::size_t max) {
+        if (!more()) return "";
+        std::string r = text.substr(words[next].first);
+        next = words.size();
+        while (!r.empty() && is_blank(r.back())) r.pop_back();
+        return r.substr(0, max);
+    }
+};
+CommandLine command;
+
+// Reads the next command line; the end of input ends the program.
+void read_command_line() {
+    std::string line;
+    if (!read_line(line)) quit_program();
+    heard(line);
+    command.set(line);
+}
+
+// ---- numbers as the front end writes them ---------------------------------------------
+
+// A whole word that is a decimal integer (an optional sign, then digits), kept within the
+// range of a 32-bit integer.
+bool read_integer(const std::string& w, long long& value) {
+    std::size_t i = (!w.empty() && (w[0] == '-' || w[0] == '+')) ? 1 : 0;
+    if (i >= w.size()) return false;
+    for (std::size_t k = i; k < w.size(); ++k)
+        if (w[k] < '0' || w[k] > '9') return false;
+    value = std::clamp<long long>(std::strtoll(w.c_str(), nullptr, 10), INT_MIN, INT_MAX);
+    return true;
+}
+
+// A time of "level": minutes, or minutes and seconds ("5:30"); characters after them are
+// passed over, as the protocol asks. Centiseconds, at most a year.
+bool read_base_time(const std::string& w, long long& cs) {
+    if (w.empty() || w[0] < '0' || w[0] > '9') return false;
+    std::size_t i = 0;
+    long long minutes = 0, seconds = 0;
+    for (; i < w.size() && w[i] >= '0' && w[i] <= '9'; ++i) minutes = std::min(minutes * 10 + (w[i] - '0'), 1LL << 30);
+    if (i + 1 < w.size() && w[i] == ':' && w[i + 1] >= '0' && w[i + 1] <= '9')
+        for (++i; i < w.size() && w[i] >= '0' && w[i] <= '9'; ++i) seconds = std::min(seconds * 10 + (w[i] - '0'), 1LL << 30);
+    cs = std::min((minutes * 60 + seconds) * 100, 100LL * 3600 * 24 * 365);
+    return true;
+}
+
+// Seconds with an optional fraction ("12", "0.5"), in centiseconds; negative counts as 0.
+bool read_seconds(const std::string& w, long long& cs) {
+    if (w.empty()) return false;
+    char* end = nullptr;
+    const double v = std::strtod(w.c_str(), &end);
+    const bool plain = (w[0] >= '0' && w[0] <= '9') || w[0] == '.' || w[0] == '-' || w[0] == '+';
+    if (!plain || end == nullptr || *end != '\0' || !std::isfinite(v)) return false;
+    cs = v <= 0 ? 0 : std::llround(std::min(v, 3600.0 * 24 * 365) * 100);
+    return true;
+}
+
+// ---- the game position -------------------------------------------------------------
+
+// Whether the side to move at the game position has a legal move.
+bool has_legal_move() {
+    ply = 0;
+    ply_state[0].move_start = 1;
+    ply_state[0].in_check = king_in_check(side);
+    generate_moves();
+    for (int i = 1; i < ply_state[1].move_start; ++i) {
+        make_move(i);
+        const bool legal = !king_in_check(-side);
+        unmake_move(i);
+        if (legal) return true;
+    }
+    return false;
+}
+
+// Plays a move of the game position given as a record (from the game or a search).
+bool play_game_move(const Move& m) { return parse_coordinate_move(move_to_text(m).s) == 1; }
+
+// Whether the position `back` plies ago had the castling rights of the game position and
+// no en-passant square. The game is taken back to it and played forward again.
+bool same_rights_as(int back) {
+    std::uint8_t now[4];
+    std::memcpy(now, ply_state[0].castle, 4);
+    std::vector<Move> line;
+    for (int k = 0; k < back && game_ply > 1; ++k) {
+        line.push_back(game_moves[game_ply - 1]);
+        take_back();
+    }
+    const bool same = std::memcmp(now, ply_state[0].castle, 4) == 0 && ply_state[0].ep == 0;
+    for (auto it = line.rbegin(); it != line.rend(); ++it) play_game_move(*it);
+    return same;
+}
+
+// Everything a refused "setboard" or "edit" must leave as it was.
+struct PositionSnapshot {
+    std::int8_t board_copy[120];
+    Side side_to_move;
+    int plies;
+    PlyState state;
+    int from_fen;
+    std::vector<HashKey> keys;
+    std::vector<int> counters;
+    std::vector<Move> moves;
+    int book_move_number, book_count;
+
+    PositionSnapshot()
+        : side_to_move(side), plies(game_ply), state(ply_state[0]), from_fen(fen_loaded),
+          keys(hash_history, hash_history + game_ply + 1), counters(fifty, fifty + game_ply + 1),
+          moves(game_moves, game_moves + game_ply + 1), book_move_number(last_bookmove_number),
+          book_count(book_entries) {
+        std::memcpy(board_copy, board, sizeof board);
+    }
+    void restore() const {
+        std::memcpy(board, board_copy, sizeof board);
+        side = side_to_move;
+        game_ply = plies;
+        ply = 0;
+        ply_state[0] = state;
+        fen_loaded = from_fen;
+        std::copy(keys.begin(), keys.end(), hash_history);
+        std::copy(counters.begin(), counters.end(), fifty);
+        std::copy(moves.begin(), moves.end(), game_moves);
+        last_bookmove_number = book_move_number;
+        book_entries = book_count;
+    }
+};
+
+// A position set up by "setboard" or "edit" that the engine can play: the side not to
+// move is not in check.
+bool playable_setup() { return !king_in_check(-side); }
+
+bool hint_valid() {
+    return wb.hint.from != 0 && wb.hint_key == hash_history[game_ply] &&
+           find_coordinate_move(move_to_text(wb.hint).s) != 0;
+}
+
+// ---- the end of the game, as the engine announces it ---------------------------------
+
+// Black is mated when black is to move. `by_engine` tells the engine's own move gave mate
+// (the chess server's whisper then reads "blacks").
+void announce_mate(bool by_engine) {
+    if (side == BLACK) {
+        if (wb.ics_mode) say("tellics whisper 1-0 {white mates}\n");
+        say("1-0 {white mates}\n");
+    } else {
+        if (wb.ics_mode) say(by_engine ? "tellics whisper 0-1 {blacks mates}\n" : "tellics whisper 0-1 {black mates}\n");
+        say("0-1 {black mates}\n");
+    }
+    if (wb.ics_mode) say("tellics seek\n");
+}
+
+void announce_draw(const char* reason) {
+    if (wb.ics_mode) say("tellics whisper 1/2-1/2 {%s}\n", reason);
+    say("1/2-1/2 {%s}\n", reason);
+    if (wb.ics_mode) say("tellics seek\n");
+}
+
+// After the engine's move: mate, stalemate or a draw by rule ends the game.
+bool game_over_after_move() {
+    const bool in_check = king_in_check(side) != 0;
+    if (!has_legal_move()) {
+        if (in_check)
+            announce_mate(true);
+        else
+            announce_draw("stalemate");
+        return true;
+    }
+    const char* rule = nullptr;
+    if (fifty[game_ply] >= 100)
+        rule = "draw by 50 moves rule";
+    else if (threefold_repetition())
+        rule = "draw by 3-fold repetition";
+    else if (ply_state[0].pawns == 0 && non_pawn_material() < 301)
+        rule = "draw by insufficient material";
+    if (rule == nullptr) return false;
+    announce_draw(rule);
+    return true;
+}
+
+// What follows the engine's search: the move and everything it decides with it.
+void conclude_engine_move(const ThinkResult& r) {
+    wb.last_score = r.score;
+    if (r.best.from == 0) {  // no legal move: the game was over before the search
+        if (king_in_check(side))
+            announce_mate(false);
+        else
+            announce_draw("stalemate");
+        wb.result_announced = true;
+        return;
+    }
+    const bool draw_talk = winboard_settings.draw && wb.feature_accepted[DRAW] && r.score >= -10 && r.score <= 10 &&
+                           game_ply > 80 && opponent_clock > 6000;
+    // A draw offered by the opponent is accepted before the move; the game goes on until
+    // the front end ends it, since the offer may have lapsed meanwhile.
+    const bool accepted = wb.opponent_offers_draw && draw_talk;
+    if (accepted) say("offer draw\n");
+    say("move %s\n", move_to_text(r.best).s);
+    play_result(r);
+    wb.hint = r.ponder;
+    wb.hint_key = hash_history[game_ply];
+    if (game_over_after_move()) {
+        wb.result_announced = true;
+        return;
+    }
+    if (draw_talk && !accepted) {
+        say("offer draw\n");
+        if (wb.ics_mode) say("tellics seek\n");
+    }
+    wb.resign_counter = r.score <= winboard_settings.resign_value ? wb.resign_counter + 1 : 0;
+    if (winboard_settings.resign && wb.resign_counter >= winboard_settings.resign_count && opponent_clock >= 2000) {
+        const char* result = side == WHITE ? "1-0 {resign}" : "0-1 {resign}";
+        if (wb.ics_mode) say("tellics whisper %s\ntellics seek\n", result);
+        say("%s\n", result);
+        wb.result_announced = true;
+    }
+}
+
+// ---- thinking output -----------------------------------------------------------------
+
+void think_line(const IterationLine& line) {
+    if (!wb.post_mode) return;
+    char text[96];
+    std::snprintf(text, sizeof text, "%d\t%d\t%u\t%llu\t ", line.depth, line.score, static_cast<unsigned>(line.elapsed_cs),
+                  static_cast<unsigned long long>(line.nodes));
+    std::string out = text;
+    // A ponder search looks at the position after the expected reply: its line starts with
+    // that reply, so that the front end reads it from the position it shows.
+    if (wb.ponder_search && game_ply > 1) out += std::string(move_to_text(game_moves[game_ply - 1]).s) + " ";
+    for (int c = 0; c < line.pv_length; ++c) out += std::string(move_to_text(line.pv[c]).s) + " ";
+    if (line.elapsed_cs >= 100) {
+        std::snprintf(text, sizeof text, " nps %llu", static_cast<unsigned long long>(line.nodes * 100 / line.elapsed_cs));
+        out += text;
+    }
+    if (line.tbhits != 0) {
+        std::snprintf(text, sizeof text, " tbhits %llu", static_cast<unsigned long long>(line.tbhits));
+        out += text;
+    }
+    const int a = std::abs(line.score);
+    if (a > MATE_BOUND) {
+        std::snprintf(text, sizeof text, line.score > 0 ? " mate in %d" : " -mate in %d", (32000 - a) / 2);
+        out += text;
+    }
+    say("%s\n", out.c_str());
+}
+
+void no_current_move(const Move&, int, int, std::uint32_t) {}
+
+void first_move_bound(const IterationLine& line, const Move& m, bool high) {
+    if (!wb.post_mode) return;
+    say("%d\t%d\t%u\t%llu\t %s%s \n", line.depth, line.score, static_cast<unsigned>(line.elapsed_cs),
+        static_cast<unsigned long long>(line.nodes), move_to_text(m).s, high ? "!" : "?");
+}
+
+void book_line(const Move& m) {
+    if (wb.post_mode) say("1\t0\t0\t0\t%s%s <bookmove>\n", square_name[m.from], square_name[m.to]);
+}
+
+void single_reply_line(const Move& m) {
+    if (wb.post_mode) say("1\t0\t0\t0\t%s%s <only one reply>\n", square_name[m.from], square_name[m.to]);
+}
+
+void best_move(const ThinkResult& r) {
+    // Analysis and ponder searches play nothing (the search policy keeps a ponder result
+    // itself); neither does a test suite, which reads the result on its own. The move an
+    // analysis found is the hint for the position.
+    if (analyzing && r.best.from != 0) {
+        wb.hint = r.best;
+        wb.hint_key = hash_history[game_ply];
+    }
+    if (test_suite_mode || analyzing || wb.ponder_search) return;
+    conclude_engine_move(r);
+}
+
+void comment(const char* text) { say("# %s\n", text); }
+
+// ---- searches --------------------------------------------------------------------------
+
+// Moves until the next time control, counted from the engine's moves since "level" set it
+// (so take-backs, force mode and set-up positions keep it right).
+void set_moves_left() {
+    if (moves_to_go == 0) {
+        moves_left = 0;
+        return;
+    }
+    if (game_ply < wb.level_ply) wb.level_ply = game_ply;
+    const auto played = static_cast<std::uint32_t>((game_ply - wb.level_ply) / 2);
+    moves_left = moves_to_go - played % moves_to_go;
+}
+
+void engine_move() {
+    set_moves_left();
+    limits = SearchLimits{};
+    pondering = 0;
+    analyzing = 0;
+    wb.result_announced = false;
+    think();
+}
+
+// A search on the opponent's time, in the position after the reply the last search
+// expects. Ends when a command arrives; the board is as before afterwards.
+void ponder() {
+    wb.ponder_pending = false;
+    if (!hint_valid() || !play_game_move(wb.hint)) return;
+    set_moves_left();
+    limits = SearchLimits{};
+    pondering = 1;
+    wb.ponder_search = true;
+    think();
+    wb.ponder_search = false;
+    pondering = 0;
+    take_back();
+}
+
+// Analysis of the game position until a command arrives.
+void analyse() {
+    const std::uint32_t saved[5] = {time_left, base_time, moves_left, moves_to_go, increment};
+    moves_left = moves_to_go = 1;
+    time_left = base_time = 99999999;
+    increment = 0;
+    limits = SearchLimits{};
+    pondering = 0;
+    analyzing = 1;
+    think();
+    analyzing = 0;
+    time_left = saved[0];
+    base_time = saved[1];
+    moves_left = saved[2];
+    moves_to_go = saved[3];
+    increment = saved[4];
+}
+
+// The input poll during a search: a complete command line ends it at once, unread; a
+// status request (".") or an empty line is read and passed over.
+PollAction poll_winboard_input() {
+    while (input_available()) {
+        std::string line;
+        if (!read_line(line)) return PollAction::stop;
+        const auto first = std::find_if(line.begin(), line.end(), [](char c) { return !is_blank(c); });
+        const auto last = std::find_if(line.rbegin(), line.rend(), [](char c) { return !is_blank(c); }).base();
+        if (first == line.end() || (last - first == 1 && *first == '.')) {
+            heard(line);
+            continue;
+        }
+        unread_line(line);
+        return PollAction::stop;
+    }
+    return PollAction::none;
+}
+
+// ---- commands --------------------------------------------------------------------------
+
+void error(const char* kind, const std::string& what) { say("Error (%s): %s\n", kind, shown(what).c_str()); }
+
+void new_game_command() {
+    new_game();
+    moves_to_go = 30;
+    base_time = 6000;
+    increment = 0;
+    time_left = 6000;
+    opponent_clock = 6000;
+    moves_left = 30;
+    pondering = 0;
+    wb.force_mode = false;        // analysis goes on in the new game, as the protocol asks
+    wb.ponder_pending = false;
+    wb.opponent_offers_draw = false;
+    wb.resign_counter = 0;
+    wb.level_ply = 1;
+    wb.last_score = 0;
+    wb.hint = Move{};
+}
+
+void protover_command() {
+    long long n = 0;
+    if (!read_integer(command.word(), n)) n = 0;
+    wb.protocol_version = static_cast<int>(n);
+    if (n != 2) return;
+    say("feature ping=1 setboard=1 san=0 ics=1 time=1\n");
+    say("feature draw=1 analyze=1 name=1\n");
+    say("feature myname=\"Varkon %s\" \n", program().version);
+    say("feature done=1\n");
+}
+
+void feature_command(bool accepted) {
+    const std::string name = command.word();
+    for (int f = 0; f < FEATURE_COUNT; ++f)
+        if (name == feature_names[f]) wb.feature_accepted[f] = accepted;
+}
+
+void level_command() {
+    const std::string mps = command.word(), base = command.word(), inc = command.word();
+    std::string text = "level";
+    for (const std::string* w : {&mps, &base, &inc})
+        if (!w->empty()) text += " " + *w;
+    if (inc.empty()) return error("missing value", text);
+    long long moves = 0, base_cs = 0, inc_cs = 0;
+    if (!read_integer(mps, moves) || !read_base_time(base, base_cs) || !read_seconds(inc, inc_cs))
+        return error("bad value", text);
+    base_time = static_cast<std::uint32_t>(std::max(base_cs, 100LL));
+    moves_to_go = static_cast<std::uint32_t>(std::max(moves, 0LL));
+    increment = static_cast<std::uint32_t>(inc_cs);
+    time_left = base_time;
+    moves_left = moves_to_go;
+    wb.level_ply = game_ply;
+}
+
+// "time" and "otim": a clock in centiseconds (a negative one counts as 0).
+void clock_command(const char* name, std::uint32_t& clock) {
+    const std::string value = command.word();
+    long long n = 0;
+    if (value.empty()) return error("missing value", name);
+    if (!read_integer(value, n)) return error("bad value", std::string(name) + " " + value);
+    clock = static_cast<std::uint32_t>(std::max(n, 0LL));
+}
+
+// After "setboard" or "edit": the board is shown and the engine waits in force mode
+// (analysis goes on in the new position, as the protocol asks).
+void position_set_up() {
+    show_board(stdout, program().board_values());
+    wb.ponder_pending = false;
+    wb.hint = Move{};
+    wb.last_score = 0;
+    wb.level_ply = game_ply;
+    if (!wb.analyze_mode) wb.force_mode = true;
+}
+
+void setboard_command() {
+    const std::string fen = command.rest(1 << 12);
+    CommandLine fields;
+    fields.set(fen);
+    std::string f[4];
+    for (std::string& field : f) field = fields.word();
+    if (f[0].empty() || (!f[1].empty() && f[1] != "w" && f[1] != "b")) return error("bad FEN", "setboard");
+    const PositionSnapshot before;
+    if (!setup_fen(f[0].c_str(), f[1].c_str(), f[2].c_str(), f[3].c_str()) || !playable_setup()) {
+        before.restore();
+        return error("bad FEN", "setboard");
+    }
+    position_set_up();
+}
+
+// Words of the edit mode: the rest of the command line, then further lines.
+const char* next_edit_token() {
+    static std::string token;
+    while (!command.more()) {
+        std::string line;
+        if (!read_line(line)) return nullptr;
+        heard(line);
+        command.set(line);
+    }
+    token = command.word();
+    return token.c_str();
+}
+
+void edit_command() {
+    const PositionSnapshot before;
+    const Side to_move = side;
+    if (!edit_board(next_edit_token)) {
+        before.restore();
+        return error("illegal position", "edit");
+    }
+    side = to_move;
+    hash_history[game_ply] = compute_key(side);
+    if (!playable_setup()) {
+        before.restore();
+        return error("illegal position", "edit");
+    }
+    position_set_up();
+}
+
+void take_back_command(int plies, const char* name) {
+    if (game_ply <= plies) return error("command not legal now", name);
+    for (int k = 0; k < plies; ++k) take_back();
+    wb.ponder_pending = false;
+}
+
+void pieces_command() {
+    const PieceList& lists = ply_state[0].piece_lists;
+    for (int i = 0; i <= 12; ++i) {
+        std::string line = std::to_string(i) + ":";
+        for (int k = 1; k <= lists.sq[i][0]; ++k) line += std::string(" ") + square_name[lists.sq[i][k]];
+        say("%s\n", line.c_str());
+    }
+    say("materialbilanz: %d\nmaterialsumme: %d\n\n", mat_balance(), non_pawn_material());
+}
+
+void move_input(const std::string& word) {
+    if (parse_coordinate_move(word.c_str()) != 1) {
+        say("Illegal move: %s\n", shown(word).c_str());
+        return;
+    }
+    if (wb.force_mode || wb.analyze_mode) return;
+    wb.ponder_pending = false;
+    wb.analyze_mode = false;
+    engine_move();
+    if (wb.ponder_enabled && !wb.result_announced) wb.ponder_pending = true;
+}
+
+void run_command(const std::string& w) {
+    if (w == "protover") {
+        protover_command();
+    } else if (w == "accepted" || w == "rejected") {
+        feature_command(w == "accepted");
+    } else if (w == "ping") {
+        long long n = 0;
+        const std::string value = command.word();
+        if (value.empty()) return error("missing value", "ping");
+        if (!read_integer(value, n)) return error("bad value", "ping " + value);
+        say("pong %lld\n", n);
+    } else if (w == "new" || w == "reset") {
+        new_game_command();
+    } else if (w == "computer") {
+        say("\n");
+    } else if (w == "name") {
+        command.rest(79);
+    } else if (w == "rating") {
+        command.word();
+        command.word();
+    } else if (w == "result") {
+        command.rest(79);
+        wb.ponder_pending = false;  // the game is over: nothing to ponder on
+    } else if (w == "random") {
+        std::srand(static_cast<unsigned>(std::rand()));
+    } else if (w == "draw") {
+        wb.opponent_offers_draw = true;
+    } else if (w == "bk") {
+        say("Hint: \n");
+        const HashKey key = hash_history[game_ply];
+        book_probe(static_cast<std::uint32_t>(key), static_cast<std::uint32_t>(key >> 32));
+        say("Hint: \n");
+    } else if (w == "ics") {
+        const std::string host = command.rest(79);
+        wb.ics_mode = host.empty() || host[0] != '-';
+        say("ics %s\n", shown(host).c_str());
+    } else if (w == "hard") {
+        wb.ponder_enabled = true;
+        say("ponder ON\n");
+    } else if (w == "easy") {
+        wb.ponder_enabled = false;
+        say("ponder OFF\n");
+    } else if (w == "hint") {
+        if (hint_valid()) say("Hint: %s\n", move_to_text(wb.hint).s);
+    } else if (w == "post" || w == "nopost") {
+        wb.post_mode = w == "post";
+    } else if (w == "edit") {
+        edit_command();
+    } else if (w == "setboard") {
+        setboard_command();
+    } else if (w == "level") {
+        level_command();
+    } else if (w == "time") {
+        clock_command("time", time_left);
+    } else if (w == "otim") {
+        clock_command("otim", opponent_clock);
+    } else if (w == "white" || w == "black" || w == "hash" || w == "." || w == "?") {
+        // Nothing to do ("?" moves now only while the engine thinks: the poll did that).
+    } else if (w == "analyze") {
+        wb.analyze_mode = true;
+        wb.force_mode = false;
+    } else if (w == "exit") {
+        wb.analyze_mode = false;
+    } else if (w == "force") {
+        wb.force_mode = true;
+    } else if (w == "undo" || w == "back") {
+        take_back_command(1, w.c_str());
+    } else if (w == "remove") {
+        take_back_command(2, "remove");
+    } else if (w == "go") {
+        wb.force_mode = wb.ponder_pending = wb.analyze_mode = false;
+        engine_move();
+    } else if (w == "board") {
+        show_board(stdout, program().board_values());
+    } else if (w == "info") {
+        if (program().statistics_report != nullptr) program().statistics_report();
+    } else if (w == "pieces") {
+        pieces_command();
+    } else if (w == "quit") {
+        quit_program();
+    } else {
+        move_input(w);
+    }
+}
+
+[[noreturn]] void winboard_loop() {
+    for (;;) {
+        if (game_ply > 1 && wb.ponder_enabled && wb.ponder_pending && !wb.force_mode && time_left > 500 &&
+            std::abs(wb.last_score) < 31000)
+            ponder();
+        else if (wb.analyze_mode && !wb.force_mode)
+            analyse();
+        read_command_line();
+        while (command.more()) run_command(command.word());
+    }
+}
+
+}  // namespace
+
+const SearchOutput winboard_search_output = {think_line,      no_current_move, first_move_bound, book_line,
+                                             single_reply_line, best_move,     comment};
+
+bool threefold_repetition() {
+    const int now = game_ply;
+    const int window = fifty[now];
+    int found = 0;
+    for (int g = now - 2; g >= now - window && g >= 1; g -= 2)
+        if (hash_history[g] == hash_history[now] && ++found == 2) return same_rights_as(now - g);
+    return false;
+}
+
+void reset_winboard_state() {
+    wb = WinboardState{};
+    winboard_settings = WinboardSettings{};
+    command = CommandLine{};
+}
+
+void enter_xboard() {
+    set_search_output(winboard_search_output);
+    poll_input = poll_winboard_input;
+    wait_input = nullptr;
+    winboard_loop();
+}
+
+}  // namespace varkon

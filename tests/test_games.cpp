@@ -1,0 +1,180 @@
+// Whole games of varkon_classic against itself, as a tournament manager runs them: two
+// engine processes, a referee with real clocks that checks every move is legal and made
+// in time, under WinBoard and under UCI (with and without pondering).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <regex>
+#include <thread>
+
+#include "core/attacks.h"
+#include "core/genmoves.h"
+#include "core/moves.h"
+#include "core/input.h"
+#include "support/engine_process.h"
+#include "support/engine_setup.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int millis_since(Clock::time_point t) {
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+// The word after `key` in the last line of `out` that holds it.
+std::string word_after(const std::string& out, const std::string& key) {
+    const auto at = out.rfind(key);
+    if (at == std::string::npos) return "";
+    const auto start = at + key.size();
+    return out.substr(start, out.find_first_of(" \n", start) - start);
+}
+
+// The referee's board is the test process's own engine state: no legal move is left.
+bool game_over() {
+    using namespace varkon;
+    ply = 0;
+    ply_state[0].move_start = 1;
+    ply_state[0].in_check = king_in_check(side);
+    generate_moves();
+    for (int i = 1; i < ply_state[1].move_start; ++i) {
+        make_move(i);
+        const bool legal = !king_in_check(-side);
+        unmake_move(i);
+        if (legal) return false;
+    }
+    return true;
+}
+
+struct Clocks {
+    int ms[2];
+    int inc_ms;
+    std::string text(bool winboard, int me) const {
+        if (winboard) return "time " + std::to_string(ms[me] / 10) + "\notim " + std::to_string(ms[1 - me] / 10) + "\n";
+        return " wtime " + std::to_string(ms[0]) + " btime " + std::to_string(ms[1]) + " winc " + std::to_string(inc_ms) +
+               " binc " + std::to_string(inc_ms);
+    }
+    // Charges the side's time; false when its flag fell.
+    bool charge(int me, int used) {
+        ms[me] += inc_ms - used;
+        return ms[me] - inc_ms > 0;
+    }
+};
+
+// One WinBoard game from `fen` (empty: the start position), each engine in play mode.
+// Along the way: "?" to an engine that thinks, a "remove" and the same move again, a
+// draw offer, and in the set-up game a spell of analysis before the first move.
+void winboard_game(test::EngineProcess* engine[2], const std::string& fen, int max_plies) {
+    test::use_classic();
+    if (!fen.empty()) {
+        ASSERT_TRUE(test::set_fen(fen));
+    }
+    const int first = varkon::side == varkon::WHITE ? 0 : 1;
+    Clocks clocks{{4000, 4000}, 50};
+    for (int s = 0; s < 2; ++s) {
+        engine[s]->take_output();
+        engine[s]->send("new\nlevel 0 0:04 0.05\nhard\npost\n" + (fen.empty() ? "" : "setboard " + fen + "\n"));
+    }
+    if (!fen.empty()) {
+        engine[first]->send("analyze\n");
+        ASSERT_TRUE(engine[first]->wait_for("\n3\t"));
+        engine[first]->send("exit\n");
+    }
+    std::string last;
+    for (int n = 0; n < max_plies; ++n) {
+        const int me = (first + n) % 2;
+        test::EngineProcess& e = *engine[me];
+        e.take_output();
+        const auto start = Clock::now();
+        const bool go = n == 0 || (n == 1 && !fen.empty());  // out of force mode
+        e.send(clocks.text(true, me) + (last.empty() ? "" : last + "\n") + (go ? "go\n" : ""));
+        if (n == 6) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            e.send("?\n");
+        }
+        if (n == 12) e.send("draw\n");
+        ASSERT_TRUE(e.wait_for_line("move ", clocks.ms[me] + 1000)) << "ply " << n << e.output();
+        if (n == 10) {  // take back the last two moves and ask again
+            e.take_output();
+            e.send("remove\n" + last + "\n");
+            ASSERT_TRUE(e.wait_for_line("move ", clocks.ms[me] + 1000));
+        }
+        ASSERT_TRUE(clocks.charge(me, millis_since(start))) << "lost on time at ply " << n;
+        last = word_after(e.output(), "move ");
+        ASSERT_EQ(varkon::parse_coordinate_move(last.c_str()), 1) << "illegal " << last << " at ply " << n;
+        if (std::regex_search(e.output(), std::regex("\n(1-0|0-1|1/2-1/2) \\{")) || game_over()) break;
+    }
+    for (int s = 0; s < 2; ++s) engine[s]->send("result 1/2-1/2 {adjudicated}\nforce\n");
+}
+
+}  // namespace
+
+TEST(Games, WinboardGamesWithPonderingAndAnalysis) {
+    test::EngineProcess white(VARKON_CLASSIC_BIN), black(VARKON_CLASSIC_BIN);
+    test::EngineProcess* engines[2] = {&white, &black};
+    for (auto* e : engines) e->send("xboard\nprotover 2\n");
+    winboard_game(engines, "", 70);
+    test::EngineProcess* swapped[2] = {&black, &white};
+    winboard_game(swapped, "r1bq1rk1/pp2bppp/2n1pn2/3p4/2PP4/2N1PN2/PP3PPP/R2QKB1R b KQ - 0 8", 70);
+    for (auto* e : engines) {
+        e->send("quit\n");
+        EXPECT_EQ(e->wait_exit(), 0);
+    }
+}
+
+namespace {
+
+// One UCI game from the start position with real clocks. With `ponder`, an engine that
+// names a move to ponder on thinks on the opponent's time and gets "ponderhit" or "stop".
+void uci_game(bool ponder, int max_plies) {
+    test::EngineProcess white(VARKON_CLASSIC_BIN), black(VARKON_CLASSIC_BIN);
+    test::EngineProcess* engine[2] = {&white, &black};
+    for (auto* e : engine) {
+        e->send(std::string("uci\nsetoption name Ponder value ") + (ponder ? "true" : "false") +
+                "\nsetoption name Hash value 8\nisready\nucinewgame\n");
+        ASSERT_TRUE(e->wait_for("readyok\n"));
+    }
+    test::use_classic();
+    Clocks clocks{{5000, 5000}, 50};
+    std::string moves, expected[2];
+    for (int n = 0; n < max_plies; ++n) {
+        const int me = n % 2;
+        test::EngineProcess& e = *engine[me];
+        const std::string last = word_after(moves, " ");
+        const auto start = Clock::now();
+        if (!expected[me].empty() && expected[me] == last) {
+            e.take_output();
+            e.send("ponderhit\n");
+        } else {
+            if (!expected[me].empty()) {  // a ponder miss: its answer is no move
+                e.take_output();
+                e.send("stop\n");
+                ASSERT_TRUE(e.wait_for_line("bestmove"));
+            }
+            e.take_output();
+            e.send("position startpos" + (moves.empty() ? "" : " moves" + moves) + "\ngo" + clocks.text(false, me) + "\n");
+        }
+        expected[me].clear();
+        ASSERT_TRUE(e.wait_for_line("bestmove", clocks.ms[me] + 1000)) << "ply " << n;
+        ASSERT_TRUE(clocks.charge(me, millis_since(start))) << "lost on time at ply " << n << e.output();
+        const std::string move = word_after(e.output(), "bestmove ");
+        if (move == "0000") break;
+        ASSERT_EQ(varkon::parse_coordinate_move(move.c_str()), 1) << "illegal " << move << " after" << moves;
+        moves += " " + move;
+        const std::string reply = word_after(e.output(), " ponder ");
+        if (ponder && !reply.empty() && varkon::find_coordinate_move(reply.c_str()) != 0) {
+            expected[me] = reply;
+            e.send("position startpos moves" + moves + " " + reply + "\ngo ponder" + clocks.text(false, me) + "\n");
+        }
+        if (game_over()) break;
+    }
+    for (auto* e : engine) {
+        e->send("quit\n");
+        EXPECT_EQ(e->wait_exit(), 0);
+    }
+}
+
+}  // namespace
+
+TEST(Games, UciGamesWithRealClocks) { uci_game(false, 80); }
+TEST(Games, UciGamesWithPondering) { uci_game(true, 80); }
