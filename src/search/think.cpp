@@ -296,7 +296,7 @@ void think() {
         std::printf(" ponder %s", move_to_text(reply).s);
     std::printf("\n");
     move_stack[0] = root_best;
-    if (history_has_room()) play_move(0);
+    play_move(0);
 }
 
 }  // namespace varkon
