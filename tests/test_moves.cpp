@@ -47,7 +47,9 @@ bool same_state(const PlyState& a, const PlyState& b) {
 
 }  // namespace
 
-TEST_F(Moves, PawnStepsCastlingPromotionEnPassantAndNullMove) {
+// What the consistency checks cannot see: the en-passant square, the fifty-move counter,
+// where the castling rook lands, and the null move.
+TEST_F(Moves, EnPassantSquareFiftyCounterCastlingRookAndNullMove) {
     int i = root_move(35, 55);
     make_move(i);
     EXPECT_EQ(ply_state[1].ep, 45);
@@ -58,35 +60,20 @@ TEST_F(Moves, PawnStepsCastlingPromotionEnPassantAndNullMove) {
     EXPECT_EQ(ply_state[1].ep, 0);
     unmake_move(i);
 
-    ASSERT_TRUE(test::set_fen("r3k2r/1P6/8/8/8/8/8/R3K2R w KQkq -"));
-    make_move(i = root_move(25, 27));
-    EXPECT_EQ(board[26], ROOK);
-    EXPECT_EQ(board[28], EMPTY);
-    EXPECT_EQ(std::memcmp(ply_state[1].castle, "\0\0\1\1", 4), 0);
+    ASSERT_TRUE(test::set_fen("r3k2r/8/8/8/8/8/8/R3K2R b KQkq -"));
+    make_move(i = root_move(95, 93));
+    EXPECT_EQ(board[94], -ROOK);
+    EXPECT_EQ(board[91], EMPTY);
+    EXPECT_EQ(std::memcmp(ply_state[1].castle, "\1\1\0\0", 4), 0);
     unmake_move(i);
-    EXPECT_EQ(board[28], ROOK);
-    // b7xa8=Q: the rook's value leaves Black, the queen's gain joins White.
-    const PlyState before = ply_state[0];
-    make_move(i = root_move(82, 91, QUEEN));
-    EXPECT_EQ(ply_state[1].mat_white - before.mat_white, 885);
-    EXPECT_EQ(ply_state[1].mat_black - before.mat_black, -500);
-    EXPECT_EQ(ply_state[1].pawns, before.pawns - 1);
-    unmake_move(i);
-    EXPECT_EQ(board[82], PAWN);
     EXPECT_EQ(board[91], -ROOK);
+    EXPECT_EQ(board[94], EMPTY);
 
-    ASSERT_TRUE(test::set_fen("4k3/8/8/3Pp3/8/8/8/4K3 w - e6"));
-    make_move(i = root_move(64, 75));
-    EXPECT_EQ(board[65], EMPTY);
-    EXPECT_EQ(ply_state[1].mat_value, ply_state[0].mat_value - 90);
-    unmake_move(i);
-    EXPECT_EQ(board[65], -PAWN);
-    EXPECT_EQ(board[75], EMPTY);
     make_null_move();
     EXPECT_EQ(hash_history[2], hash_history[1] ^ side_change_key());
-    EXPECT_EQ(ply_state[1].ep, 0);
-    unmake_null_move();
     EXPECT_EQ(side, WHITE);
+    unmake_null_move();
+    EXPECT_EQ(side, BLACK);
 }
 
 // Any move to or from a rook's corner ends that right: a rook captured there takes it

@@ -37,10 +37,7 @@ protected:
 }  // namespace
 
 TEST_F(Position, StartPositionFromNewGameAndFromFen) {
-    EXPECT_EQ(squares(PAWN), (std::vector<int>{31, 32, 33, 34, 35, 36, 37, 38}));
-    EXPECT_EQ(ply_state[0].mat_value, 7990);
-    EXPECT_EQ(ply_state[0].pieces + ply_state[0].pawns, 32);
-    EXPECT_EQ(fen_loaded, 0);
+    EXPECT_EQ(squares(PAWN), (std::vector<int>{31, 32, 33, 34, 35, 36, 37, 38}));   // the order generation follows
     const HashKey key = hash_history[1];
     ASSERT_TRUE(test::set_fen("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"));
     EXPECT_EQ(hash_history[1], key);
@@ -50,9 +47,6 @@ TEST_F(Position, StartPositionFromNewGameAndFromFen) {
     ASSERT_TRUE(test::set_fen("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b Kq -"));
     EXPECT_EQ(castling_flags(), "K--q");
     EXPECT_EQ(hash_history[1], key ^ side_change_key());
-    ASSERT_TRUE(test::set_fen("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b - -"));
-    EXPECT_EQ(hash_history[1], key ^ side_change_key());
-    EXPECT_TRUE(position_consistent());
 }
 
 TEST_F(Position, EnPassantFieldNeedsThePawnThatPassed) {
