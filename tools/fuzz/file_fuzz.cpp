@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -181,6 +182,9 @@ Case make_case(Rng& rng, const FileFuzzSetup& s, const std::vector<Probe>& keys,
 
 // ---- running cases (in the child) --------------------------------------------------------------
 
+// What the cases of a batch got to: books written, their records, probes that chose a move.
+long books_written = 0, records_written = 0, moves_chosen = 0;
+
 // A fault found by a check: the message the child sends.
 void report(int fd, int index, const std::string& kind, std::string detail) {
     for (char& ch : detail)
@@ -201,6 +205,8 @@ void run_build(const Case& c, int index, const std::string& dir, int fd, const s
     for (const std::string& name : directory_entries(book_dir))
         if (name != "book.dat") report(fd, index, "temp-files", "the build left \"" + name + "\" beside the book");
     if (ok) {
+        ++books_written;
+        records_written += static_cast<long>(out.size() / 16);
         if (!exists || out.size() % 16 != 0) {
             report(fd, index, "book-file", "the build succeeded but the book is missing or not whole records");
             return;
@@ -251,6 +257,7 @@ void run_probes(const Case& c, int index, int fd) {
                 report(fd, index, "book-probe", "no move chosen among " + std::to_string(cand.size()) + ", " + where);
             continue;
         }
+        ++moves_chosen;
         std::vector<std::int32_t> weights;
         bool found = false;
         std::int32_t chosen = 0;
@@ -280,7 +287,9 @@ void run_probes(const Case& c, int index, int fd) {
         else
             run_probes(cases[i], static_cast<int>(i), fd);
     }
-    (void)!::write(fd, "E\n", 2);
+    const std::string tally = "S " + std::to_string(books_written) + " " + std::to_string(records_written) + " " +
+                              std::to_string(moves_chosen) + "\nE\n";
+    (void)!::write(fd, tally.data(), tally.size());
     ::_exit(0);
 }
 
@@ -331,11 +340,13 @@ std::string stderr_kind(const std::string& err) {
 
 }  // namespace
 
-int fuzz_files(const FileFuzzSetup& s, Rng& rng, FaultLog& log) {
+int fuzz_files(const FileFuzzSetup& s, FaultLog& log) {
     ::mkdir(s.workdir.c_str(), 0700);
-    const std::vector<Probe> keys = reachable_keys(rng, 40);
+    Rng key_rng(part_seed(s.seed, 0));
+    const std::vector<Probe> keys = reachable_keys(key_rng, 40);
     int done = 0;
-    while (now_ms() < s.end_ms) {
+    for (std::uint64_t batch = 1; now_ms() < s.end_ms; ++batch) {
+        Rng rng(part_seed(s.seed, batch));
         const std::string dir = s.workdir + "/batch";
         remove_tree(dir);
         ::mkdir(dir.c_str(), 0700);
@@ -372,6 +383,10 @@ int fuzz_files(const FileFuzzSetup& s, Rng& rng, FaultLog& log) {
                     current = std::atoi(msg.c_str() + 2);
                     case_start = now_ms();
                     ++done;
+                } else if (msg[0] == 'S') {
+                    long b = 0, r = 0, m = 0;
+                    std::sscanf(msg.c_str() + 2, "%ld %ld %ld", &b, &r, &m);
+                    s.tally->books += b, s.tally->records += r, s.tally->moves += m;
                 } else if (msg[0] == 'E') {
                     finished = true;
                 } else if (msg[0] == 'F') {

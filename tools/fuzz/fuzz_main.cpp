@@ -248,7 +248,8 @@ int main(int argc, char** argv) {
     if (!o.replay.empty()) return replay(o);
 
     init_oracle();
-    Rng rng(seed_of(o.seed));
+    const std::uint64_t seed = seed_of(o.seed);
+    Rng rng(part_seed(seed, 0));
     ::mkdir(o.out.c_str(), 0700);
     char real[PATH_MAX];
     const std::string out = ::realpath(o.out.c_str(), real) ? real : o.out;
@@ -280,6 +281,8 @@ int main(int argc, char** argv) {
         ctx.fens.push_back(f);
     make_odd_files(ctx, rng, real_book);
 
+    // Both programs speak UCI after "uci"; a program's other protocol (varkon_classic's
+    // xboard) joins its list as a dialogue of its own, and sessions choose among them.
     std::vector<Target> targets;
     for (const std::string& path : o.engines) targets.push_back({path, {make_uci_dialogue}});
 
@@ -295,7 +298,9 @@ int main(int argc, char** argv) {
     int sessions = 0;
     for (std::size_t next = 0; o.files_share < 100 && now_ms() < engines_end; ++next) {
         const Target& t = targets[next % targets.size()];
-        const std::unique_ptr<Dialogue> d = t.dialogues[static_cast<std::size_t>(rng.below(static_cast<int>(t.dialogues.size())))]();
+        Rng session_rng(part_seed(seed, 1 + next));
+        const std::unique_ptr<Dialogue> d =
+            t.dialogues[static_cast<std::size_t>(session_rng.below(static_cast<int>(t.dialogues.size())))]();
         Engine e;
         if (!e.start(t.path, ctx.workdir)) {
             std::fprintf(report_out, "varkon_fuzz: cannot start %s\n", t.path.c_str());
@@ -303,7 +308,7 @@ int main(int argc, char** argv) {
         }
         std::fflush(report_out);
         session_engine = &e;
-        std::optional<Fault> fault = d->run(e, rng, ctx);
+        std::optional<Fault> fault = d->run(e, session_rng, ctx);
         session_engine = nullptr;
         ++sessions;
         if (e.running()) {
@@ -322,6 +327,7 @@ int main(int argc, char** argv) {
         fault->detail += "\n--- last output:\n" + e.output_tail();
         if (!e.errors().empty()) fault->detail += "--- stderr:\n" + printable_text(e.errors(), 6000);
         log.add(file_name(t.path) + "-" + d->protocol(), *fault, {{".in", e.input()}, {".timing", e.timing()}},
+                "session " + std::to_string(next + 1) + " of seed " + o.seed + ".\n"
                 "  (cd " + ctx.workdir + " && " + t.path + " < <the saved .in file>)\n"
                 "with the recorded timing (stops and partial lines at their moments):\n"
                 "  varkon_fuzz --replay <the saved .in file> --engine " + t.path +
@@ -329,6 +335,7 @@ int main(int argc, char** argv) {
     }
 
     int file_cases = 0;
+    FileTally file_tally;
     if (o.files_share > 0) {
         FileFuzzSetup fs;
         fs.workdir = out + "/files";
@@ -342,13 +349,17 @@ int main(int argc, char** argv) {
         fs.skip = o.skip;
         // Their share of the budget even when a slow session ran over its own.
         fs.end_ms = std::max(end, now_ms() + (end - start) * o.files_share / 100);
-        file_cases = fuzz_files(fs, rng, log);
+        fs.seed = part_seed(seed, 1ULL << 32);
+        fs.tally = &file_tally;
+        file_cases = fuzz_files(fs, log);
     }
 
     std::fprintf(report_out,
                  "varkon_fuzz: %d program sessions (%ld lines, %ld searches, %ld in known positions, %ld moves and %ld "
-                 "perft counts judged), %d file cases in %.0f s: %d fault%s%s%s\n",
-                 sessions, tally.lines, tally.searches, tally.judged, tally.moves, tally.perfts, file_cases, (now_ms() - start) / 1000.0, log.count(), log.count() == 1 ? "" : "s",
+                 "perft counts judged), %d file cases (%ld books of %ld records built, %ld book moves probed) in %.0f s: "
+                 "%d fault%s%s%s\n",
+                 sessions, tally.lines, tally.searches, tally.judged, tally.moves, tally.perfts, file_cases, file_tally.books,
+                 file_tally.records, file_tally.moves, (now_ms() - start) / 1000.0, log.count(), log.count() == 1 ? "" : "s",
                  log.count() ? ", saved in " : "", log.count() ? out.c_str() : "");
     return log.count() ? 1 : 0;
 }

@@ -27,6 +27,11 @@ std::uint64_t seed_of(const std::string& text) {
     return h;
 }
 
+std::uint64_t part_seed(std::uint64_t seed, std::uint64_t n) {
+    Rng r(seed ^ (n * 0xD1B54A32D192ED03ULL));
+    return r.next();
+}
+
 namespace {
 
 // Commands of the console, UCI and WinBoard loops (WinBoard's for the day a dialogue

@@ -27,6 +27,9 @@ private:
 
 // A decimal seed as it reads; any other text hashed (so a commit id serves as a seed).
 std::uint64_t seed_of(const std::string& text);
+// The seed of part `n` of a run (a session, a batch of files): each part draws its own
+// sequence, so it sends the same input whatever the time the parts before it took.
+std::uint64_t part_seed(std::uint64_t seed, std::uint64_t n);
 
 // Words that a command loop of either program could act on. Junk must contain none.
 bool is_command_word(const std::string& word);
