@@ -42,7 +42,7 @@ TEST_F(Eval, MirroredPositionsScoreAlikeInEveryWindow) {
     // and bishops trapped on a7 and h7.
     for (const char* f : {"8/6kR/8/8/8/bq6/1rqqqqqq/K1nqnbrq b - -", "P3k3/8/8/8/8/8/8/p3K3 b - -",
                           "PPPPPPPP/8/8/k7/8/8/pppppppp/K7 w - -", "K7/pppppppp/8/8/8/8/PPPPPPPP/7k w - -",
-                          "QQQQQQQQ/Q7/8/8/8/8/qqqqqqqq/kq5K w - -", "qqq4K/8/8/8/8/8/8/QQQ4k w - -",
+                          "QQQQQQQQ/Q7/8/8/8/8/qqqqqqqq/kq5K w - -", "qqq2n1K/8/8/8/8/8/8/QQQ2N1k w - -",
                           "4k3/B1p2p1B/1p4p1/8/8/8/8/4K3 w - -"})
         fens.push_back(f);
     for (const std::string& fen : fens) {
@@ -50,7 +50,9 @@ TEST_F(Eval, MirroredPositionsScoreAlikeInEveryWindow) {
         char& to_move = other[other.find(' ') + 1];
         to_move = to_move == 'w' ? 'b' : 'w';
         const int v = full(fen), material = mat_balance();
-        ASSERT_EQ(full(other), -v) << fen;
+        if (test::set_fen(other)) {  // unless the side to move is in check: no such position
+            ASSERT_EQ(whole(), -v) << fen;
+        }
         const std::string mirror = test::mirror_fen(fen);
         ASSERT_EQ(full(mirror), v) << fen;
         const int windows[][2] = {{v - 1, v + 1},     {v + 160, v + 170},             {v - 400, v - 390},
@@ -122,12 +124,12 @@ TEST_F(Eval, WorkedExamplesOfTheScoreAndItsTerms) {
         {"8/8/8/7k/8/8/8/N3K3 w - -", eval_pieces, 2},                       // king within 4 ranks: +20
         {"7k/8/8/8/8/8/8/3R3K w - -", eval_pieces, 42},                      // open file: 2 x (13 - 7) + 10 + 20
         {"7k/3p4/8/8/8/8/8/3R3K w - -", eval_pieces, 28},                    // half-open: 2 x (11 - 7) + 10 + 10
-        {"R6k/8/8/8/8/8/8/7K w - -", eval_pieces, 82},                       // eighth rank, king there: +40
+        {"R6k/8/8/8/8/8/8/7K b - -", eval_pieces, 82},                       // eighth rank, king there: +40
         {"4k3/8/8/8/8/8/8/B3K2B w - -", eval_pieces, 100},                   // bishop pair: 25 + 25 + 50
         {"4k3/8/8/8/8/1P6/b1P5/4K3 w - -", eval_pieces, 105},                // black bishop trapped: -(-25 + 20 - 100)
         {"4k3/8/8/8/8/8/5PPP/6KR w - -", eval_king, -60},                    // endgame: g1 -15, rook -50, e8 -5
-        {"qqr1k3/3Pp3/4p3/8/8/8/5PPP/QQR3KR w - -", eval_king, 25},          // (10 - 50 + 3 x 30) - (30 + 15 - 20)
-        {"1rk4q/8/8/8/8/8/8/QQR1K3 w - -", eval_king, 45},                   // black c8 5, rook on b8 -50
+        {"qqr1k3/3Pp3/4p3/8/8/8/5PPP/QQR3KR b - -", eval_king, 25},          // (10 - 50 + 3 x 30) - (30 + 15 - 20)
+        {"1rk4q/8/8/8/8/8/8/QQR1K3 b - -", eval_king, 45},                   // black c8 5, rook on b8 -50
     };
     for (const auto& c : cases) {
         full(c.fen);

@@ -51,7 +51,9 @@ void expect_symmetric(const std::string& fen) {
     std::string flipped = fen;
     char& to_move = flipped[flipped.find(' ') + 1];
     to_move = to_move == 'w' ? 'b' : 'w';
-    EXPECT_EQ(full, -cold_eval(flipped)) << fen;
+    if (test::set_fen(flipped)) {  // unless the side to move is in check: no such position
+        EXPECT_EQ(full, -cold_eval(flipped)) << fen;
+    }
     for (int low : {-400, -200, -151, -150, -149, -40, 0, 39, 149, 150, 151, 300}) {
         const int alpha = full + low, beta = alpha + (low % 2 ? 1 : 60);
         EXPECT_EQ(cold_eval(fen, alpha, beta), cold_eval(mirrored, alpha, beta)) << fen << " window " << alpha;
@@ -70,7 +72,7 @@ TEST_F(EvalClassic, MirroredPositionsEvaluateAlike) {
     // rank with the shelter terms on (phase 2: checked below): in front are border squares.
     for (const char* fen : {"8/6kR/8/8/8/bq6/1rqqqqqq/K1nqnbrq b - -", "QQQQQQQQ/Q7/8/8/8/8/qqqqqqqq/kq5K w - -",
                             "P3k3/8/8/8/8/8/8/p3K3 b - -", "K6k/PPPPPPPP/8/8/8/8/pppppppp/8 b - -",
-                            "4k3/pppppppp/8/8/8/8/1PPPPPPP/RR2K3 w - -", "k7/8/8/8/8/8/8/RRR1K3 w - -",
+                            "4k3/pppppppp/8/8/8/8/1PPPPPPP/RR2K3 w - -", "k7/8/8/8/8/8/8/1RRRK3 w - -",
                             "B3k3/8/8/8/8/8/8/B3K2B w - -", "7K/pppppppp/8/8/8/8/PPPPPPPP/k7 w KQkq -",
                             "4k3/B1p2p1B/1p4p1/8/8/8/8/4K3 w - -", "br1n3K/pppp4/8/8/8/8/PPPP4/BR1N3k w - -",
                             "K1nr3b/4pppp/8/8/8/8/4PPPP/k1NR3B b - -"})
@@ -85,7 +87,7 @@ TEST_F(EvalClassic, WorkedExamplesOfTheTerms) {
         int Terms::*term;
         int value;
     } cases[] = {
-        {"4k3/4PP2/8/8/8/8/8/4K3 w - -", &Terms::pawns, (100 + 211 + 2) + (100 + 11)},  // f7 passed beside e7
+        {"4k3/4PP2/8/8/8/8/8/4K3 b - -", &Terms::pawns, (100 + 211 + 2) + (100 + 11)},  // f7 passed beside e7
         {"4k3/8/8/8/1P1P4/2P5/8/4K3 w - -", &Terms::pawns, 26 + (0 - 4 + 11) + 26},  // c3 backward
         {"4k3/8/2p5/8/1P1P4/2P5/8/4K3 w - -", &Terms::pawns, 15 + 0 + 15 + 10},      // c6 stops them
         {"6k1/pppp1ppp/8/8/8/8/PPPPRPPP/4R1K1 w - -", &Terms::pieces, 10 + 10 + 10},  // doubled on an open file

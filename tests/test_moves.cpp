@@ -9,6 +9,7 @@
 #include "core/genmoves.h"
 #include "core/input.h"
 #include "core/moves.h"
+#include "frontend/utils.h"
 #include "support/engine_setup.h"
 
 using namespace varkon;
@@ -31,8 +32,6 @@ int root_move(int from, int to, int promotion = 0) {
     return 0;
 }
 
-HashKey K(int q, int code) { return piece_key(q, code); }
-
 // Per-ply state compared field by field, each piece list as a set of squares.
 bool same_state(const PlyState& a, const PlyState& b) {
     for (int l = 0; l < 13; ++l) {
@@ -48,80 +47,86 @@ bool same_state(const PlyState& a, const PlyState& b) {
 
 }  // namespace
 
-TEST_F(Moves, PawnDoubleStepSetsEnPassantAndUnmakeRestores) {
-    const HashKey start = hash_history[1];
+// What the consistency checks cannot see: the en-passant square, the fifty-move counter,
+// where the castling rook lands, and the null move.
+TEST_F(Moves, EnPassantSquareFiftyCounterCastlingRookAndNullMove) {
     int i = root_move(35, 55);
-    ASSERT_NE(i, 0);
     make_move(i);
     EXPECT_EQ(ply_state[1].ep, 45);
     EXPECT_EQ(fifty[2], 0);
-    EXPECT_EQ(hash_history[2], start ^ K(35, 1) ^ K(55, 1) ^ side_change_key());
-    EXPECT_EQ(side, BLACK);
     unmake_move(i);
-    EXPECT_EQ(board[35], PAWN);
-    EXPECT_EQ(board[55], EMPTY);
-    EXPECT_EQ(side, WHITE);
-    EXPECT_EQ(ply_state[0].ep, 0);
-    EXPECT_TRUE(position_consistent());
-    i = root_move(27, 46);
-    make_move(i);
+    make_move(i = root_move(27, 46));
     EXPECT_EQ(fifty[2], 1);
     EXPECT_EQ(ply_state[1].ep, 0);
-}
-
-TEST_F(Moves, CastlingPromotionAndCaptures) {
-    ASSERT_TRUE(test::set_fen("r3k2r/1P6/8/8/8/8/8/R3K2R w KQkq -"));
-    int i = root_move(25, 27);
-    ASSERT_NE(i, 0);
-    make_move(i);
-    EXPECT_EQ(board[27], KING);
-    EXPECT_EQ(board[26], ROOK);
-    EXPECT_EQ(board[28], EMPTY);
-    EXPECT_EQ(ply_state[1].castle[WHITE_KING_SIDE], 0);
-    EXPECT_EQ(ply_state[1].castle[WHITE_QUEEN_SIDE], 0);
-    EXPECT_EQ(ply_state[1].castle[BLACK_KING_SIDE], 1);
     unmake_move(i);
-    EXPECT_EQ(board[28], ROOK);
-    EXPECT_EQ(board[25], KING);
 
-    // b7xa8=Q: the rook's value leaves Black, the queen's gain joins White.
-    const PlyState before = ply_state[0];
-    i = root_move(82, 91, QUEEN);
-    ASSERT_NE(i, 0);
-    make_move(i);
-    EXPECT_EQ(ply_state[1].mat_value - before.mat_value, 885 - 500);
-    EXPECT_EQ(ply_state[1].mat_white - before.mat_white, 885);
-    EXPECT_EQ(ply_state[1].mat_black - before.mat_black, -500);
-    EXPECT_EQ(ply_state[1].pieces, before.pieces + 1 - 1);
-    EXPECT_EQ(ply_state[1].pawns, before.pawns - 1);
-    EXPECT_EQ(ply_state[1].castle[BLACK_QUEEN_SIDE], 1);  // a captured rook leaves the flag
+    ASSERT_TRUE(test::set_fen("r3k2r/8/8/8/8/8/8/R3K2R b KQkq -"));
+    make_move(i = root_move(95, 93));
+    EXPECT_EQ(board[94], -ROOK);
+    EXPECT_EQ(board[91], EMPTY);
+    EXPECT_EQ(std::memcmp(ply_state[1].castle, "\1\1\0\0", 4), 0);
     unmake_move(i);
-    EXPECT_EQ(board[82], PAWN);
     EXPECT_EQ(board[91], -ROOK);
-}
-
-TEST_F(Moves, EnPassantCaptureAndNullMove) {
-    ASSERT_TRUE(test::set_fen("4k3/8/8/3Pp3/8/8/8/4K3 w - e6"));
-    const PlyState before = ply_state[0];
-    int i = root_move(64, 75);
-    ASSERT_NE(i, 0);
-    EXPECT_EQ(move_stack[i].ep_square, 65);
-    make_move(i);
-    EXPECT_EQ(board[65], EMPTY);
-    EXPECT_EQ(ply_state[1].pawns, before.pawns - 1);
-    EXPECT_EQ(ply_state[1].mat_value, before.mat_value - 90);
-    unmake_move(i);
-    EXPECT_EQ(board[65], -PAWN);
-    EXPECT_EQ(board[75], EMPTY);
-    EXPECT_EQ(board[64], PAWN);
+    EXPECT_EQ(board[94], EMPTY);
 
     make_null_move();
     EXPECT_EQ(hash_history[2], hash_history[1] ^ side_change_key());
-    EXPECT_EQ(ply_state[1].ep, 0);
-    EXPECT_EQ(side, BLACK);
-    unmake_null_move();
     EXPECT_EQ(side, WHITE);
-    EXPECT_EQ(ply, 0);
+    unmake_null_move();
+    EXPECT_EQ(side, BLACK);
+}
+
+// Any move to or from a rook's corner ends that right: a rook captured there takes it
+// along, and another rook that later stands there cannot castle. Both colours.
+TEST_F(Moves, CastlingRightEndsWithTheRookCapturedOnItsCorner) {
+    struct Case {
+        std::string fen;
+        std::vector<const char*> moves;
+        int flag, king_from, king_to;
+    } cases[] = {
+        {"4k2r/7r/8/8/8/8/8/B3K3 w k -", {"a1h8", "h7h6", "h8a1", "h6h8", "e1d1"}, BLACK_KING_SIDE, 95, 97},
+        {test::mirror_fen("4k2r/7r/8/8/8/8/8/B3K3 w k -"), {"a8h1", "h2h3", "h1a8", "h3h1", "e8d8"},
+         WHITE_KING_SIDE, 25, 27},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(test::set_fen(c.fen));
+        for (const char* m : c.moves) ASSERT_EQ(parse_coordinate_move(m), 1) << m;
+        EXPECT_EQ(ply_state[0].castle[c.flag], 0) << c.fen;
+        EXPECT_EQ(root_move(c.king_from, c.king_to), 0) << c.fen;
+    }
+}
+
+// Eight promotions to one piece kind: ten rooks in one list, through make, unmake and perft.
+TEST_F(Moves, TenPiecesOfOneCode) {
+    ASSERT_TRUE(test::set_fen("k7/p1P5/1p6/8/8/8/RRRRRRRR/1R2K3 w - -"));
+    const int i = root_move(83, 93, ROOK);
+    ASSERT_NE(i, 0);
+    make_move(i);
+    EXPECT_EQ(piece_count(ROOK), 10);
+    EXPECT_TRUE(position_consistent());
+    unmake_move(i);
+    EXPECT_EQ(piece_count(ROOK), 9);
+    ASSERT_EQ(parse_coordinate_move("c7c8r"), 1);
+    EXPECT_EQ(perft(1), 1u);   // the rook on c8 checks: only Kb7
+    perft(4);
+    EXPECT_TRUE(position_consistent());
+}
+
+// A game far longer than any real one (shuffling knights): every move is accepted, the
+// positions keep their keys, and the game can be taken back to its start.
+TEST_F(Moves, GameHistoryGrowsWithTheGame) {
+    const char* shuffle[] = {"g1f3", "g8f6", "f3g1", "f6g8"};
+    const HashKey start = hash_history[1];
+    for (int n = 0; n < 30000; ++n) ASSERT_EQ(parse_coordinate_move(shuffle[n % 4]), 1) << n;
+    EXPECT_EQ(game_ply, 30001);
+    EXPECT_EQ(hash_history[game_ply], start);
+    EXPECT_EQ(side, WHITE);
+    EXPECT_EQ(perft(3), 8902u);   // a search line above the game still has its room
+    EXPECT_GE(game_history_size(), game_ply + MAX_PLY);
+    while (take_back()) {}
+    EXPECT_EQ(game_ply, 1);
+    EXPECT_EQ(hash_history[1], start);
+    EXPECT_EQ(compute_key(side), start);
 }
 
 // Long random games: every make/unmake pair restores board, lists and material, the

@@ -1,15 +1,33 @@
-// Board geometry, FEN setup, keys and the board display.
+// FEN and edit-mode setup: what is accepted, what is refused, keys and the board display.
 #include <gtest/gtest.h>
 
 #include "core/position.h"
-#include "core/precalc.h"
 #include "support/engine_setup.h"
 
 using namespace varkon;
 
 namespace {
 
-std::vector<int> targets(const std::int8_t* list) { return {list + 1, list + 1 + list[0]}; }
+std::vector<int> squares(int code) {
+    const std::int8_t* list = ply_state[0].piece_lists.sq[code + 6];
+    return {list + 1, list + 1 + list[0]};
+}
+
+std::string castling_flags() {
+    std::string f;
+    for (int i = 0; i < 4; ++i) f += ply_state[0].castle[i] ? "KQkq"[i] : '-';
+    return f;
+}
+
+// Tokens of a WinBoard edit, fed to edit_board.
+std::vector<std::string> edit_tokens;
+std::size_t edit_next = 0;
+const char* next_edit_token() { return edit_next < edit_tokens.size() ? edit_tokens[edit_next++].c_str() : nullptr; }
+bool edit(const std::vector<std::string>& tokens) {
+    edit_tokens = tokens;
+    edit_next = 0;
+    return edit_board(next_edit_token);
+}
 
 class Position : public ::testing::Test {
 protected:
@@ -18,53 +36,17 @@ protected:
 
 }  // namespace
 
-TEST(Precalc, TargetListsRaysAndDistances) {
-    test::use_varkon();
-    EXPECT_EQ(targets(&knight_moves[21 * 9]), (std::vector<int>{42, 33}));
-    EXPECT_EQ(targets(&knight_moves[54 * 9]), (std::vector<int>{73, 75, 66, 46, 35, 33, 42, 62}));
-    EXPECT_EQ(targets(&king_moves[21 * 9]), (std::vector<int>{32, 31, 22}));
-    EXPECT_EQ(targets(&king_moves[55 * 9]), (std::vector<int>{46, 44, 64, 66, 54, 65, 56, 45}));
-    EXPECT_EQ(distance[21 * 99 + 98], 7);
-    EXPECT_EQ(distance[21 * 99 + 28], 0);
-    EXPECT_EQ(distance[21 * 99 + 42], 1);
-    EXPECT_EQ(bishop_reach[21 * 99 + 98], 1);
-    EXPECT_EQ(rook_reach[21 * 99 + 32], 0);
-    EXPECT_EQ(king_reach[21 * 99 + 21], 0);
-    EXPECT_EQ(sq64[21], 0);
-    EXPECT_EQ(sq64[98], 63);
-    EXPECT_STREQ(square_name[30], "--");
-    EXPECT_STREQ(square_name[98], "h8");
-}
-
-TEST_F(Position, NewGameState) {
-    const PlyState& s = ply_state[0];
-    EXPECT_EQ(targets(s.piece_lists.sq[7]), (std::vector<int>{31, 32, 33, 34, 35, 36, 37, 38}));
-    EXPECT_EQ(targets(s.piece_lists.sq[12]), (std::vector<int>{25}));
-    EXPECT_EQ(s.pieces, 16);
-    EXPECT_EQ(s.pawns, 16);
-    EXPECT_EQ(s.mat_value, 7990);
-    EXPECT_EQ(s.mat_white, 3995);
-    EXPECT_EQ(game_ply, 1);
-    EXPECT_EQ(fen_loaded, 0);
-    EXPECT_TRUE(position_consistent());
-}
-
-TEST_F(Position, StartFenMatchesNewGame) {
+TEST_F(Position, StartPositionFromNewGameAndFromFen) {
+    EXPECT_EQ(squares(PAWN), (std::vector<int>{31, 32, 33, 34, 35, 36, 37, 38}));   // the order generation follows
     const HashKey key = hash_history[1];
     ASSERT_TRUE(test::set_fen("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"));
     EXPECT_EQ(hash_history[1], key);
+    EXPECT_EQ(castling_flags(), "KQkq");
     EXPECT_EQ(fen_loaded, 1);
-    for (int f = 0; f < 4; ++f) EXPECT_EQ(ply_state[0].castle[f], 1);
-    EXPECT_TRUE(position_consistent());
+    // Side to move is in the key, castling rights are not.
     ASSERT_TRUE(test::set_fen("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b Kq -"));
-    EXPECT_EQ(hash_history[1], key ^ key_table[0][15] ^ key_table[0][13]);
-    EXPECT_EQ(ply_state[0].castle[WHITE_KING_SIDE], 1);
-    EXPECT_EQ(ply_state[0].castle[WHITE_QUEEN_SIDE], 0);
-    EXPECT_EQ(ply_state[0].castle[BLACK_KING_SIDE], 0);
-    EXPECT_EQ(ply_state[0].castle[BLACK_QUEEN_SIDE], 1);
-    // Castling rights are not part of the key.
-    ASSERT_TRUE(test::set_fen("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b - -"));
-    EXPECT_EQ(hash_history[1], key ^ key_table[0][15] ^ key_table[0][13]);
+    EXPECT_EQ(castling_flags(), "K--q");
+    EXPECT_EQ(hash_history[1], key ^ side_change_key());
 }
 
 TEST_F(Position, EnPassantFieldNeedsThePawnThatPassed) {
@@ -72,12 +54,12 @@ TEST_F(Position, EnPassantFieldNeedsThePawnThatPassed) {
     EXPECT_EQ(ply_state[0].ep, 45);
     ASSERT_TRUE(test::set_fen("rnbqkbnr/ppp1pppp/8/3pP3/8/8/PPPP1PPP/RNBQKBNR w KQkq d6"));
     EXPECT_EQ(ply_state[0].ep, 74);
-    // No pawn behind the named square: the field is ignored rather than trusted.
     ASSERT_TRUE(test::set_fen("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq d6"));
     EXPECT_EQ(ply_state[0].ep, 0);
 }
 
-TEST_F(Position, MalformedPlacementsLeaveThePlayableStartPosition) {
+// A refused FEN prints the error and leaves the start position, whole and playable.
+TEST_F(Position, RefusedPositionsLeaveTheStartPosition) {
     const HashKey start = hash_history[1];
     const char* bad[] = {
         "8/8/8/8/8/8/8/7 w - -",                          // rank 1 one square short
@@ -86,9 +68,12 @@ TEST_F(Position, MalformedPlacementsLeaveThePlayableStartPosition) {
         "k7/8/8/8/8/8/8/8 w - -",                          // no white king
         "k7/8/8/8/8/8/8/KK6 w - -",                        // two white kings
         "k7/8/8/8/8/8/QQQQQQQQ/QQK5 w - -",                // ten queens
+        "k7/8/8/8/8/8/RRRRRRRR/RRRK4 w - -",               // eleven rooks
         "k7/pppppppp/8/8/8/8/PPPPPPPP/QQQQQQQK w - -",     // more pieces than promotions allow
-        "rnbqkbnr/pppxpppp/8/8/8/8/PPPPPPPP/RNBQKBNR w - -",    // foreign letter
-        "",                                                // nothing at all
+        "4k3/PPPPPPPP/8/8/8/8/8/4K3 w - -",                // Black, not to move, is in check
+        "4k3/8/8/8/8/8/8/r3K3 b - -",                      // White, not to move, is in check
+        "rnbqkbnr/pppxpppp/8/8/8/8/PPPPPPPP/RNBQKBNR w - -",
+        "",
         "\x01\xff\x80garbage w - -",
     };
     for (const char* fen : bad) {
@@ -103,28 +88,62 @@ TEST_F(Position, MalformedPlacementsLeaveThePlayableStartPosition) {
     }
 }
 
-TEST_F(Position, MissingFieldsAndOddButPlayablePositions) {
-    ASSERT_TRUE(test::set_fen("4k3/8/8/8/8/8/8/4K3"));   // placement only
+TEST_F(Position, OddButReachablePositions) {
+    ASSERT_TRUE(test::set_fen("4k3/8/8/8/8/8/8/4K3"));   // placement only: White, no rights
     EXPECT_EQ(side, WHITE);
-    for (int f = 0; f < 4; ++f) EXPECT_EQ(ply_state[0].castle[f], 0);
+    EXPECT_EQ(castling_flags(), "----");
     ASSERT_TRUE(test::set_fen("P3k3/8/8/8/8/8/8/p3K3 b - -"));  // pawns on the back ranks
-    EXPECT_EQ(side, BLACK);
     EXPECT_TRUE(position_consistent());
-    ASSERT_TRUE(test::set_fen("8/6kR/8/8/8/bq6/1rqqqqqq/K1nqnbrq b - -"));  // nine queens
+    // Nine queens, ten rooks, ten knights: what eight promotions can make.
+    ASSERT_TRUE(test::set_fen("8/6kR/8/8/8/bq6/1rqqqqqq/K1nqnbrq b - -"));
     EXPECT_EQ(piece_count(-QUEEN), 9);
+    ASSERT_TRUE(test::set_fen("k7/8/8/8/8/8/RRRRRRRR/RR2K3 b - -"));
+    EXPECT_EQ(squares(ROOK).size(), 10u);
+    ASSERT_TRUE(test::set_fen("k7/8/8/8/8/8/NNNNNNNN/NN2K3 b - -"));
+    EXPECT_EQ(piece_count(KNIGHT), 10);
+    EXPECT_TRUE(position_consistent());
+}
+
+// A castling flag stands only while its king and its rook are on their squares.
+TEST_F(Position, CastlingFlagsFollowKingAndRooks) {
+    ASSERT_TRUE(test::set_fen("r3k3/8/8/8/8/8/8/4K2R w KQkq -"));
+    EXPECT_EQ(castling_flags(), "K--q");
+    ASSERT_TRUE(test::set_fen("r3k2r/8/8/8/8/8/8/R2K3R w KQkq -"));  // white king off e1
+    EXPECT_EQ(castling_flags(), "--kq");
+    ASSERT_TRUE(test::set_fen("r3k2r/8/8/8/8/8/8/R3K2R w KQkq -"));
+    EXPECT_EQ(castling_flags(), "KQkq");
+    // Edit mode starts from the start position's four rights.
+    ASSERT_TRUE(edit({"#", "Ke1", "Rh1", "Ra2", "c", "Ke8", "Ra8", "."}));
+    EXPECT_EQ(castling_flags(), "K--q");
+    EXPECT_TRUE(position_consistent());
+}
+
+TEST_F(Position, EditBoard) {
+    ASSERT_TRUE(edit({"#", "Ke1", "Pe4", "xe4", "Qd1", "c", "Kh8", "Pa7", "Zz9", "."}));
+    EXPECT_EQ(board[25], KING);
+    EXPECT_EQ(board[55], EMPTY);
+    EXPECT_EQ(board[24], QUEEN);
+    EXPECT_EQ(board[98], -KING);
+    EXPECT_EQ(board[81], -PAWN);
+    EXPECT_EQ(fen_loaded, 1);
+    EXPECT_TRUE(position_consistent());
+    // White to move (as new_game left it) while the black king stands in check: refused.
+    new_game();
+    const HashKey start = hash_history[1];
+    EXPECT_FALSE(edit({"#", "Ke1", "Qe4", "c", "Ke8", "."}));
+    EXPECT_EQ(hash_history[1], start);
+    EXPECT_FALSE(edit({"#", "Ke1", "."}));   // no black king
+    EXPECT_TRUE(position_consistent());
 }
 
 TEST_F(Position, BoardDisplay) {
     std::string out = test::capture_stdout([] { show_board(stdout, BoardDisplay{false, 0, 7990, true, 0}); });
-    EXPECT_NE(out.find("8 |-r |-n |-b |-q |-k |-b |-n |-r |\t1. white\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("|\tcastle = KkQq , ep = \n"), std::string::npos);
-    EXPECT_NE(out.find("|\tpieces        = 16\n"), std::string::npos);
-    EXPECT_NE(out.find("|\tpawns         = 16\n"), std::string::npos);
-    EXPECT_NE(out.find("4 |   |   |   |   |   |   |   |   |\t\n"), std::string::npos);
-    EXPECT_NE(out.find("|\tmat_value     = 7990\n"), std::string::npos);
-    EXPECT_NE(out.find("|\t50 moves rule = 0\n"), std::string::npos);
-    EXPECT_NE(out.find("1 | r | n | b | q | k | b | n | r |\tpos_value     = 0\n"), std::string::npos);
+    EXPECT_EQ(out.substr(0, 38), "\n  +---+---+---+---+---+---+---+---+ \n");
+    for (const char* line : {"8 |-r |-n |-b |-q |-k |-b |-n |-r |\t1. white\n", "|\tcastle = KkQq , ep = \n",
+                             "|\tpieces        = 16\n", "|\tpawns         = 16\n",
+                             "4 |   |   |   |   |   |   |   |   |\t\n", "|\tmat_value     = 7990\n",
+                             "|\t50 moves rule = 0\n", "1 | r | n | b | q | k | b | n | r |\tpos_value     = 0\n"})
+        EXPECT_NE(out.find(line), std::string::npos) << line;
     const std::string tail = "\n  +---+---+---+---+---+---+---+---+ \n    a   b   c   d   e   f   g   h\n\n";
     EXPECT_EQ(out.rfind(tail), out.size() - tail.size());
-    EXPECT_EQ(out.substr(0, 38), "\n  +---+---+---+---+---+---+---+---+ \n");
 }

@@ -32,9 +32,12 @@ fi
 work=$(mktemp -d)
 trap '[ -n "${XBOARD_KEEP:-}" ] && echo "kept $work" || rm -rf "$work"' EXIT
 status=0
+# The engine runs in a directory of its own, where it writes its configuration and log
+# (it finds its book beside the program).
+mkdir "$work/engine"
 # A settings file of its own: xboard neither reads the user's settings nor saves into them.
 timeout $((games * 150 + 60)) xvfb-run -a xboard -settingsFile "$work/xboardrc" -saveSettingsFile "$work/xboardrc" \
-    -fcp "$engine" -fd "$(dirname "$engine")" "${uci[@]}" -scp "$opponent" -sd "$work" \
+    -fcp "$engine" -fd "$work/engine" "${uci[@]}" -scp "$opponent" -sd "$work" \
     -mg "$games" -tc "${XBOARD_TC:-0:15}" -inc "${XBOARD_INC:-0.1}" ${XBOARD_MPS:+-mps "$XBOARD_MPS"} -sgf "$work/games.pgn" \
     -xexit -debug -nameOfDebugFile "$work/xboard.debug" >"$work/xboard.out" 2>&1 || status=$?
 

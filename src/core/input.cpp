@@ -47,7 +47,7 @@ bool text_equals(const char* a, const char* b) {
 }
 
 int play_if_found(int index) {
-    if (index == 0 || !history_has_room()) return 0;
+    if (index == 0) return 0;
     play_move(index);
     return 1;
 }

@@ -15,8 +15,7 @@ Square parse_square(const char* text);
 // Both regenerate the moves of ply 0.
 int find_coordinate_move(const char* text);
 int find_san_move(const char* text);
-// Find the move and play it in the game; 1 when played, 0 when no legal move matches or
-// the game history is full.
+// Find the move and play it in the game; 1 when played, 0 when no legal move matches.
 int parse_coordinate_move(const char* text);
 int parse_san_move(const char* text);
 

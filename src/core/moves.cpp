@@ -1,16 +1,38 @@
 #include "core/moves.h"
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace varkon {
 
 namespace {
 
-// Castling rights and en-passant square of the game position before each played move,
-// so that a take-back restores them exactly.
-std::uint8_t game_castle[MAX_GAME_PLY][4];
-int game_ep[MAX_GAME_PLY];
+// What a take-back needs of each move played in the game, indexed by the game_ply it
+// was played from: the move, and the castling rights and en-passant square before it.
+struct PlayedMove {
+    Move move;
+    std::uint8_t castle[4];
+    int ep;
+};
+std::vector<PlayedMove> game_moves;
+
+// The castling flags (bit f for flag f) lost by any move from or to a square: the king's
+// and the rooks' home squares. A rook captured on its corner takes its right with it,
+// and a piece that later stands there cannot revive it.
+constexpr std::array<std::uint8_t, 120> make_castle_loss() {
+    std::array<std::uint8_t, 120> t{};
+    t[21] = 1 << WHITE_QUEEN_SIDE;
+    t[28] = 1 << WHITE_KING_SIDE;
+    t[25] = t[21] | t[28];
+    t[91] = 1 << BLACK_QUEEN_SIDE;
+    t[98] = 1 << BLACK_KING_SIDE;
+    t[95] = t[91] | t[98];
+    return t;
+}
+constexpr std::array<std::uint8_t, 120> castle_loss = make_castle_loss();
 
 constexpr std::size_t COPIED_STATE = offsetof(PlyState, in_check);
 
@@ -24,6 +46,7 @@ void make_move(int i) {
     PlyState& s = ply_state[p + 1];
     std::memcpy(&s, &ply_state[p], COPIED_STATE);
     s.ep = 0;
+    VARKON_ASSERT(n + 1 < game_history_size());
     HashKey key = hash_history[n];
     int rule50 = fifty[n] + 1;
     ply = p + 1;
@@ -56,28 +79,13 @@ void make_move(int i) {
         rule50 = 0;
     }
 
-    switch (c) {
-        case -KING: s.castle[BLACK_KING_SIDE] = s.castle[BLACK_QUEEN_SIDE] = 0; break;
-        case -ROOK:
-            if (from == 91) s.castle[BLACK_QUEEN_SIDE] = 0;
-            if (from == 98) s.castle[BLACK_KING_SIDE] = 0;
-            break;
-        case -PAWN:
-            if (from - to == 20) s.ep = to + 10;
-            s.pawn_key ^= piece_key(from, c) ^ (m.promotion ? 0 : piece_key(to, c));
-            rule50 = 0;
-            break;
-        case PAWN:
-            if (to - from == 20) s.ep = to - 10;
-            s.pawn_key ^= piece_key(from, c) ^ (m.promotion ? 0 : piece_key(to, c));
-            rule50 = 0;
-            break;
-        case ROOK:
-            if (from == 21) s.castle[WHITE_QUEEN_SIDE] = 0;
-            if (from == 28) s.castle[WHITE_KING_SIDE] = 0;
-            break;
-        case KING: s.castle[WHITE_KING_SIDE] = s.castle[WHITE_QUEEN_SIDE] = 0; break;
-        default: break;
+    if (const int lost = castle_loss[from] | castle_loss[to]; lost != 0)
+        for (int f = 0; f < 4; ++f)
+            if (lost & (1 << f)) s.castle[f] = 0;
+    if (c == PAWN || c == -PAWN) {
+        if (to - from == 20 * c) s.ep = to - 10 * c;
+        s.pawn_key ^= piece_key(from, c) ^ (m.promotion ? 0 : piece_key(to, c));
+        rule50 = 0;
     }
 
     list_move(s.piece_lists, c, from, to);
@@ -91,6 +99,7 @@ void make_move(int i) {
         key ^= piece_key(to, c) ^ piece_key(to, promoted);
         board[to] = static_cast<std::int8_t>(promoted);
         std::int8_t* list = s.piece_lists.sq[promoted + 6];
+        VARKON_ASSERT(list[0] < MAX_PIECES_PER_CODE);
         list[1 + list[0]++] = static_cast<std::int8_t>(to);
         const int gain = piece_value[m.promotion] - piece_value[PAWN];
         s.mat_value += gain;
@@ -168,9 +177,14 @@ void unmake_null_move() {
 void commit_move() { std::memcpy(&ply_state[0], &ply_state[1], COPIED_STATE); }
 
 void play_move(int i) {
-    game_moves[game_ply] = move_stack[i];
-    std::memcpy(game_castle[game_ply], ply_state[0].castle, 4);
-    game_ep[game_ply] = ply_state[0].ep;
+    // The game grows by one ply; the history keeps room for a search line above it.
+    reserve_game_history(game_ply + 1 + GAME_PLY_RESERVE);
+    if (game_moves.size() <= static_cast<std::size_t>(game_ply))
+        game_moves.resize(static_cast<std::size_t>(game_history_size()));
+    PlayedMove& record = game_moves[static_cast<std::size_t>(game_ply)];
+    record.move = move_stack[i];
+    std::memcpy(record.castle, ply_state[0].castle, 4);
+    record.ep = ply_state[0].ep;
     ply = 0;
     make_move(i);
     commit_move();
@@ -182,13 +196,61 @@ bool take_back() {
     const int g = game_ply - 1;
     game_ply = g;
     ply = 0;
-    restore_board(game_moves[g], side);
+    const PlayedMove& record = game_moves[static_cast<std::size_t>(g)];
+    restore_board(record.move, side);
     side = -side;
     rebuild_piece_lists();
-    std::memcpy(ply_state[0].castle, game_castle[g], 4);
-    ply_state[0].ep = game_ep[g];
+    std::memcpy(ply_state[0].castle, record.castle, 4);
+    ply_state[0].ep = record.ep;
     VARKON_ASSERT(position_consistent());
     return true;
+}
+
+}  // namespace varkon
+
+namespace varkon {
+
+Move played_move(int g) {
+    if (g < 1 || g >= game_ply || static_cast<std::size_t>(g) >= game_moves.size()) return Move{};
+    return game_moves[static_cast<std::size_t>(g)].move;
+}
+
+SavedGame save_game() {
+    SavedGame g;
+    std::memcpy(g.board, board, sizeof board);
+    g.side = side;
+    g.game_ply = game_ply;
+    g.state = ply_state[0];
+    g.fen_loaded = fen_loaded;
+    g.keys.assign(hash_history, hash_history + game_ply + 1);
+    g.counters.assign(fifty, fifty + game_ply + 1);
+    for (int k = 0; k < game_ply && static_cast<std::size_t>(k) < game_moves.size(); ++k) {
+        const PlayedMove& m = game_moves[static_cast<std::size_t>(k)];
+        g.moves.push_back(m.move);
+        g.castle.push_back({m.castle[0], m.castle[1], m.castle[2], m.castle[3]});
+        g.ep.push_back(m.ep);
+    }
+    return g;
+}
+
+void restore_game(const SavedGame& g) {
+    reserve_game_history(g.game_ply + 1 + GAME_PLY_RESERVE);
+    std::memcpy(board, g.board, sizeof board);
+    side = g.side;
+    game_ply = g.game_ply;
+    ply = 0;
+    ply_state[0] = g.state;
+    fen_loaded = g.fen_loaded;
+    std::copy(g.keys.begin(), g.keys.end(), hash_history);
+    std::copy(g.counters.begin(), g.counters.end(), fifty);
+    if (game_moves.size() < g.moves.size()) game_moves.resize(g.moves.size());
+    for (std::size_t k = 0; k < g.moves.size(); ++k) {
+        PlayedMove& m = game_moves[k];
+        m.move = g.moves[k];
+        std::memcpy(m.castle, g.castle[k].data(), 4);
+        m.ep = g.ep[k];
+    }
+    VARKON_ASSERT(position_consistent());
 }
 
 }  // namespace varkon

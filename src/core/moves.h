@@ -6,6 +6,9 @@
 // game position always stays at ply 0.
 #pragma once
 
+#include <array>
+#include <vector>
+
 #include "core/position.h"
 
 namespace varkon {
@@ -23,5 +26,25 @@ void commit_move();
 void play_move(int i);
 // Undoes the last move played in the game; false when there is none.
 bool take_back();
+
+// The move played from game_ply g (1 <= g < game_ply); an empty move for any other g.
+Move played_move(int g);
+
+// The whole game as it stands (position, keys, counters and the moves played with what
+// a take-back needs), to be put back later as it was.
+struct SavedGame {
+    std::int8_t board[120];
+    Side side;
+    int game_ply;
+    PlyState state;
+    int fen_loaded;
+    std::vector<HashKey> keys;
+    std::vector<int> counters;
+    std::vector<Move> moves;
+    std::vector<std::array<std::uint8_t, 4>> castle;
+    std::vector<int> ep;
+};
+SavedGame save_game();
+void restore_game(const SavedGame& saved);
 
 }  // namespace varkon

@@ -1,7 +1,11 @@
 #include "core/position.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
+
+#include "core/attacks.h"
 
 namespace varkon {
 
@@ -10,9 +14,8 @@ Side side = WHITE;
 int ply = 0;
 int game_ply = 1;
 PlyState ply_state[MAX_PLY + 2];
-HashKey hash_history[MAX_GAME_PLY];
-int fifty[MAX_GAME_PLY];
-Move game_moves[MAX_GAME_PLY];
+HashKey* hash_history = nullptr;
+int* fifty = nullptr;
 Move move_stack[MOVE_STACK_SIZE];
 int move_count = 0;
 int fen_loaded = 0;
@@ -50,6 +53,10 @@ constexpr std::array<std::array<HashKey, 16>, 64> make_key_table() {
     return t;
 }
 
+// Storage of the game history; hash_history and fifty point into it.
+std::vector<HashKey> history_keys;
+std::vector<int> history_fifty;
+
 constexpr int MAX_NEW_GAME_HOOKS = 8;
 void (*new_game_hooks[MAX_NEW_GAME_HOOKS])() = {};
 int new_game_hook_count = 0;
@@ -77,10 +84,11 @@ void clear_playing_squares() {
         if (board[q] != OFF_BOARD) board[q] = EMPTY;
 }
 
-// A position the engine can play: one king per side, and no more pieces than promotions
-// allow (at most eight pawns, and pawns plus surplus pieces at most eight per side), which
-// also keeps every piece list within its nine entries for good.
-bool playable_material() {
+// Material a game can reach: one king per side, at most eight pawns, and pawns plus
+// surplus pieces (each promotion turns a pawn into one) at most eight per side. So no
+// code has more than MAX_PIECES_PER_CODE pieces, and a promotion always finds room in
+// its piece list.
+bool reachable_material() {
     int count[13] = {};
     for (int q = 21; q <= 98; ++q)
         if (board[q] != OFF_BOARD && board[q] != EMPTY) ++count[board[q] + 6];
@@ -91,13 +99,35 @@ bool playable_material() {
                        surplus(n(KNIGHT), 2);
         if (n(KING) != 1 || n(PAWN) > 8 || n(PAWN) + promoted > 8) return false;
     }
+    static_assert(MAX_PIECES_PER_CODE >= 2 + 8, "a code may reach its initial number plus eight promotions");
     return true;
 }
 
-void finish_setup() {
+// The castling flags each square's king or rook carries: a right stands only while
+// its king and its rook are on their squares.
+struct CastlingSquares {
+    int flag, king, rook, code;
+};
+constexpr CastlingSquares castling_squares[4] = {
+    {WHITE_KING_SIDE, 25, 28, WHITE}, {WHITE_QUEEN_SIDE, 25, 21, WHITE},
+    {BLACK_KING_SIDE, 95, 98, BLACK}, {BLACK_QUEEN_SIDE, 95, 91, BLACK}};
+
+void drop_impossible_castling() {
+    for (const CastlingSquares& c : castling_squares)
+        if (board[c.king] != c.code * KING || board[c.rook] != c.code * ROOK) ply_state[ply].castle[c.flag] = 0;
+}
+
+// Derived state, key and checks after a position was put on the board. False when the
+// position is not one the engine can play: its material cannot be reached, or the side
+// that is not to move is in check (its king could be captured).
+bool finish_setup() {
+    if (!reachable_material()) return false;
+    drop_impossible_castling();
     rebuild_piece_lists();
+    if (king_in_check(-side)) return false;
     hash_history[game_ply] = compute_key(side);
     fen_loaded = 1;
+    return true;
 }
 
 void fen_error() {
@@ -119,7 +149,19 @@ void register_new_game_hook(void (*hook)()) {
     if (new_game_hook_count < MAX_NEW_GAME_HOOKS) new_game_hooks[new_game_hook_count++] = hook;
 }
 
+void reserve_game_history(int plies) {
+    if (plies <= static_cast<int>(history_keys.size())) return;
+    const std::size_t size = std::max<std::size_t>(static_cast<std::size_t>(plies), 2 * history_keys.size());
+    history_keys.resize(size);
+    history_fifty.resize(size);
+    hash_history = history_keys.data();
+    fifty = history_fifty.data();
+}
+
+int game_history_size() { return static_cast<int>(history_keys.size()); }
+
 void new_game() {
+    reserve_game_history(1024 + GAME_PLY_RESERVE);
     game_ply = 1;
     ply = 0;
     std::memcpy(board, start_board.data(), sizeof board);
@@ -193,7 +235,6 @@ bool setup_fen(const char* placement, const char* side_field, const char* castli
         }
         complete = rank == 1 && file == 9;
     }
-    if (!playable_material()) return fen_error(), false;
 
     // An absent side field means White to move; otherwise anything but "w" is Black.
     const char* sf = side_field ? side_field : "";
@@ -223,7 +264,7 @@ bool setup_fen(const char* placement, const char* side_field, const char* castli
         if (board[pawn_sq] == -side * PAWN && board[target] == EMPTY && board[origin] == EMPTY)
             s.ep = target;
     }
-    finish_setup();
+    if (!finish_setup()) return fen_error(), false;
     return true;
 }
 
@@ -244,11 +285,10 @@ bool edit_board(const char* (*next_token)()) {
             board[q] = clear ? EMPTY : static_cast<std::int8_t>(code * colour);
         }
     }
-    if (!playable_material()) {
+    if (!finish_setup()) {
         new_game();
         return false;
     }
-    finish_setup();
     return true;
 }
 
@@ -314,6 +354,8 @@ bool position_consistent() {
             (i > 6 ? white : black) += piece_value[type];
         }
     }
+    for (const CastlingSquares& c : castling_squares)
+        if (s.castle[c.flag] && (board[c.king] != c.code * KING || board[c.rook] != c.code * ROOK)) return false;
     return listed_count == occupied && pawns == s.pawns && pieces == s.pieces &&
            white == s.mat_white && black == s.mat_black && s.mat_value == white + black && pawn_key == s.pawn_key &&
            compute_key(side) == hash_history[game_ply];

@@ -31,11 +31,18 @@ constexpr Side WHITE = 1;
 constexpr Side BLACK = -1;
 
 constexpr int MAX_PLY = 108;            // search plies 0..107
-constexpr int MAX_GAME_PLY = 16384;     // history entries: longer than any game of chess
-constexpr int GAME_PLY_RESERVE = MAX_PLY + 4;  // room above the game for a search line
-constexpr int MOVES_PER_PLY = 1024;     // more than any position with at most 9 pieces per code
+// Room kept in the game history above the game's last ply for a search line.
+constexpr int GAME_PLY_RESERVE = MAX_PLY + 4;
+// A side has at most 16 men and none of them has more than 27 moves (a queen in the
+// middle of an empty board; a promoting pawn has 3 x 4), plus two castlings and two
+// en-passant captures: the moves of any ply fit with room to spare.
+constexpr int MOVES_PER_PLY = 1024;
+static_assert(MOVES_PER_PLY >= 16 * 27 + 2 + 2);
 constexpr int MOVE_STACK_SIZE = MAX_PLY * MOVES_PER_PLY + 1;
-constexpr int MAX_PIECES_PER_CODE = 9;
+// The most pieces of one code a legal game can reach: two rooks, bishops or knights and
+// eight promoted ones (a queen and eight promoted queens make nine). Positions set up
+// from outside are held to the same bound (see setup_fen).
+constexpr int MAX_PIECES_PER_CODE = 2 + 8;
 
 // A move record. `captured` and `promotion` are piece types (positive), `piece` the
 // signed code of the mover, `ep_square` the square of the pawn an en-passant capture
@@ -85,9 +92,11 @@ extern Side side;
 extern int ply;
 extern int game_ply;
 extern PlyState ply_state[MAX_PLY + 2];
-extern HashKey hash_history[MAX_GAME_PLY];
-extern int fifty[MAX_GAME_PLY];
-extern Move game_moves[MAX_GAME_PLY];   // the move played from each game_ply
+// The game history, indexed by game_ply: the key of each position of the game and of
+// the search line above it, and the fifty-move counter there. Its size follows the game
+// (see reserve_game_history), so both are pointers into storage this module owns.
+extern HashKey* hash_history;
+extern int* fifty;
 extern Move move_stack[MOVE_STACK_SIZE];
 extern int move_count;
 extern int fen_loaded;
@@ -138,15 +147,21 @@ inline void list_move(PieceList& pl, int code, int from, int to) {
             return;
         }
 }
-// True while the game history has room for another move plus a search line.
-inline bool history_has_room() { return game_ply < MAX_GAME_PLY - GAME_PLY_RESERVE; }
+// Makes the game history hold at least `plies` entries. Moves the storage, so it is
+// called only outside a search: by new_game and when a move is played into the game.
+void reserve_game_history(int plies);
+// The number of entries the game history holds now.
+int game_history_size();
 
 // ---- operations --------------------------------------------------------------------
 void new_game();
 void rebuild_piece_lists();
 HashKey compute_key(Side s);
-// Sets the position from the four leading FEN fields. Returns true on success; on a
-// malformed placement prints "fen error" and an empty line and leaves the start position.
+// Sets the position from the four leading FEN fields. Returns true on success. On a
+// malformed placement, or a position no game can reach in the ways the engine relies on
+// (not one king a side, more pieces than promotions allow, the side not to move in
+// check), prints "fen error" and an empty line and leaves the start position. Castling
+// flags whose king or rook is not on its square are dropped.
 bool setup_fen(const char* placement, const char* side_field, const char* castling_field,
                const char* ep_field);
 
@@ -162,7 +177,8 @@ void show_board(std::FILE* out, const BoardDisplay& values);
 
 // Reads WinBoard edit-mode tokens through `next_token` (nullptr at end of input) until
 // one that starts with "."; returns false and keeps the start position when the edited
-// position is not one the engine can play (see setup_fen).
+// position is not one the engine can play (see setup_fen). Castling flags are kept only
+// where king and rook stand on their squares.
 bool edit_board(const char* (*next_token)());
 
 // True when lists, counts, material and key of the current ply agree with the board.

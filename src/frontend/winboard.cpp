@@ -171,7 +171,7 @@ bool same_rights_as(int back) {
     std::memcpy(now, ply_state[0].castle, 4);
     std::vector<Move> line;
     for (int k = 0; k < back && game_ply > 1; ++k) {
-        line.push_back(game_moves[game_ply - 1]);
+        line.push_back(played_move(game_ply - 1));
         take_back();
     }
     const bool same = std::memcmp(now, ply_state[0].castle, 4) == 0 && ply_state[0].ep == 0;
@@ -181,33 +181,12 @@ bool same_rights_as(int back) {
 
 // Everything a refused "setboard" or "edit" must leave as it was.
 struct PositionSnapshot {
-    std::int8_t board_copy[120];
-    Side side_to_move;
-    int plies;
-    PlyState state;
-    int from_fen;
-    std::vector<HashKey> keys;
-    std::vector<int> counters;
-    std::vector<Move> moves;
-    int book_move_number, book_count;
+    SavedGame game = save_game();
+    int book_move_number = last_bookmove_number;
+    int book_count = book_entries;
 
-    PositionSnapshot()
-        : side_to_move(side), plies(game_ply), state(ply_state[0]), from_fen(fen_loaded),
-          keys(hash_history, hash_history + game_ply + 1), counters(fifty, fifty + game_ply + 1),
-          moves(game_moves, game_moves + game_ply + 1), book_move_number(last_bookmove_number),
-          book_count(book_entries) {
-        std::memcpy(board_copy, board, sizeof board);
-    }
     void restore() const {
-        std::memcpy(board, board_copy, sizeof board);
-        side = side_to_move;
-        game_ply = plies;
-        ply = 0;
-        ply_state[0] = state;
-        fen_loaded = from_fen;
-        std::copy(keys.begin(), keys.end(), hash_history);
-        std::copy(counters.begin(), counters.end(), fifty);
-        std::copy(moves.begin(), moves.end(), game_moves);
+        restore_game(game);
         last_bookmove_number = book_move_number;
         book_entries = book_count;
     }
@@ -313,7 +292,7 @@ void think_line(const IterationLine& line) {
     std::string out = text;
     // A ponder search looks at the position after the expected reply: its line starts with
     // that reply, so that the front end reads it from the position it shows.
-    if (wb.ponder_search && game_ply > 1) out += std::string(move_to_text(game_moves[game_ply - 1]).s) + " ";
+    if (wb.ponder_search && game_ply > 1) out += std::string(move_to_text(played_move(game_ply - 1)).s) + " ";
     for (int c = 0; c < line.pv_length; ++c) out += std::string(move_to_text(line.pv[c]).s) + " ";
     if (line.elapsed_cs >= 100) {
         std::snprintf(text, sizeof text, " nps %llu", static_cast<unsigned long long>(line.nodes * 100 / line.elapsed_cs));

@@ -341,8 +341,8 @@ int classic_search_root(int iteration_plies, int alpha0, int beta) {
     int alpha = alpha0, best = -INFINITE_SCORE, legal = 0;
     const int first = ply_state[0].move_start, end = ply_state[1].move_start;
     last_capture[0] = LastCapture{0, 0};
-    if (game_ply > 0 && game_moves[game_ply - 1].captured != 0)
-        last_capture[0] = LastCapture{game_moves[game_ply - 1].to, piece_value[game_moves[game_ply - 1].captured]};
+    if (const Move last = played_move(game_ply - 1); last.captured != 0)
+        last_capture[0] = LastCapture{last.to, piece_value[last.captured]};
     for (int i = first; i < end; ++i)
         if (same_move(move_stack[i], root_best)) {
             move_stack[i].score = CLASSIC_GOOD_CAPTURE * 2;
@@ -465,7 +465,7 @@ bool replay_kept_reply(int root_moves) {
     const KeptPonder k = kept;
     kept.valid = false;
     if (!k.valid || root_moves < 2 || k.key != hash_history[game_ply] || k.game_ply != game_ply ||
-        !same_move(game_moves[game_ply - 1], k.predicted) || k.time_cs < stats.time_limit)
+        !same_move(played_move(game_ply - 1), k.predicted) || k.time_cs < stats.time_limit)
         return false;
     int index = 0;
     for (int i = ply_state[0].move_start; i < ply_state[1].move_start && index == 0; ++i)
@@ -509,7 +509,7 @@ void classic_after_search(const ThinkResult& result) {
         kept.valid = true;
         kept.key = hash_history[game_ply];
         kept.game_ply = game_ply;
-        kept.predicted = game_moves[game_ply - 1];
+        kept.predicted = played_move(game_ply - 1);
         kept.reply = result.best;
         kept.expected = result.ponder;
         kept.score = result.score;

@@ -194,7 +194,7 @@ void reset_think_state() {
 void play_result(const ThinkResult& result) {
     if (result.best.from == 0) return;
     move_stack[0] = result.best;
-    if (history_has_room()) play_move(0);
+    play_move(0);
 }
 
 void think() {
