@@ -103,7 +103,7 @@ TEST(Console, UciPositionAndBadInput) {
     EXPECT_NE(out.find("illegal move e2e4\n"), std::string::npos);
     // After the illegal repetition, e7e5 is not played: Black still has its 20 moves.
     EXPECT_NE(out.find("a7a6: 1\n"), std::string::npos);
-    EXPECT_NE(out.find("fen error\n\n"), std::string::npos);
+    EXPECT_NE(out.find("info string fen error\n"), std::string::npos);
     EXPECT_NE(out.find("Nodes searched: 20\n"), std::string::npos);  // the fen error left the start position
     EXPECT_NE(out.find("\nNodes searched: 5\n"), std::string::npos);  // a FEN without counters, then moves
 }

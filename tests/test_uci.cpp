@@ -273,7 +273,7 @@ TEST_F(Uci, PerftIsBoundedAndStops) {
 TEST_F(Uci, OnlyProtocolLinesAfterUci) {
     engine.send("position startpos\ngo depth 2\nposition startpos moves e2e4 e2e4\n"
                 "setoption name BookName value /nonexistent/book.dat\nposition startpos moves e2e4\ngo depth 2\n"
-                "isready\n");
+                "position fen nonsense\ngo depth 1\nisready\n");
     ASSERT_TRUE(engine.wait_for("readyok\n", 20000));
     const std::string out = engine.output();
     EXPECT_NE(out.find("info string 1. "), std::string::npos);  // the book's candidates

@@ -130,10 +130,9 @@ bool finish_setup() {
     return true;
 }
 
-void fen_error() {
-    std::fputs("fen error\n\n", stdout);
-    new_game();
-}
+// A refused position leaves the start position; the caller reports the refusal in the
+// form of its protocol.
+void fen_error() { new_game(); }
 
 }  // namespace
 

@@ -160,7 +160,8 @@ HashKey compute_key(Side s);
 // Sets the position from the four leading FEN fields. Returns true on success. On a
 // malformed placement, or a position no game can reach in the ways the engine relies on
 // (not one king a side, more pieces than promotions allow, the side not to move in
-// check), prints "fen error" and an empty line and leaves the start position. Castling
+// check), returns false, prints nothing (the caller reports it in its protocol's form) and
+// leaves the start position. Castling
 // flags whose king or rook is not on its square are dropped.
 bool setup_fen(const char* placement, const char* side_field, const char* castling_field,
                const char* ep_field);

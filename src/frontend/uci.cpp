@@ -78,6 +78,7 @@ void uci_position(const Tokens& t, std::size_t i) {
             const char* field[6] = {"", "", "", "", "", ""};
             for (int f = 0; f < 6 && i < t.size() && t[i] != "moves"; ++f) field[f] = t[i++].c_str();
             position_refused = !setup_fen(field[0], field[1], field[2], field[3]);
+            if (position_refused) note("fen error");
         } else {
             continue;
         }
@@ -93,6 +94,8 @@ void uci_position(const Tokens& t, std::size_t i) {
 
 // Perft depths beyond this take days; a larger request is refused rather than run.
 constexpr int MAX_PERFT_DEPTH = 20;
+
+PollAction read_searching_command();
 
 void uci_go(const Tokens& t, std::size_t i) {
     limits = SearchLimits{};
@@ -162,6 +165,9 @@ void uci_go(const Tokens& t, std::size_t i) {
     opponent_clock = static_cast<std::uint32_t>(side == WHITE ? black_time : white_time);
     if (position_refused) {
         note("no position to search: the last position command was refused");
+        // An infinite or ponder search answers on "stop" (or "ponderhit") all the same.
+        while (limits.wait_for_stop && read_searching_command() == PollAction::none) {
+        }
         say("bestmove 0000\n");
     } else {
         const UciDialect* d = program().uci_dialect;
@@ -362,15 +368,15 @@ void print_info_line(const IterationLine& line, std::uint64_t nps_from_ms) {
 void print_info(const IterationLine& line) { print_info_line(line, 1000); }
 void print_classic_info(const IterationLine& line) { print_info_line(line, 3000); }
 
-// The move being searched, once a second has passed since the start.
+// The move being searched, once a second has passed since the start. A promotion carries
+// its piece letter, as every move the protocol names does.
 void print_current_move(const Move& m, int number, int, std::uint32_t elapsed_cs) {
-    if (elapsed_cs >= 100)
-        say("info currmove %s%s currmovenumber %d\n", square_name[m.from], square_name[m.to], number);
+    if (elapsed_cs >= 100) say("info currmove %s currmovenumber %d\n", move_to_text(m).s, number);
 }
 
 // varkon_classic: the move being searched, from the eighth iteration on.
 void print_classic_current_move(const Move& m, int number, int depth, std::uint32_t) {
-    if (depth >= 8) say("info  currmove %s%s currmovenumber %d\n", square_name[m.from], square_name[m.to], number);
+    if (depth >= 8) say("info  currmove %s currmovenumber %d\n", move_to_text(m).s, number);
 }
 
 void no_bound_line(const IterationLine&, const Move&, bool) {}
