@@ -69,6 +69,7 @@ int mru = -1, lru = -1, free_list = -1;
 EgtbCacheCounters counters{};
 bool ready = false;
 bool init_tried = false;
+bool reinit_requested = false;
 
 // ---- files -------------------------------------------------------------------------
 
@@ -423,12 +424,21 @@ int egtb_init(bool print_settings) {
     return 1;
 }
 
-bool egtb_init_once() {
+bool egtb_init_once(bool print_settings) {
     if (!init_tried) {
         init_tried = true;
-        egtb_init();
+        egtb_init(print_settings);
     }
     return ready;
+}
+
+void egtb_request_reinit() { reinit_requested = true; }
+
+void egtb_reinit_if_requested() {
+    if (!reinit_requested) return;
+    reinit_requested = false;
+    init_tried = true;
+    egtb_init(false);
 }
 
 bool egtb_ready() { return ready; }

@@ -23,7 +23,11 @@ extern int egtb_pieces;           // largest piece count among the registered ta
 int egtb_init(bool print_settings = true);
 // The initialisation done once per process: the first call runs egtb_init, later calls
 // do nothing. Returns whether the tables are ready.
-bool egtb_init_once();
+bool egtb_init_once(bool print_settings = true);
+// varkon_classic: a changed path or cache size asks for a new initialisation, which the
+// next egtb_reinit_if_requested (at "isready") carries out.
+void egtb_request_reinit();
+void egtb_reinit_if_requested();
 // Whether the last initialisation succeeded.
 bool egtb_ready();
 

@@ -226,9 +226,18 @@ int tb_moves(const TbBoard& b, TbMove* out) {
     for (int i = 0; i < b.set[c].n; ++i) own |= 1ULL << b.set[c].sq[i];
     theirs = occ & ~own;
     int n = 0;
+    const int king = b.set[c].sq[0];
+    const bool in_check = tb_attacked(b, king, o, occ);
     auto add = [&](int slot, int to, int captured, int promotion, int dbl) {
         const TbMove m{static_cast<std::int8_t>(slot), static_cast<std::int8_t>(to), static_cast<std::int8_t>(captured),
                        static_cast<std::int8_t>(promotion), static_cast<std::int8_t>(dbl)};
+        // Out of check, a move can only expose the king when the king moves, when the
+        // piece leaves a line through the king, or when a pawn is taken en passant.
+        const int from = b.set[c].sq[slot];
+        if (!in_check && slot != 0 && lines.kind[king][from] == 0 && !(captured >= 0 && to == b.ep)) {
+            out[n++] = m;
+            return;
+        }
         TbBoard after = b;
         tb_apply(after, m);
         if (!tb_in_check(after, c)) out[n++] = m;

@@ -189,6 +189,7 @@ public:
         for (int s = 0; s < 2; ++s) {
             dist_[s].assign(count_[s], UNRESOLVED);
             cnt_[s].assign(count_[s], 0);
+            done_[s].assign(count_[s], false);
         }
         for (int s = 0; s < 2; ++s)
             if (!initialise(s)) return false;
@@ -224,8 +225,25 @@ public:
 private:
     int weight(const TbBoard& b) const { return pawns_ ? 1 : tb_symmetries(b); }
 
-    void raise_horizon(int plies) {
+    // The weight of the position a move leads to: only positions with both kings on one
+    // long diagonal can be symmetric.
+    int move_weight(const TbBoard& b, const TbMove& m) const {
+        if (pawns_) return 1;
+        int k[2] = {b.set[0].sq[0], b.set[1].sq[0]};
+        if (m.slot == 0) k[b.stm] = m.to;
+        const bool diagonal = (k[0] & 7) == (k[0] >> 3) && (k[1] & 7) == (k[1] >> 3);
+        const bool anti = (k[0] & 7) + (k[0] >> 3) == 7 && (k[1] & 7) + (k[1] >> 3) == 7;
+        if (!diagonal && !anti) return 1;
+        TbBoard r = b;
+        tb_apply(r, m);
+        return tb_symmetries(r);
+    }
+
+    // Notes that position i of side s is decided (or may be) at `plies`.
+    void schedule(int s, std::uint32_t i, int plies) {
         if (plies > horizon_) horizon_ = plies;
+        if (static_cast<std::size_t>(plies) >= queue_[s].size()) queue_[s].resize(static_cast<std::size_t>(plies) + 1);
+        queue_[s][static_cast<std::size_t>(plies)].push_back(i);
     }
 
     bool initialise(int s) {
@@ -240,18 +258,23 @@ private:
             }
             const int n = tb_moves(b, moves);
             if (n == 0) {
-                if (tb_in_check(b, s)) dist[i] = 0; else cnt[i] = CANNOT_LOSE;
+                if (tb_in_check(b, s)) {
+                    dist[i] = 0;
+                    schedule(s, i, 0);
+                } else {
+                    cnt[i] = CANNOT_LOSE;
+                }
                 continue;
             }
             int counter = 0, best_win = MAX_PLIES + 1, worst_loss = -1;
             bool draw = false;
             for (int k = 0; k < n; ++k) {
-                TbBoard r = b;
-                tb_apply(r, moves[k]);
                 if (moves[k].captured_slot < 0 && moves[k].promotion == 0) {
-                    counter += weight(r);
+                    counter += move_weight(b, moves[k]);
                     continue;
                 }
+                TbBoard r = b;
+                tb_apply(r, moves[k]);
                 const int v = table_value(store_, r);
                 bool beyond;
                 const int p = byte_plies(v, &beyond);
@@ -266,12 +289,12 @@ private:
             if (best_win <= MAX_PLIES) {
                 dist[i] = static_cast<std::uint16_t>(TENTATIVE | best_win);
                 cnt[i] = CANNOT_LOSE;
-                raise_horizon(best_win);
+                schedule(s, i, best_win);
             } else if (draw) {
                 cnt[i] = CANNOT_LOSE;
             } else if (counter == 0) {
                 dist[i] = static_cast<std::uint16_t>(worst_loss);
-                raise_horizon(worst_loss);
+                schedule(s, i, worst_loss);
             } else {
                 cnt[i] = static_cast<std::uint8_t>(counter);
                 if (worst_loss >= 0) dist[i] = static_cast<std::uint16_t>(LOSS_BOUND | worst_loss);
@@ -289,9 +312,14 @@ private:
         const std::uint16_t tent = static_cast<std::uint16_t>(TENTATIVE | d);
         std::uint64_t done = 0;
         TbBoard before[TB_MAX_MOVES], variants[4];
-        for (std::uint32_t i = 0; i < count_[s]; ++i) {
+        if (static_cast<std::size_t>(d) >= queue_[s].size()) return 0;
+        std::vector<std::uint32_t> decided;
+        decided.swap(queue_[s][static_cast<std::size_t>(d)]);
+        for (const std::uint32_t i : decided) {
             if (dist[i] == tent) dist[i] = static_cast<std::uint16_t>(d);
-            else if (dist[i] != d) continue;
+            else if (dist[i] != d) continue;   // decided sooner after all
+            if (done_[s][i]) continue;
+            done_[s][i] = true;
             ++done;
             TbBoard b;
             tb_decode(t_, s, i, b);
@@ -307,7 +335,7 @@ private:
                         // Lost here: the position before wins in one ply more.
                         if (x == UNRESOLVED || loss_bound(x) || (tentative(x) && (x & ~FLAGS) > d + 1)) {
                             x = static_cast<std::uint16_t>(d + 1);
-                            raise_horizon(d + 1);
+                            schedule(o, j, d + 1);
                         }
                     } else if (!resolved(x) && !tentative(x) && ocnt[j] != CANNOT_LOSE) {
                         // Won here: one more move of the position before loses.
@@ -315,7 +343,7 @@ private:
                         if (ocnt[j] == 0) {
                             const int at = loss_bound(x) ? std::max(d + 1, static_cast<int>(x & ~FLAGS)) : d + 1;
                             x = static_cast<std::uint16_t>(at);
-                            raise_horizon(at);
+                            schedule(o, j, at);
                         }
                     }
                 }
@@ -332,6 +360,8 @@ private:
     std::vector<std::uint16_t> dist_[2];
     std::vector<std::uint8_t> cnt_[2];
     int horizon_ = 0;
+    std::vector<std::vector<std::uint32_t>> queue_[2];   // per side and plies: positions to pass on
+    std::vector<bool> done_[2];
 };
 
 bool make(TableStore& store, int t, std::FILE* log, TbGenStats& stats, std::vector<int>& busy) {

@@ -291,7 +291,8 @@ std::uint32_t index_normal(const Shape& sh, int mk, int ok, const int* flat, int
             }
             r[q] = v;
         }
-        std::sort(r, r + g.count);
+        for (int a = 1; a < g.count; ++a)
+            for (int k = a; k > 0 && r[k] < r[k - 1]; --k) std::swap(r[k], r[k - 1]);
         std::uint32_t combo = 0;
         for (int q = 0; q < g.count; ++q) {
             if (q > 0 && r[q] == r[q - 1]) return TB_NO_INDEX;
@@ -370,12 +371,17 @@ bool decode_normal(const Shape& sh, std::uint32_t index, int& mk, int& ok, int* 
         const Group& g = sh.g[gi];
         std::uint32_t x = ranks_combo[gi];
         int r[3];
-        for (int q = g.count; q >= 1; --q) {
-            int c = 63;
-            while (tables.binom[c][q] > x) --c;
-            r[q - 1] = c;
-            x -= tables.binom[c][q];
+        for (int q = g.count; q >= 2; --q) {
+            // The largest c with binom(c, q) <= x.
+            int lo = q - 1, hi = 64;
+            while (hi - lo > 1) {
+                const int mid = (lo + hi) / 2;
+                if (tables.binom[mid][q] <= x) lo = mid; else hi = mid;
+            }
+            r[q - 1] = lo;
+            x -= tables.binom[lo][q];
         }
+        r[0] = static_cast<int>(x);
         for (int q = 0; q < g.count; ++q) {
             int s;
             switch (g.mode) {
