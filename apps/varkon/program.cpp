@@ -61,6 +61,7 @@ const Program program_data = {
         hash_alloc_tables();
     },
     hash_free_tables,
+    false,
 };
 
 }  // namespace

@@ -23,8 +23,8 @@ std::string fixed(const char* text) { return text; }
 
 const UciOption options[] = {
     {"Hash", "spin", [] { return fixed("2"); }, 2, 512, nullptr, nullptr},
-    {"NalimovPath", "string", [] { return egtb_path; }, 0, 0, nullptr, nullptr},
-    {"NalimovCache", "spin", [] { return fixed("2"); }, 2, 32, nullptr, nullptr},
+    {"NalimovPath", "string", [] { return egtb_path; }, 0, 0, nullptr, set_option_nalimov_path_reinit},
+    {"NalimovCache", "spin", [] { return fixed("2"); }, 2, 32, nullptr, set_option_nalimov_cache_reinit},
     {"Ponder", "check", [] { return fixed("false"); }, 0, 0, nullptr, nullptr},
     {"OwnBook", "check", [] { return fixed("false"); }, 0, 0, nullptr, nullptr},
     {"LogFile", "check", [] { return fixed("false"); }, 0, 0, nullptr, nullptr},
@@ -61,6 +61,7 @@ const Program program_data = {
     evaluate_classic,
     allocate_tables,
     hash_classic::release,
+    true,
 };
 
 }  // namespace

@@ -30,6 +30,7 @@ struct Program {
     EvaluateFn evaluation;           // the program's static evaluation (nullptr: none yet)
     void (*allocate_tables)();       // sizes and allocates the hash tables (start-up, after a release)
     void (*free_tables)();           // releases them (the book builder needs the room)
+    bool tablebases_at_start;        // initialise the tablebases at start-up, not at the first search
 };
 
 // The program that is running.

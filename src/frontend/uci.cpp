@@ -220,6 +220,7 @@ bool uci_command(const std::string& line) {
         const std::string& w = t[i];
         if (w == "quit") quit_program();
         if (w == "isready") {
+            egtb_reinit_if_requested();
             std::printf("readyok\n");
         } else if (w == "uci") {
             uci_identify();
@@ -264,6 +265,14 @@ void set_option_nalimov_path(const std::string& v, double) {
     if (!v.empty()) egtb_path = v;
 }
 void set_option_nalimov_cache(const std::string&, double mb) { egtb_cache_size = mb; }
+void set_option_nalimov_path_reinit(const std::string& v, double) {
+    set_option_nalimov_path(v, 0);
+    egtb_request_reinit();
+}
+void set_option_nalimov_cache_reinit(const std::string&, double mb) {
+    egtb_cache_size = static_cast<unsigned>(mb);
+    egtb_request_reinit();
+}
 void set_option_ponder(const std::string& v, double) { ponder_option = v == "true"; }
 void set_option_own_book(const std::string& v, double) { book_on = v == "true"; }
 void set_option_book_name(const std::string& v, double) {

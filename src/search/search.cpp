@@ -6,6 +6,7 @@
 #include "core/attacks.h"
 #include "core/genmoves.h"
 #include "core/moves.h"
+#include "egtb/probe_egtb.h"
 #include "eval/eval.h"
 #include "frontend/interupt.h"
 #include "frontend/utils.h"
@@ -265,6 +266,13 @@ int search(int alpha, int beta, int depth, bool null_ok, bool pv) {
     if (h != NO_HASH_SCORE) {
         ++stats.hash_hits;
         return h;
+    }
+    if (egtb_ready() && ply_state[ply].pieces + ply_state[ply].pawns <= egtb_pieces && depth > EGTB_MIN_DEPTH) {
+        ++stats.egtb_probes;
+        if (const int v = egtb_probe(); v != -1) {
+            ++stats.egtb_hits;
+            return v;
+        }
     }
 
     const bool in_check = ply_state[ply].in_check != 0;

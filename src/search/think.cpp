@@ -10,6 +10,7 @@
 #include "core/genmoves.h"
 #include "core/moves.h"
 #include "core/output.h"
+#include "egtb/probe_egtb.h"
 #include "frontend/utils.h"
 #include "search/hash.h"
 #include "search/search.h"
@@ -269,6 +270,7 @@ void clear_search_state() {
 void think() {
     search_start = now_cs();
     clear_search_state();
+    egtb_init_once();
     ply = 0;
     ply_state[0].move_start = 1;
     ply_state[0].in_check = king_in_check(side);
