@@ -27,6 +27,7 @@ constexpr std::size_t CACHE_BLOCK_BYTES = 8260;   // a block's share of the cach
 constexpr int CHAINS = 32;
 constexpr std::uint32_t DATACOMP_MARK = 0x004001F5;
 constexpr std::uint32_t MAX_HEADER = 1u << 26;
+constexpr double MAX_CACHE_BYTES = 1099511627776.0;   // a larger cache is refused like one that cannot be had
 
 // What is kept of a compressed (DATACOMP) file: where each block starts.
 struct Compressed {
@@ -400,7 +401,7 @@ int egtb_init(bool print_settings) {
     block_count = 0;
     std::size_t bytes = 0;
     if (wanted > 0) {
-        if (wanted < 9.0e18) {
+        if (wanted <= MAX_CACHE_BYTES) {
             bytes = static_cast<std::size_t>(wanted);
             cache_buffer.reset(new (std::nothrow) std::uint8_t[bytes]);
             const std::size_t n = bytes / CACHE_BLOCK_BYTES;
