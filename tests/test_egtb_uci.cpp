@@ -75,4 +75,25 @@ TEST(EgtbUci, ClassicInitialisesAtStartAndAtIsready) {
     EXPECT_EQ(engine.wait_exit(), 0);
 }
 
+TEST(EgtbUci, ClassicGoesOnWithoutACache) {
+    if (test::address_sanitizer) GTEST_SKIP() << "the address sanitizer reserves more than any limit allows";
+    // The address space varkon_classic needs with its 2 MB tablebase cache, then a limit
+    // that leaves no room for the cache: the start-up says so and the engine plays on.
+    std::size_t used = 0;
+    {
+        test::EngineProcess p(VARKON_CLASSIC_BIN);
+        p.send("uci\nisready\n");
+        ASSERT_TRUE(p.wait_for("readyok"));
+        used = test::address_space(p.pid());
+        ASSERT_GT(used, 0u);
+    }
+    test::EngineProcess p(VARKON_CLASSIC_BIN, "", used - 1536 * 1024);
+    p.send("uci\nisready\nposition fen 8/8/8/8/8/8/2Q5/k1K5 w - -\ngo depth 2\n");
+    ASSERT_TRUE(p.wait_for("bestmove c2b1"));
+    EXPECT_NE(p.output().find("0 pieces endgame tablebases found\ncould not allocate egtb_cache_size.\n"), std::string::npos)
+        << p.output();
+    p.send("quit\n");
+    EXPECT_EQ(p.wait_exit(), 0);
+}
+
 }  // namespace

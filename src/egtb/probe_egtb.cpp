@@ -1,6 +1,8 @@
 #include "egtb/probe_egtb.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -43,7 +45,7 @@ struct SideData {
     std::string file;
     bool compressed = false;
     Compressed comp;
-    std::FILE* handle = nullptr;
+    int handle = -1;              // open file, or -1
     int chain[CHAINS];
 };
 
@@ -77,9 +79,9 @@ bool reinit_requested = false;
 void close_all_files() {
     for (TableDesc& d : desc)
         for (SideData& s : d.side)
-            if (s.handle != nullptr) {
-                std::fclose(s.handle);
-                s.handle = nullptr;
+            if (s.handle >= 0) {
+                close(s.handle);
+                s.handle = -1;
             }
 }
 
@@ -90,9 +92,28 @@ bool regular_file(const std::string& name, std::uint64_t* size) {
     return true;
 }
 
-bool read_at(std::FILE* f, std::uint64_t offset, void* out, std::size_t n) {
-    if (std::fseek(f, static_cast<long>(offset), SEEK_SET) != 0) return false;
-    return std::fread(out, 1, n, f) == n;
+// A file descriptor closed when it goes out of scope.
+struct File {
+    int fd;
+    explicit File(const std::string& name) : fd(open(name.c_str(), O_RDONLY)) {}
+    ~File() {
+        if (fd >= 0) close(fd);
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+};
+
+// Reads exactly n bytes at `offset`; false when the file has fewer or fails.
+bool read_at(int fd, std::uint64_t offset, void* out, std::size_t n) {
+    auto* p = static_cast<char*>(out);
+    while (n > 0) {
+        const ssize_t got = pread(fd, p, n, static_cast<off_t>(offset));
+        if (got <= 0) return false;
+        p += got;
+        offset += static_cast<std::uint64_t>(got);
+        n -= static_cast<std::size_t>(got);
+    }
+    return true;
 }
 
 std::uint32_t be32(const std::uint8_t* p) {
@@ -105,15 +126,13 @@ std::uint32_t be32(const std::uint8_t* p) {
 // does not decode; the rest is checked against the table side's position count.
 bool read_compressed_header(const std::string& name, std::uint32_t count, Compressed& out) {
     std::uint64_t file_size = 0;
-    std::FILE* f = std::fopen(name.c_str(), "rb");
-    if (f == nullptr || !regular_file(name, &file_size)) {
-        if (f) std::fclose(f);
+    const File f(name);
+    if (f.fd < 0 || !regular_file(name, &file_size)) {
         std::printf("*** Unable to read %s - read error\n", name.c_str());
         return false;
     }
     std::uint8_t head[80];
-    if (!read_at(f, 0, head, sizeof head)) {
-        std::fclose(f);
+    if (!read_at(f.fd, 0, head, sizeof head)) {
         std::printf("*** Unable to read %s - read error\n", name.c_str());
         return false;
     }
@@ -122,33 +141,27 @@ bool read_compressed_header(const std::string& name, std::uint32_t count, Compre
     const std::uint32_t n = be32(head + 72);
     if (log2 > 16 || head[71] != 24 || be32(head + 76) != DATACOMP_MARK || header_size <= 83 ||
         header_size > MAX_HEADER || header_size > file_size) {
-        std::fclose(f);
         std::printf("*** Unable to read %s - file broken\n", name.c_str());
         return false;
     }
     if (log2 != BLOCK_LOG2) {
-        std::fclose(f);
         std::printf("*** %s: Unsupported block size %d\n", name.c_str(), 1 << log2);
         return false;
     }
     if (n == 0 || n != (count + BLOCK - 1) / BLOCK) {
-        std::fclose(f);
         std::printf("*** %s corrupted\n", name.c_str());
         return false;
     }
     const std::uint64_t field_bytes = (static_cast<std::uint64_t>(n + 1) * BLOCK_LOG2 + 7) / 8;
     if (80 + field_bytes > header_size - 4) {
-        std::fclose(f);
         std::printf("*** Unable to read %s - file broken\n", name.c_str());
         return false;
     }
     std::vector<std::uint8_t> fields(field_bytes);
-    if (!read_at(f, 80, fields.data(), fields.size())) {
-        std::fclose(f);
+    if (!read_at(f.fd, 80, fields.data(), fields.size())) {
         std::printf("*** Unable to read %s - read error\n", name.c_str());
         return false;
     }
-    std::fclose(f);
     auto field = [&](std::uint32_t k) {
         std::uint32_t v = 0;
         const std::uint64_t bit0 = static_cast<std::uint64_t>(k) * BLOCK_LOG2;
@@ -177,15 +190,13 @@ void register_file(const std::string& dir, int t, int side) {
     const std::string base = dir + "/" + desc[t].name + (side == 0 ? ".nbw" : ".nbb");
     std::uint64_t size = 0;
     if (regular_file(base, &size)) {
-        std::FILE* f = std::fopen(base.c_str(), "rb");
-        if (f == nullptr) {
+        const File f(base);
+        if (f.fd < 0) {
             std::printf("*** Unable to register %s\n", base.c_str());
             return;
         }
-        const bool seek_ok = std::fseek(f, 0, SEEK_END) == 0;
-        const long end = seek_ok ? std::ftell(f) : -1;
-        std::fclose(f);
-        if (!seek_ok || end < 0) {
+        const off_t end = lseek(f.fd, 0, SEEK_END);
+        if (end < 0) {
             std::printf("*** Seek in %s failed\n", base.c_str());
             return;
         }
@@ -290,8 +301,8 @@ void reset_cache() {
 // Takes a table side out of play after its file failed.
 void unregister(int t, int side) {
     SideData& s = desc[t].side[side];
-    if (s.handle != nullptr) std::fclose(s.handle);
-    s.handle = nullptr;
+    if (s.handle >= 0) close(s.handle);
+    s.handle = -1;
     s.registered = false;
     std::printf("*** Unable to read %s - read error\n", s.file.c_str());
     // Its cached blocks would answer no more: give them back.
@@ -309,12 +320,12 @@ void unregister(int t, int side) {
 // -1: the block cannot be read here (it needs the DATACOMP decoder).
 int load_block(int b, int t, int side, std::uint32_t number) {
     SideData& s = desc[t].side[side];
-    if (s.handle == nullptr) {
-        s.handle = std::fopen(s.file.c_str(), "rb");
-        if (s.handle == nullptr) {
+    if (s.handle < 0) {
+        s.handle = open(s.file.c_str(), O_RDONLY);
+        if (s.handle < 0) {
             close_all_files();   // perhaps too many open files
-            s.handle = std::fopen(s.file.c_str(), "rb");
-            if (s.handle == nullptr) return 0;
+            s.handle = open(s.file.c_str(), O_RDONLY);
+            if (s.handle < 0) return 0;
         }
     }
     std::uint8_t* data = blocks[b].data;
