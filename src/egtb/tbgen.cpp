@@ -225,6 +225,17 @@ public:
 private:
     int weight(const TbBoard& b) const { return pawns_ ? 1 : tb_symmetries(b); }
 
+    // Whether a decoded position can have a second index: in tables without pawns when
+    // both kings stand on a long diagonal, with an en-passant right when two pawns could
+    // take.
+    bool may_have_twin(const TbBoard& b) const {
+        if (b.ep != TB_NO_EP) return true;
+        if (pawns_) return false;
+        // Black-to-move sides are stored mirrored: their long diagonal is a8-h1.
+        const int w = b.set[0].sq[0], k = b.set[1].sq[0];
+        return ((w & 7) == (w >> 3) && (k & 7) == (k >> 3)) || ((w & 7) + (w >> 3) == 7 && (k & 7) + (k >> 3) == 7);
+    }
+
     // The weight of the position a move leads to: only positions with both kings on one
     // long diagonal can be symmetric.
     int move_weight(const TbBoard& b, const TbMove& m) const {
@@ -252,7 +263,7 @@ private:
         TbMove moves[TB_MAX_MOVES];
         for (std::uint32_t i = 0; i < count_[s]; ++i) {
             TbBoard b;
-            if (!tb_decode(t_, s, i, b) || !tb_legal(b) || tb_board_index(t_, b, true) != i) {
+            if (!tb_decode(t_, s, i, b) || !tb_legal(b) || (may_have_twin(b) && tb_board_index(t_, b, true) != i)) {
                 dist[i] = NOT_NODE;
                 continue;
             }
