@@ -13,13 +13,20 @@
 //   varkon_bench book       book builder: games per second and records written for the
 //                           collections in data/ and tests/data/, beside Debian's
 //                           `polyglot make-book` on the same files when it is installed
+//   varkon_bench egtb [DIR] tablebase generator: the 35 three- and four-piece tables, then
+//                           probes per second through the block cache (in DIR, or a
+//                           temporary directory removed afterwards)
+//   varkon_bench egtb5 [DIR [SIG]]  the same, then one five-piece table (krbkr)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <ctime>
+#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +41,9 @@
 #include "core/input.h"
 #include "core/moves.h"
 #include "core/position.h"
+#include "egtb/probe_egtb.h"
+#include "egtb/tbgen.h"
+#include "egtb/tbindex.h"
 #include "eval/eval.h"
 #include "frontend/utils.h"
 #include "search/hash.h"
@@ -396,6 +406,114 @@ void bench_book() {
     rmdir(dir);
 }
 
+double cpu_seconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+
+// FEN of a tablebase position.
+std::string fen_of(const TbBoard& b) {
+    char board[64] = {};
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < b.set[c].n; ++i) {
+            const char letter = " pnbrqk"[b.set[c].type[i]];
+            board[b.set[c].sq[i]] = static_cast<char>(c == TB_WHITE ? letter - 32 : letter);
+        }
+    std::string placement;
+    for (int rank = 7; rank >= 0; --rank) {
+        int empty = 0;
+        for (int file = 0; file < 8; ++file) {
+            const char p = board[rank * 8 + file];
+            if (p == 0) {
+                ++empty;
+                continue;
+            }
+            if (empty) placement += static_cast<char>('0' + empty);
+            empty = 0;
+            placement += p;
+        }
+        if (empty) placement += static_cast<char>('0' + empty);
+        if (rank) placement += '/';
+    }
+    return placement;
+}
+
+// Makes `names` in dir and reports the time taken.
+bool bench_generate(const std::string& dir, const std::vector<std::string>& names, const char* what) {
+    TbGenStats stats;
+    const auto start = std::chrono::steady_clock::now();
+    const double cpu = cpu_seconds();
+    for (const std::string& n : names)
+        if (!tbgen_make(dir, n, nullptr, &stats)) return false;
+    const double t = seconds_since(start), c = cpu_seconds() - cpu;
+    std::printf("egtb generate %s: %d tables, %llu positions in %.1f s (%.1f s of processor time) = %.2f M positions/s\n",
+                what, stats.tables_made, static_cast<unsigned long long>(stats.positions), t, c,
+                static_cast<double>(stats.positions) / c / 1e6);
+    return true;
+}
+
+// Probes through a 2 MB cache of positions drawn from the tables `first` to `last`; the
+// time of setting the positions up alone is subtracted.
+void bench_probe(const std::string& dir, int first, int last, const char* what) {
+    init_program(varkon_program());
+    egtb_path = dir;
+    egtb_cache_size = 2.0;
+    std::fflush(stdout);
+    const int saved = dup(1), null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    egtb_init();
+    std::fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    close(null);
+    std::vector<std::array<std::string, 2>> positions;
+    std::uint64_t state = 0x9E3779B97F4A7C15ULL;
+    for (int t = first; t <= last; ++t)
+        for (int n = 0; n < 3000 * 35 / (last - first + 1); ++n) {
+            state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+            const int side = static_cast<int>(state >> 40 & 1);
+            TbBoard b;
+            if (tb_decode(t, side, static_cast<std::uint32_t>(state % tb_count(t, side)), b) && tb_legal(b) && b.ep == TB_NO_EP)
+                positions.push_back({fen_of(b), side ? "b" : "w"});
+        }
+    constexpr int PASSES = 5;
+    long long answered = 0;
+    auto pass = [&](bool probe) {
+        const auto start = std::chrono::steady_clock::now();
+        for (const auto& p : positions) {
+            setup_fen(p[0].c_str(), p[1].c_str(), "-", "-");
+            if (probe) answered += egtb_probe() != -1;
+        }
+        return seconds_since(start);
+    };
+    double with_probe = 1e9, setup_only = 1e9;
+    for (int i = 0; i < PASSES; ++i) {
+        with_probe = std::min(with_probe, pass(true));
+        setup_only = std::min(setup_only, pass(false));
+    }
+    const double t = with_probe - setup_only;
+    const auto c = egtb_cache_counters();
+    std::printf("egtb probe %s: %zu positions, 2 MB cache, %.0f%% of reads from cached blocks: "
+                "%.2f M probes/s (%.0f ns each; %lld answered)\n",
+                what, positions.size(), 100.0 * static_cast<double>(c.hits) / static_cast<double>(c.reads),
+                static_cast<double>(positions.size()) / t / 1e6, t / static_cast<double>(positions.size()) * 1e9,
+                answered / PASSES);
+    egtb_release();
+}
+
+void bench_egtb(const std::string& given, const std::string& five) {
+    tb_init_index();
+    std::string dir = given;
+    char tmp[] = "/tmp/varkon_bench_tb_XXXXXX";
+    if (dir.empty() && mkdtemp(tmp) != nullptr) dir = tmp;
+    std::vector<std::string> small;
+    for (int t = 1; t <= 35; ++t) small.emplace_back(tb_name(t));
+    if (bench_generate(dir, small, "3 and 4 pieces")) {
+        bench_probe(dir, 1, 5, "(3-piece tables, all in the cache)");
+        bench_probe(dir, 1, 35, "(35 tables, 150 MB)");
+        if (!five.empty()) bench_generate(dir, {five}, five.c_str());
+    }
+    std::error_code ec;
+    if (given.empty()) std::filesystem::remove_all(dir, ec);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -411,5 +529,7 @@ int main(int argc, char** argv) {
     if (which == "all" || which == "book") bench_book();
     if (which == "epd")
         bench_epd(depth > 0 ? depth : 100, argc > 3 ? argv[3] : VARKON_SOURCE_DIR "/tests/data/bratko-kopec.epd");
+    if (which == "egtb") bench_egtb(argc > 2 ? argv[2] : "", "");
+    if (which == "egtb5") bench_egtb(argc > 2 ? argv[2] : "", argc > 3 ? argv[3] : "krbkr");
     return 0;
 }

@@ -23,6 +23,7 @@
 
 #include "apps/programs.h"
 #include "book/book.h"
+#include "core/messages.h"
 #include "core/input.h"
 #include "core/moves.h"
 #include "frontend/interupt.h"
@@ -133,10 +134,10 @@ protected:
         book_name = path = dir + "/book.dat";
         book_style = 1;
         std::srand(7);
-        set_book_output([](const char* line) { said += line; });
+        set_message_output([](const char* line) { said += line; });
     }
     void TearDown() override {
-        set_book_output(nullptr);
+        set_message_output(nullptr);
         book_build_end();
         book_name = "book.dat";
         test::use_varkon();
@@ -487,7 +488,7 @@ TEST_F(Book, LearningNeverDamagesTheBook) {
 
     auto learner = [&](int wins) {  // a process learning from `wins` wins, or until it is killed
         if ((pid = fork()) != 0) return pid;
-        set_book_output([](const char*) {});
+        set_message_output([](const char*) {});
         for (int k = 0; wins == 0 || k < wins; ++k) book_learn(" 1-0", WHITE, g.game(7));
         _exit(0);
     };

@@ -29,13 +29,14 @@ TEST(Console, BannersAndQuit) {
     int status = -1;
     EXPECT_EQ(run(VARKON_BIN, "quit\n", &status), "Varkon 5.24\nby Dravenholt\n\n");
     EXPECT_EQ(status, 0);
-    // varkon_classic reads its configuration and reports the sizes of its three hash
-    // tables (Hash 2 MB).
+    // varkon_classic reads its configuration, reports the sizes of its three hash tables
+    // (Hash 2 MB) and the tablebases it found at start-up.
     EXPECT_EQ(run(VARKON_CLASSIC_BIN, "quit\n", &status),
               "Winboard Chess Engine\nVarkon 5.11c\nAuthor Dravenholt\n\nreading config file...\n"
               "SEARCH_HASH \t\t: 1 MB , 65536 entries, size of search_hash = 16\n"
               "EVAL_HASH  \t\t: 0 MB , 1 entries, size of eval_hash = 16\n"
-              "PAWN_HASH   \t\t: 0 MB , 1 entries, size of pawn_hash = 16\n\n");
+              "PAWN_HASH   \t\t: 0 MB , 1 entries, size of pawn_hash = 16\n\n"
+              "0 pieces endgame tablebases found\n");
     EXPECT_EQ(status, 0);
 }
 

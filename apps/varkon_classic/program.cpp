@@ -56,7 +56,11 @@ const UciOption options[] = {
 // The UCI dialogue of this program: tables made anew at "isready", "go infinite" as
 // analysis and the clocks shown before a search. (The log's switch at "uci" and the
 // tablebases' re-initialisation join here when those modules exist.)
-const UciDialect uci_dialect = {nullptr, apply_pending_tables, analyse_infinite_or_show_clocks, nullptr};
+// The tablebases are made anew (registry and cache) when a changed path or cache size
+// is applied.
+void reinit_tablebases() { egtb_init(false); }
+
+const UciDialect uci_dialect = {nullptr, apply_pending_tables, analyse_infinite_or_show_clocks, reinit_tablebases};
 
 // Material as this program shows it: the balance for the side to move, and the
 // material of the pieces other than pawns; then the evaluation.
@@ -96,6 +100,7 @@ const Program program_data = {
     print_report,
     true,
     startup,
+    true,
 };
 
 }  // namespace

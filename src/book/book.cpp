@@ -8,11 +8,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+
+#include "core/messages.h"
 
 namespace varkon {
 
@@ -22,14 +23,6 @@ int book_style = 2;
 int min_played = 2;
 int book_entries = 0;
 int last_bookmove_number = 0;
-
-namespace {
-
-void print_to_stdout(const char* line) { std::fputs(line, stdout); }
-
-BookOutputFn output = print_to_stdout;
-
-}  // namespace
 
 void book_new_game() {
     book_entries = 0;
@@ -141,35 +134,14 @@ long long find_record(int fd, long long end, HashKey key, int from, int to, unsi
 
 }  // namespace
 
-void set_book_output(BookOutputFn fn) { output = fn != nullptr ? fn : print_to_stdout; }
-
-void book_print(const char* line) { output(line); }
-
-void book_printf(const char* format, ...) {
-    char line[512];
-    va_list args;
-    va_start(args, format);
-    const int n = std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    if (n >= 0 && static_cast<std::size_t>(n) < sizeof line) {
-        output(line);
-        return;
-    }
-    if (n < 0) return;
-    std::string longer(static_cast<std::size_t>(n) + 1, '\0');  // a line with a long file name
-    va_start(args, format);
-    std::vsnprintf(longer.data(), longer.size(), format, args);
-    va_end(args);
-    output(longer.c_str());
-}
 
 bool book_name_valid(const std::string& name) {
     if (name.empty() || name.find('\0') != std::string::npos) {
-        book_printf("no book name!\n");
+        messagef("no book name!\n");
         return false;
     }
     if (name.size() >= PATH_MAX) {
-        book_printf("book name too long!\n");
+        messagef("book name too long!\n");
         return false;
     }
     return true;
@@ -231,7 +203,7 @@ BookMove book_probe(std::uint32_t key_low, std::uint32_t key_high) {
     long long size = 0;
     const int fd = book_open_regular(book_file_path(book_name), O_RDONLY, &size);
     if (fd < 0) {
-        book_printf("can't open book file!\n");
+        messagef("can't open book file!\n");
         return chosen;
     }
 
@@ -268,7 +240,7 @@ BookMove book_probe(std::uint32_t key_low, std::uint32_t key_high) {
         candidates[best] = t;
     }
     for (int i = 0; i < n; ++i)
-        book_printf("%d. %s%s  %d\n", i + 1, square_name[candidates[i].from], square_name[candidates[i].to],
+        messagef("%d. %s%s  %d\n", i + 1, square_name[candidates[i].from], square_name[candidates[i].to],
                     static_cast<int>(candidates[i].weight));
 
     int index;
@@ -289,9 +261,9 @@ BookMove book_probe(std::uint32_t key_low, std::uint32_t key_high) {
 }
 
 void book_learn(const char* result, Side engine_colour, const BookGame& game) {
-    book_printf("\n");
-    book_printf("\n");
-    book_printf("updating bookfile...\n");
+    messagef("\n");
+    messagef("\n");
+    messagef("updating bookfile...\n");
     while (*result == ' ' || *result == '\t') ++result;
     int white_outcome;
     if (std::strncmp(result, "1-0", 3) == 0)
@@ -301,12 +273,12 @@ void book_learn(const char* result, Side engine_colour, const BookGame& game) {
     else if (std::strncmp(result, "1/2", 3) == 0)
         white_outcome = 0;
     else {
-        book_printf("no result ?\n");
+        messagef("no result ?\n");
         return;
     }
     // Without the engine's colour neither the outcome nor the engine's moves are known.
     if (engine_colour != WHITE && engine_colour != BLACK) {
-        book_printf("engine colour unknown, book not updated!\n");
+        messagef("engine colour unknown, book not updated!\n");
         return;
     }
     const int outcome = white_outcome * engine_colour;
@@ -314,7 +286,7 @@ void book_learn(const char* result, Side engine_colour, const BookGame& game) {
     long long size = 0;
     const int fd = book_open_regular(book_file_path(book_name), O_RDWR, &size);
     if (fd < 0) {
-        book_printf("can't open book file!\n");
+        messagef("can't open book file!\n");
         return;
     }
     // Another engine sharing the book may be learning: its updates are read after its
@@ -322,12 +294,12 @@ void book_learn(const char* result, Side engine_colour, const BookGame& game) {
     struct stat st;
     if (!lock_book(fd) || ::fstat(fd, &st) != 0) {
         ::close(fd);
-        book_printf("book file is locked, not updated!\n");
+        messagef("book file is locked, not updated!\n");
         return;
     }
     size = static_cast<long long>(st.st_size);
     const long long end = size - size % BOOK_RECORD_SIZE;  // only whole records are touched
-    book_printf("last_bookmove_number= %d\n", game.last_bookmove_number);
+    messagef("last_bookmove_number= %d\n", game.last_bookmove_number);
 
     const long long known = static_cast<long long>(std::min(game.keys.size(), game.moves.size()));
     for (int g = engine_colour == WHITE ? 1 : 2; g <= game.last_bookmove_number && g < known; g += 2) {
@@ -342,10 +314,10 @@ void book_learn(const char* result, Side engine_colour, const BookGame& game) {
         const std::int32_t new_weight = learned_weight(old_weight, outcome);
         put32(static_cast<std::uint32_t>(new_weight), record + 8);
         if (::pwrite(fd, record, BOOK_RECORD_SIZE, static_cast<off_t>(at)) != BOOK_RECORD_SIZE) {
-            book_printf("can't write book file!\n");
+            messagef("can't write book file!\n");
             break;
         }
-        book_printf("%d. %s%s score = %d --> %d + - %d\n", g, square_name[m.from], square_name[m.to],
+        messagef("%d. %s%s score = %d --> %d + - %d\n", g, square_name[m.from], square_name[m.to],
                     static_cast<int>(old_weight), static_cast<int>(new_weight),
                     static_cast<int>(new_weight - old_weight));
     }

@@ -8,8 +8,8 @@
 // looked for beside the program, which is where the build puts the book it ships. Only
 // regular files are read, and never beyond the size they had when opened.
 //
-// Everything the module prints goes through one output function (set_book_output), so a
-// protocol front end can wrap the notes in its own lines and a log can copy them.
+// Everything the module prints goes through the messages of core/messages.h, so that the
+// protocol in charge shows the notes its own way.
 #pragma once
 
 #include <cstdint>
@@ -19,18 +19,6 @@
 #include "core/position.h"
 
 namespace varkon {
-
-// ---- output ------------------------------------------------------------------------
-// Receives one line of the module's output with its line end: "\n", or "\r" for the
-// builder's progress lines that overwrite themselves; an empty line comes as "\n".
-using BookOutputFn = void (*)(const char* line);
-// Installs `fn` for all later output; nullptr restores the default, which writes the
-// lines to stdout unchanged.
-void set_book_output(BookOutputFn fn);
-// Hands one line, with its line end, to the output function.
-void book_print(const char* line);
-// Formats one line (printf-style, with its line end) and hands it to the output function.
-void book_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // ---- settings ----------------------------------------------------------------------
 extern int book_on;              // the engine may play book moves

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "book/book.h"
+#include "core/messages.h"
 #include "core/input.h"
 #include "core/moves.h"
 #include "core/position.h"
@@ -158,7 +159,7 @@ public:
     }
     void print() {
         *p_ = '\0';
-        book_print(text_);
+        message(text_);
     }
 
 private:
@@ -419,13 +420,13 @@ bool book_build_begin(const std::string& book_file, int min_count) {
     book_build_end();
     target = book_file;
     if (!replaceable(target)) {
-        book_printf("can't open book file!\n");
+        messagef("can't open book file!\n");
         return false;
     }
     minimum = clamp_minimum(min_count);
     std::fill(bucket_spilled, bucket_spilled + BUCKETS, false);
     if (!make_temp_dir()) {
-        book_printf("can't open temp file! \n");
+        messagef("can't open temp file! \n");
         return false;
     }
     building = true;
@@ -454,21 +455,21 @@ void book_spill(int b) {
     if (count == 0) return;
     std::FILE* f = std::fopen(temp_name(b).c_str(), "ab");
     if (f == nullptr) {
-        book_printf("can't open temp file! \n");
+        messagef("can't open temp file! \n");
         bucket.clear();
         return;
     }
     unsigned char out[BUCKET_CAPACITY * BOOK_RECORD_SIZE];
     for (std::size_t i = 0; i < count; ++i) encode_book_record(bucket[i], out + i * BOOK_RECORD_SIZE);
     const bool written = std::fwrite(out, BOOK_RECORD_SIZE, count, f) == count;
-    if (std::fclose(f) != 0 || !written) book_printf("can't write temp file!\n");
+    if (std::fclose(f) != 0 || !written) messagef("can't write temp file!\n");
     bucket_spilled[b - 1] = true;
     bucket.clear();
 }
 
 bool book_write(int* book_moves_out) {
     if (!building) return false;
-    book_printf("\n");
+    messagef("\n");
     // Written under a name of its own and renamed into place when complete, so neither an
     // interrupted build nor a reader ever sees half a book.
     std::string part;
@@ -484,10 +485,10 @@ bool book_write(int* book_moves_out) {
             ::close(fd);
             ::unlink(part.c_str());
         }
-        book_printf("can't open book file!\n");
+        messagef("can't open book file!\n");
         return false;
     }
-    book_printf("writing moves from temp files to book file...\n");
+    messagef("writing moves from temp files to book file...\n");
     int book_moves = 0;
     bool ok = true;
     std::vector<BookRecord> recs;
@@ -499,7 +500,7 @@ bool book_write(int* book_moves_out) {
         if (!spilled && bucket.empty()) continue;
         recs.clear();
         if (spilled && !read_temp_file(b, recs)) {
-            book_printf("can't open temp file!\n");
+            messagef("can't open temp file!\n");
             bucket.clear();
             continue;
         }
@@ -513,7 +514,7 @@ bool book_write(int* book_moves_out) {
         (ProgressLine() << "write: " << b << " / " << BUCKETS << "\t book_moves = " << book_moves << "\r").print();
         if (spilled) {
             spilled = false;
-            if (::unlink(temp_name(b).c_str()) != 0) book_printf("error! %s\n", temp_name(b).c_str());
+            if (::unlink(temp_name(b).c_str()) != 0) messagef("error! %s\n", temp_name(b).c_str());
         }
     }
     if (std::fflush(book) != 0 || ::fsync(::fileno(book)) != 0) ok = false;
@@ -523,12 +524,12 @@ bool book_write(int* book_moves_out) {
     struct stat st;
     if (ok && book_moves == 0 && ::lstat(target.c_str(), &st) == 0) {
         ::unlink(part.c_str());
-        book_printf("no book moves: book file kept!\n");
+        messagef("no book moves: book file kept!\n");
         return false;
     }
     if (!ok || std::rename(part.c_str(), target.c_str()) != 0) {
         ::unlink(part.c_str());
-        book_printf("can't write book file!\n");
+        messagef("can't write book file!\n");
         return false;
     }
     if (book_moves_out) *book_moves_out = book_moves;
@@ -547,14 +548,14 @@ bool build_book(const std::string& pgn_file, const std::string& book_file, int m
     BookBuildCounts& c = counts ? *counts : local;
     c = BookBuildCounts();
     if (!book_build_begin(book_file, min_count)) return false;
-    book_printf("\n");
-    book_printf("building book...\n");
+    messagef("\n");
+    messagef("building book...\n");
     // Only a regular file is read, and no further than its size when opened: a directory,
     // a FIFO or a device (/dev/zero) never makes the build wait or read forever.
     long long size = 0;
     const int pgn = book_open_regular(pgn_file.c_str(), O_RDONLY, &size);
     if (pgn < 0) {
-        book_printf(errno == EINVAL ? "can't read pgn file!\n" : "pgn file not found!\n");
+        messagef(errno == EINVAL ? "can't read pgn file!\n" : "pgn file not found!\n");
         book_build_end();
         return false;
     }
@@ -567,9 +568,9 @@ bool build_book(const std::string& pgn_file, const std::string& book_file, int m
         no_memory = true;
     }
     ::close(pgn);
-    book_printf("\n");
+    messagef("\n");
     if (failed || no_memory) {
-        book_printf(no_memory ? "not enough memory for the book buckets!\n" : "can't read pgn file!\n");
+        messagef(no_memory ? "not enough memory for the book buckets!\n" : "can't read pgn file!\n");
         book_build_end();
         return false;
     }

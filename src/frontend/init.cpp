@@ -74,6 +74,8 @@ void start_program(const Program& p) {
         seed_random();
         p.startup();
     }
+    // A tablebase cache that cannot be had is reported; the engine plays on without tables.
+    if (p.tablebases_at_start) egtb_init_once(false);
     console_loop();
 }
 

@@ -41,6 +41,7 @@ struct Program {
     // The program's own start-up steps after the shared ones (its configuration, its log);
     // they allocate the search tables. nullptr: the tables are allocated with hash_mb.
     void (*startup)() = nullptr;
+    bool tablebases_at_start = false;    // tablebases set up at start-up, not at the first search
 };
 
 // The program that is running.

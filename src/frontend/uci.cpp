@@ -12,6 +12,7 @@
 
 #include "book/book.h"
 #include "core/input.h"
+#include "core/messages.h"
 #include "core/moves.h"
 #include "core/output.h"
 #include "egtb/probe_egtb.h"
@@ -56,8 +57,8 @@ std::int64_t number(const std::string& text) {
 // A note for the user that is no protocol line: UCI GUIs take it as an "info string".
 void note(const char* text) { say("info string %s\n", text); }
 
-// Lines of the opening book (its candidate list, its messages) as notes.
-void book_note(const char* line) {
+// Messages of the lower modules (the book's candidate list, the tablebase report) as notes.
+void message_note(const char* line) {
     std::string text(line);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     if (!text.empty()) note(text.c_str());
@@ -314,7 +315,7 @@ void uci_loop() {
     poll_input = poll_searching_command;
     wait_input = read_searching_command;
     set_search_output(*program().uci_output);
-    set_book_output(book_note);
+    set_message_output(message_note);
     std::string line;
     for (;;) {
         if (!read_line(line)) quit_program();

@@ -68,6 +68,7 @@ void set_option_hash(const std::string& text, double mb);
 void set_option_clear_hash(const std::string& text, double);
 void set_option_nalimov_path(const std::string& text, double);
 void set_option_nalimov_cache(const std::string& text, double mb);
+// varkon_classic: the same, taking effect at the next "isready".
 void set_option_ponder(const std::string& text, double);
 void set_option_own_book(const std::string& text, double);
 void set_option_book_name(const std::string& text, double);

@@ -8,6 +8,7 @@
 #include "core/clock.h"
 #include "core/genmoves.h"
 #include "core/moves.h"
+#include "egtb/probe_egtb.h"
 #include "eval/eval.h"
 #include "search/hash.h"
 #include "search/sort_moves.h"
@@ -21,6 +22,7 @@ int seldepth = 0;
 namespace {
 
 // Depths in half-ply units.
+constexpr int EGTB_MIN_DEPTH = 16;
 constexpr int RAZOR_DEPTH = 8;
 constexpr int NULL_REDUCTION = 8;
 constexpr int NULL_VERIFY_DEPTH = 12;
@@ -85,6 +87,14 @@ bool poll() {
         return true;
     }
     return false;
+}
+
+int tablebase_score() {
+    if (!egtb_ready() || ply_state[ply].pieces + ply_state[ply].pawns > egtb_pieces) return -1;
+    ++stats.egtb_probes;
+    const int v = egtb_probe();
+    if (v != -1) ++stats.egtb_hits;
+    return v;
 }
 
 bool is_draw() {
@@ -273,6 +283,8 @@ int search(int alpha, int beta, int depth, bool null_ok, bool pv) {
         ++stats.hash_hits;
         return h;
     }
+    if (depth > EGTB_MIN_DEPTH)
+        if (const int v = tablebase_score(); v != -1) return v;
 
     const bool in_check = ply_state[ply].in_check != 0;
     if (pv) {

@@ -57,6 +57,10 @@ bool make_legal_move(int i);
 // no check (false means "perhaps not": the move must be made to know).
 bool surely_legal_and_quiet(const Move& m);
 
+// The tablebases' score of the current position (side to move's view, the search's
+// scale) when the tables in use cover it, counted in the probe counters; -1: no answer.
+int tablebase_score();
+
 // Draw by the fifty-move rule, by too little material (no pawns, `mat_value` at most a
 // knight) or by a repetition since the last irreversible move.
 bool is_draw();

@@ -19,6 +19,7 @@ namespace varkon {
 namespace {
 
 constexpr int PLY = CLASSIC_PLY;
+constexpr int TABLEBASE_MIN_DEPTH = 8 * PLY;
 
 // Extensions, in units (16 a ply); the sum granted to one move is cut back to a ply.
 constexpr int CHECK_EXT = 16;
@@ -218,6 +219,9 @@ int classic_search(int alpha, int beta, int depth, bool null_ok, bool pv) {
         avoid_null = h.avoid_null;
         mate_threat = h.avoid_null && h.threat;
     }
+    // The tablebases answer nodes with eight plies or more still to search.
+    if (depth > TABLEBASE_MIN_DEPTH)
+        if (const int v = tablebase_score(); v != -1) return v;
 
     const bool prunable = !pv && !in_check && std::abs(beta) < hash_classic::MATE_BOUND;
     int eval = -INFINITE_SCORE;

@@ -7,6 +7,7 @@
 #include "core/clock.h"
 #include "core/genmoves.h"
 #include "core/moves.h"
+#include "egtb/probe_egtb.h"
 #include "search/search.h"
 
 namespace varkon {
@@ -205,6 +206,7 @@ void think() {
     reset_search_state();
     p.prepare();
     p.tables.clear_for_search();
+    egtb_init_once();
     ply = 0;
     ply_state[0].move_start = 1;
     ply_state[0].in_check = king_in_check(side);

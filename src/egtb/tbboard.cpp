@@ -1,0 +1,354 @@
+#include "egtb/tbboard.h"
+
+#include <array>
+#include <bit>
+
+namespace varkon {
+
+namespace {
+
+constexpr int PAWN_T = 1, KNIGHT_T = 2, BISHOP_T = 3, ROOK_T = 4, QUEEN_T = 5, KING_T = 6;
+
+constexpr bool on_board(int f, int r) { return f >= 0 && f < 8 && r >= 0 && r < 8; }
+
+constexpr std::array<std::uint64_t, 64> step_masks(const int (&df)[8], const int (&dr)[8]) {
+    std::array<std::uint64_t, 64> m{};
+    for (int s = 0; s < 64; ++s)
+        for (int k = 0; k < 8; ++k) {
+            const int f = s % 8 + df[k], r = s / 8 + dr[k];
+            if (on_board(f, r)) m[s] |= 1ULL << (r * 8 + f);
+        }
+    return m;
+}
+
+constexpr int king_df[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
+constexpr int king_dr[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
+constexpr int knight_df[8] = {1, 2, 2, 1, -1, -2, -2, -1};
+constexpr int knight_dr[8] = {2, 1, -1, -2, -2, -1, 1, 2};
+constexpr auto king_mask = step_masks(king_df, king_dr);
+constexpr auto knight_mask = step_masks(knight_df, knight_dr);
+
+// Squares a pawn of colour c on s attacks.
+constexpr std::array<std::array<std::uint64_t, 64>, 2> pawn_attack_masks() {
+    std::array<std::array<std::uint64_t, 64>, 2> m{};
+    for (int c = 0; c < 2; ++c)
+        for (int s = 0; s < 64; ++s) {
+            const int r = s / 8 + (c == TB_WHITE ? 1 : -1);
+            for (int df : {-1, 1})
+                if (on_board(s % 8 + df, r)) m[c][s] |= 1ULL << (r * 8 + s % 8 + df);
+        }
+    return m;
+}
+constexpr auto pawn_attacks = pawn_attack_masks();
+
+// For two squares on a common line: the squares strictly between them, and which
+// sliders move along that line (bit 0 rook line, bit 1 bishop line).
+struct Lines {
+    std::array<std::array<std::uint64_t, 64>, 64> between{};
+    std::array<std::array<std::uint8_t, 64>, 64> kind{};
+};
+constexpr Lines make_lines() {
+    Lines l{};
+    for (int a = 0; a < 64; ++a)
+        for (int k = 0; k < 8; ++k) {
+            const int df = king_df[k], dr = king_dr[k];
+            const std::uint8_t kind = (df == 0 || dr == 0) ? 1 : 2;
+            std::uint64_t between = 0;
+            for (int f = a % 8 + df, r = a / 8 + dr; on_board(f, r); f += df, r += dr) {
+                const int b = r * 8 + f;
+                l.between[a][b] = between;
+                l.kind[a][b] = kind;
+                between |= 1ULL << b;
+            }
+        }
+    return l;
+}
+constexpr Lines lines = make_lines();
+
+constexpr int slider_kind(int type) { return type == ROOK_T ? 1 : type == BISHOP_T ? 2 : type == QUEEN_T ? 3 : 0; }
+
+std::uint64_t slider_targets(int type, int s, std::uint64_t occ) {
+    std::uint64_t t = 0;
+    const int want = slider_kind(type);
+    for (int k = 0; k < 8; ++k) {
+        const int df = king_df[k], dr = king_dr[k];
+        if (((df == 0 || dr == 0) ? 1 : 2) & ~want) continue;
+        for (int f = s % 8 + df, r = s / 8 + dr; on_board(f, r); f += df, r += dr) {
+            const std::uint64_t bit = 1ULL << (r * 8 + f);
+            t |= bit;
+            if (occ & bit) break;
+        }
+    }
+    return t;
+}
+
+std::uint64_t piece_targets(int type, int colour, int s, std::uint64_t occ) {
+    switch (type) {
+        case KING_T: return king_mask[s];
+        case KNIGHT_T: return knight_mask[s];
+        case PAWN_T: return pawn_attacks[colour][s];
+        default: return slider_targets(type, s, occ);
+    }
+}
+
+// Slot of the piece of colour c on s, or -1.
+int slot_on(const TbBoard& b, int c, int s) {
+    for (int i = 0; i < b.set[c].n; ++i)
+        if (b.set[c].sq[i] == s) return i;
+    return -1;
+}
+
+void remove_slot(TbSet& set, int i) {
+    for (int k = i; k + 1 < set.n; ++k) {
+        set.type[k] = set.type[k + 1];
+        set.sq[k] = set.sq[k + 1];
+    }
+    --set.n;
+}
+
+// Restores signature order (king first, then types from queen down to pawn).
+void sort_set(TbSet& set) {
+    for (int i = 2; i < set.n; ++i)
+        for (int k = i; k > 1 && set.type[k] > set.type[k - 1]; --k) {
+            std::swap(set.type[k], set.type[k - 1]);
+            std::swap(set.sq[k], set.sq[k - 1]);
+        }
+}
+
+// Rank a pawn of colour c starts on, and the rank it stands on after its double step.
+inline int start_rank(int c) { return c == TB_WHITE ? 1 : 6; }
+inline int forward(int c) { return c == TB_WHITE ? 8 : -8; }
+
+// Whether pawn of colour `c` on `s` has a pawn of colour `other` beside it.
+bool pawn_beside(const TbBoard& b, int s, int other) {
+    const TbSet& set = b.set[other];
+    for (int i = 1; i < set.n; ++i)
+        if (set.type[i] == PAWN_T && tb_rank(set.sq[i]) == tb_rank(s) &&
+            (set.sq[i] == s - 1 || set.sq[i] == s + 1))
+            return true;
+    return false;
+}
+
+}  // namespace
+
+std::uint64_t tb_occupancy(const TbBoard& b) {
+    std::uint64_t occ = 0;
+    for (const TbSet& set : b.set)
+        for (int i = 0; i < set.n; ++i) occ |= 1ULL << set.sq[i];
+    return occ;
+}
+
+bool tb_attacked(const TbBoard& b, int sq, int by, std::uint64_t occ) {
+    const TbSet& set = b.set[by];
+    for (int i = 0; i < set.n; ++i) {
+        const int p = set.sq[i];
+        switch (set.type[i]) {
+            case KING_T:
+                if (king_mask[p] >> sq & 1) return true;
+                break;
+            case KNIGHT_T:
+                if (knight_mask[p] >> sq & 1) return true;
+                break;
+            case PAWN_T:
+                if (pawn_attacks[by][p] >> sq & 1) return true;
+                break;
+            default:
+                if ((lines.kind[p][sq] & slider_kind(set.type[i])) && (lines.between[p][sq] & occ) == 0) return true;
+                break;
+        }
+    }
+    return false;
+}
+
+bool tb_in_check(const TbBoard& b, int colour) {
+    return tb_attacked(b, b.set[colour].sq[0], 1 - colour, tb_occupancy(b));
+}
+
+bool tb_ep_capturer(const TbBoard& b, int ep) {
+    if (ep < 0 || ep >= 64) return false;
+    const int pawn = ep - forward(b.stm);
+    if (pawn < 0 || pawn >= 64) return false;
+    return pawn_beside(b, pawn, b.stm);
+}
+
+bool tb_legal(const TbBoard& b) {
+    std::uint64_t occ = 0;
+    int count = 0;
+    for (int c = 0; c < 2; ++c) {
+        const TbSet& set = b.set[c];
+        if (set.n < 1 || set.n > TB_MAX_SET || set.type[0] != KING_T) return false;
+        for (int i = 0; i < set.n; ++i) {
+            const int s = set.sq[i], t = set.type[i];
+            if (s < 0 || s >= 64 || t < PAWN_T || t > KING_T || (i > 0 && t == KING_T)) return false;
+            if (t == PAWN_T && (tb_rank(s) == 0 || tb_rank(s) == 7)) return false;
+            occ |= 1ULL << s;
+            ++count;
+        }
+    }
+    if (std::popcount(occ) != count) return false;
+    if (king_mask[b.set[0].sq[0]] >> b.set[1].sq[0] & 1) return false;
+    if (b.stm != TB_WHITE && b.stm != TB_BLACK) return false;
+    const int mover = b.stm, other = 1 - mover;
+    if (tb_attacked(b, b.set[other].sq[0], mover, occ)) return false;
+    if (b.ep == TB_NO_EP) return true;
+    // The other side's pawn stepped from `origin` over `ep` to `pawn`.
+    const int ep = b.ep;
+    if (ep < 0 || ep >= 64 || tb_rank(ep) != (mover == TB_WHITE ? 5 : 2)) return false;
+    const int pawn = ep - forward(mover), origin = ep + forward(mover);
+    const int slot = slot_on(b, other, pawn);
+    if (slot < 0 || b.set[other].type[slot] != PAWN_T) return false;
+    if (occ >> ep & 1 || occ >> origin & 1) return false;
+    TbBoard before = b;
+    before.set[other].sq[slot] = origin;
+    before.ep = TB_NO_EP;
+    const std::uint64_t occ_before = (occ & ~(1ULL << pawn)) | 1ULL << origin;
+    return !tb_attacked(before, b.set[mover].sq[0], other, occ_before);
+}
+
+void tb_apply(TbBoard& b, const TbMove& m) {
+    const int c = b.stm;
+    TbSet& set = b.set[c];
+    const int from = set.sq[m.slot];
+    set.sq[m.slot] = m.to;
+    if (m.captured_slot >= 0) remove_slot(b.set[1 - c], m.captured_slot);
+    if (m.promotion != 0) {
+        set.type[m.slot] = m.promotion;
+        sort_set(set);
+    }
+    b.ep = m.double_step ? (from + m.to) / 2 : TB_NO_EP;
+    b.stm = 1 - c;
+}
+
+int tb_moves(const TbBoard& b, TbMove* out) {
+    const int c = b.stm, o = 1 - c;
+    const std::uint64_t occ = tb_occupancy(b);
+    std::uint64_t own = 0, theirs = 0;
+    for (int i = 0; i < b.set[c].n; ++i) own |= 1ULL << b.set[c].sq[i];
+    theirs = occ & ~own;
+    int n = 0;
+    const int king = b.set[c].sq[0];
+    const bool in_check = tb_attacked(b, king, o, occ);
+    auto add = [&](int slot, int to, int captured, int promotion, int dbl) {
+        const TbMove m{static_cast<std::int8_t>(slot), static_cast<std::int8_t>(to), static_cast<std::int8_t>(captured),
+                       static_cast<std::int8_t>(promotion), static_cast<std::int8_t>(dbl)};
+        // Out of check, a move can only expose the king when the king moves, when the
+        // piece leaves a line through the king, or when a pawn is taken en passant.
+        const int from = b.set[c].sq[slot];
+        if (!in_check && slot != 0 && lines.kind[king][from] == 0 && !(captured >= 0 && to == b.ep)) {
+            out[n++] = m;
+            return;
+        }
+        TbBoard after = b;
+        tb_apply(after, m);
+        if (!tb_in_check(after, c)) out[n++] = m;
+    };
+    const TbSet& set = b.set[c];
+    for (int i = 0; i < set.n; ++i) {
+        const int s = set.sq[i], t = set.type[i];
+        if (t == PAWN_T) {
+            const int f = forward(c), last = c == TB_WHITE ? 7 : 0;
+            auto pawn_to = [&](int to, int captured) {
+                if (tb_rank(to) == last)
+                    for (int p = QUEEN_T; p >= KNIGHT_T; --p) add(i, to, captured, p, 0);
+                else
+                    add(i, to, captured, 0, 0);
+            };
+            const int one = s + f;
+            if (!(occ >> one & 1)) {
+                pawn_to(one, -1);
+                const int two = one + f;
+                if (tb_rank(s) == start_rank(c) && !(occ >> two & 1)) add(i, two, -1, 0, 1);
+            }
+            for (std::uint64_t t2 = pawn_attacks[c][s] & theirs; t2; t2 &= t2 - 1) {
+                const int to = std::countr_zero(t2);
+                pawn_to(to, slot_on(b, o, to));
+            }
+            if (b.ep != TB_NO_EP && (pawn_attacks[c][s] >> b.ep & 1)) {
+                const int victim = slot_on(b, o, b.ep - f);
+                if (victim >= 0 && b.set[o].type[victim] == PAWN_T) add(i, b.ep, victim, 0, 0);
+            }
+            continue;
+        }
+        for (std::uint64_t t2 = piece_targets(t, c, s, occ) & ~own; t2; t2 &= t2 - 1) {
+            const int to = std::countr_zero(t2);
+            add(i, to, (theirs >> to & 1) ? slot_on(b, o, to) : -1, 0, 0);
+        }
+    }
+    return n;
+}
+
+int tb_unmoves(const TbBoard& b, TbBoard* out, int max) {
+    const int mover = 1 - b.stm;  // the side that made the last move
+    const std::uint64_t occ = tb_occupancy(b);
+    int n = 0;
+    auto add = [&](int slot, int from) {
+        if (n >= max) return;
+        TbBoard& p = out[n];
+        p = b;
+        p.set[mover].sq[slot] = from;
+        p.stm = mover;
+        p.ep = TB_NO_EP;
+        const std::uint64_t occ_before = (occ & ~(1ULL << b.set[mover].sq[slot])) | 1ULL << from;
+        if (!tb_attacked(p, p.set[b.stm].sq[0], mover, occ_before)) ++n;
+    };
+    const TbSet& set = b.set[mover];
+    const int f = forward(mover);
+    if (b.ep != TB_NO_EP) {
+        const int pawn = b.ep + f, origin = b.ep - f;
+        const int slot = slot_on(b, mover, pawn);
+        if (slot >= 0 && set.type[slot] == PAWN_T && !(occ >> b.ep & 1) && !(occ >> origin & 1)) add(slot, origin);
+        return n;
+    }
+    for (int i = 0; i < set.n; ++i) {
+        const int s = set.sq[i], t = set.type[i];
+        if (t == PAWN_T) {
+            const int one = s - f;
+            if (occ >> one & 1) continue;
+            if (tb_rank(one) != 0 && tb_rank(one) != 7) add(i, one);
+            const int two = one - f;
+            // A double step next to a pawn of the side now to move gives that side an
+            // en-passant right: that is another position than `b`.
+            if (tb_rank(two) == start_rank(mover) && !(occ >> two & 1) && !pawn_beside(b, s, b.stm)) add(i, two);
+            continue;
+        }
+        const std::uint64_t from = t == KING_T ? king_mask[s] : t == KNIGHT_T ? knight_mask[s] : slider_targets(t, s, occ);
+        for (std::uint64_t t2 = from & ~occ; t2; t2 &= t2 - 1) add(i, std::countr_zero(t2));
+    }
+    return n;
+}
+
+int tb_ep_variants(const TbBoard& b, TbBoard* out, int max) {
+    const int other = 1 - b.stm;
+    const TbSet& set = b.set[other];
+    int n = 0;
+    for (int i = 1; i < set.n && n < max; ++i) {
+        if (set.type[i] != PAWN_T) continue;
+        const int s = set.sq[i];
+        if (tb_rank(s) != (other == TB_WHITE ? 3 : 4) || !pawn_beside(b, s, b.stm)) continue;
+        TbBoard v = b;
+        v.ep = s - forward(other);
+        if (tb_legal(v)) out[n++] = v;
+    }
+    return n;
+}
+
+int tb_symmetries(const TbBoard& b) {
+    auto invariant = [&](auto reflect) {
+        for (const TbSet& set : b.set)
+            for (int i = 0; i < set.n; ++i) {
+                const int image = reflect(set.sq[i]);
+                bool found = false;
+                for (int k = 0; k < set.n && !found; ++k) found = set.sq[k] == image && set.type[k] == set.type[i];
+                if (!found) return false;
+            }
+        return true;
+    };
+    const int wk = b.set[0].sq[0], bk = b.set[1].sq[0];
+    auto diag = [](int s) { return tb_file(s) * 8 + tb_rank(s); };
+    auto anti = [](int s) { return (7 - tb_file(s)) * 8 + (7 - tb_rank(s)); };
+    if (diag(wk) == wk && diag(bk) == bk && invariant(diag)) return 2;
+    if (anti(wk) == wk && anti(bk) == bk && invariant(anti)) return 2;
+    return 1;
+}
+
+}  // namespace varkon

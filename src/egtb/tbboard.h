@@ -1,0 +1,86 @@
+// tbboard: positions of at most five pieces as the tablebase code sees them.
+//
+// Squares are numbered a1 = 0, b1 = 1 ... h8 = 63. A position holds, per colour, the
+// king and up to three further pieces (in signature order: queens, rooks, bishops,
+// knights, pawns), the side to move and the en-passant target square. The module answers
+// attack and legality questions and lists moves and the moves that can have led to a
+// position; the index functions and the table generator are built on it.
+#pragma once
+
+#include <cstdint>
+
+namespace varkon {
+
+constexpr int TB_WHITE = 0;
+constexpr int TB_BLACK = 1;
+constexpr int TB_NO_EP = 64;
+constexpr int TB_MAX_SET = 4;   // a king and three more pieces
+
+// One colour's pieces: entry 0 is the king; types 1 pawn .. 6 king.
+struct TbSet {
+    int n = 0;
+    int type[TB_MAX_SET] = {};
+    int sq[TB_MAX_SET] = {};
+};
+
+struct TbBoard {
+    TbSet set[2];        // [TB_WHITE], [TB_BLACK]
+    int stm = TB_WHITE;  // side to move
+    int ep = TB_NO_EP;   // square a pawn skipped with its double step just now
+};
+
+// A move of a TbBoard: the piece set[colour].sq[slot] goes to `to`. `captured_slot` is
+// the slot of the taken piece of the other colour (-1: none; for en passant the pawn
+// beside), `promotion` the new type (0: none), `double_step` marks a pawn's two-square
+// advance.
+struct TbMove {
+    std::int8_t slot;
+    std::int8_t to;
+    std::int8_t captured_slot;
+    std::int8_t promotion;
+    std::int8_t double_step;
+};
+
+constexpr int TB_MAX_MOVES = 128;
+
+inline int tb_file(int s) { return s & 7; }
+inline int tb_rank(int s) { return s >> 3; }
+
+std::uint64_t tb_occupancy(const TbBoard& b);
+// Whether `sq` is attacked by the pieces of colour `by`, with the occupancy `occ`.
+bool tb_attacked(const TbBoard& b, int sq, int by, std::uint64_t occ);
+bool tb_in_check(const TbBoard& b, int colour);
+
+// A position that can arise in a game: pieces on distinct squares, pawns on ranks 2 to 7,
+// kings apart, the side not to move not in check; with an en-passant square, the pawn
+// that made the double step stands in front of it, the two squares it crossed are empty,
+// and before that step the side now to move was not in check.
+bool tb_legal(const TbBoard& b);
+
+// Whether the side to move has a pawn beside the pawn that made the double step, so that
+// the en-passant square `ep` matters.
+bool tb_ep_capturer(const TbBoard& b, int ep);
+
+// The legal moves of the side to move; returns their number.
+int tb_moves(const TbBoard& b, TbMove* out);
+// Applies a move; the board must be a copy the caller may change. Captured pieces leave
+// their set (the others keep their order), a promoted pawn stays in its slot with its
+// new type, and the en-passant square is set after a double step.
+void tb_apply(TbBoard& b, const TbMove& m);
+
+// The positions from which the side not to move can have reached `b` with a move that
+// neither captures nor promotes: each is legal, has that side to move, and is written to
+// `out` (at most `max`); returns their number. A position reached by a double step
+// (b.ep set) has the double step back as its only such move. The en-passant right of
+// the positions before is not set here (see tb_ep_variants).
+int tb_unmoves(const TbBoard& b, TbBoard* out, int max);
+// The positions equal to `b` but with an en-passant right of the side to move, one for
+// each pawn of the other side that can have just made a double step next to a pawn of
+// the side to move; returns their number (at most `max`).
+int tb_ep_variants(const TbBoard& b, TbBoard* out, int max);
+
+// The number of board symmetries (of the eight of the square) that map the position onto
+// itself: 1 or 2. Only for positions without pawns.
+int tb_symmetries(const TbBoard& b);
+
+}  // namespace varkon
