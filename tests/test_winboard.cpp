@@ -10,6 +10,7 @@
 #include "frontend/winboard.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
+#include "support/workdir.h"
 
 namespace {
 
@@ -64,7 +65,8 @@ TEST(WinboardSession, AnswersInOrderAndRejectsBadInput) {
                        "feature myname=\"Varkon 5.11c\" \nfeature done=1\npong 7\nponder ON\nponder OFF\nics -\n\n"
                        "Illegal move: foo\nIllegal move: e3e4\n"
                        "Error (missing value): level\nError (bad value): level 40 x 0\nError (bad value): time abc\n"
-                       "Error (missing value): otim\nError (missing value): ping\nError (bad FEN): setboard\n"
+                       "Error (missing value): otim\nError (missing value): ping\n\n\nupdating bookfile...\nno result ?\n"
+                       "Error (bad FEN): setboard\n"
                        "Error (command not legal now): undo\nError (command not legal now): remove\nIllegal move: qqq"),
               std::string::npos)
         << out;
@@ -252,19 +254,9 @@ TEST_F(Winboard, QuitOrEndOfInputWhileThinkingOrPondering) {
     EXPECT_LT(millis_since(start), 2000);
 }
 
-namespace {
-
-void draws_and_resigns_allowed() {
-    test::use_classic();
-    varkon::winboard_settings.draw = true;
-    varkon::winboard_settings.resign = true;
-    varkon::enter_xboard();
-}
-
-}  // namespace
-
 TEST(WinboardSettings, DrawOffersAcceptanceAndResignation) {
-    test::EngineProcess engine(draws_and_resigns_allowed);
+    const test::WorkDir dir("RESIGN on\nDRAW on\n");
+    test::EngineProcess engine(VARKON_CLASSIC_BIN, dir.path());
     // 80 plies played, a dead draw, the opponent offers: accepted before the move.
     std::string game = "xboard\nprotover 2\naccepted draw\nnew\nsetboard 4k3/8/8/8/8/8/8/4K3 w - -\nforce\n";
     const char* const walk[] = {"e1d2", "e8d7", "d2e1", "d7e8"};

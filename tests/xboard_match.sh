@@ -32,9 +32,10 @@ fi
 work=$(mktemp -d)
 trap '[ -n "${XBOARD_KEEP:-}" ] && echo "kept $work" || rm -rf "$work"' EXIT
 status=0
-# The engine runs in a directory of its own, where it writes its configuration and log
-# (it finds its book beside the program).
+# The engine runs in a directory of its own, where it writes its configuration and log.
 mkdir "$work/engine"
+# A copy of the book: learning after each game changes that copy, not the shipped book.
+[ -f "$(dirname "$engine")/book.dat" ] && cp "$(dirname "$engine")/book.dat" "$work/engine/"
 # A settings file of its own: xboard neither reads the user's settings nor saves into them.
 timeout $((games * 150 + 60)) xvfb-run -a xboard -settingsFile "$work/xboardrc" -saveSettingsFile "$work/xboardrc" \
     -fcp "$engine" -fd "$work/engine" "${uci[@]}" -scp "$opponent" -sd "$work" \

@@ -14,15 +14,16 @@
 #include "core/input.h"
 #include "core/moves.h"
 #include "core/output.h"
+#include "frontend/config.h"
 #include "frontend/dialogue.h"
 #include "frontend/init.h"
 #include "frontend/interupt.h"
+#include "frontend/learn.h"
 #include "frontend/main.h"
 #include "search/search.h"
 
 namespace varkon {
 
-WinboardSettings winboard_settings;
 
 namespace {
 
@@ -48,6 +49,7 @@ struct WinboardState {
     int level_ply = 1;             // game_ply when the time control was set
     bool ponder_search = false;    // the running search ponders
     bool result_announced = false; // the engine's last move ended the game
+    Side engine_colour = 0;        // the side the engine played in this game; 0: none yet
 };
 WinboardState wb;
 
@@ -255,7 +257,7 @@ void conclude_engine_move(const ThinkResult& r) {
         wb.result_announced = true;
         return;
     }
-    const bool draw_talk = winboard_settings.draw && wb.feature_accepted[DRAW] && r.score >= -10 && r.score <= 10 &&
+    const bool draw_talk = configuration().draw && wb.feature_accepted[DRAW] && r.score >= -10 && r.score <= 10 &&
                            game_ply > 80 && opponent_clock > 6000;
     // A draw offered by the opponent is accepted before the move; the game goes on until
     // the front end ends it, since the offer may have lapsed meanwhile.
@@ -273,8 +275,8 @@ void conclude_engine_move(const ThinkResult& r) {
         say("offer draw\n");
         if (wb.ics_mode) say("tellics seek\n");
     }
-    wb.resign_counter = r.score <= winboard_settings.resign_value ? wb.resign_counter + 1 : 0;
-    if (winboard_settings.resign && wb.resign_counter >= winboard_settings.resign_count && opponent_clock >= 2000) {
+    wb.resign_counter = r.score <= configuration().resign_value ? wb.resign_counter + 1 : 0;
+    if (configuration().resign && wb.resign_counter >= configuration().resign_count && opponent_clock >= 2000) {
         const char* result = side == WHITE ? "1-0 {resign}" : "0-1 {resign}";
         if (wb.ics_mode) say("tellics whisper %s\ntellics seek\n", result);
         say("%s\n", result);
@@ -360,6 +362,7 @@ void engine_move() {
     pondering = 0;
     analyzing = 0;
     wb.result_announced = false;
+    wb.engine_colour = side;
     think();
 }
 
@@ -420,6 +423,7 @@ void error(const char* kind, const std::string& what) { say("Error (%s): %s\n", 
 
 void new_game_command() {
     new_game();
+    wb.engine_colour = 0;
     moves_to_go = 30;
     base_time = 6000;
     increment = 0;
@@ -483,6 +487,7 @@ void clock_command(const char* name, std::uint32_t& clock) {
 // (analysis goes on in the new position, as the protocol asks).
 void position_set_up() {
     show_board(stdout, program().board_values());
+    wb.engine_colour = 0;
     wb.ponder_pending = false;
     wb.hint = Move{};
     wb.last_score = 0;
@@ -583,7 +588,10 @@ void run_command(const std::string& w) {
         command.word();
         command.word();
     } else if (w == "result") {
-        command.rest(79);
+        // The book learns from the game the engine played; a game it only watched (force
+        // mode, analysis) teaches nothing, and a second result nothing more.
+        learn_from_result(command.rest(79).c_str(), wb.engine_colour);
+        wb.engine_colour = 0;
         wb.ponder_pending = false;  // the game is over: nothing to ponder on
     } else if (w == "random") {
         std::srand(static_cast<unsigned>(std::rand()));
@@ -675,7 +683,6 @@ bool threefold_repetition() {
 
 void reset_winboard_state() {
     wb = WinboardState{};
-    winboard_settings = WinboardSettings{};
     command = CommandLine{};
 }
 

@@ -13,16 +13,6 @@
 
 namespace varkon {
 
-// Settings the configuration file writes; these are their values when it does not
-// mention them.
-struct WinboardSettings {
-    bool resign = false;       // the engine may resign
-    int resign_value = -600;   // a score at or below this counts towards resigning
-    int resign_count = 6;      // so many such scores in a row resign
-    bool draw = false;         // the engine may offer and accept draws
-};
-extern WinboardSettings winboard_settings;
-
 // The console command "xboard": installs the WinBoard output and input poll and enters the
 // loop for good. The process ends inside it ("quit", or the end of input: exit status 0).
 [[noreturn]] void enter_xboard();

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -45,20 +46,22 @@ bool EngineProcess::start() {
 
 EngineProcess::EngineProcess(const std::string& path, const std::string& workdir,
                              std::size_t address_space_limit) {
+    if (workdir.empty()) {
+        // The directory holds a copy of the shipped book: book learning after a game never
+        // changes the book beside the programs.
+        own_dir_ = std::make_unique<WorkDir>("");
+        std::error_code ignored;
+        std::filesystem::copy_file(SHIPPED_BOOK, own_dir_->file("book.dat"), ignored);
+    }
+    const std::string dir = own_dir_ ? own_dir_->path() : workdir;
     if (!start()) return;
-    if (!workdir.empty() && chdir(workdir.c_str()) != 0) _exit(127);
+    if (chdir(dir.c_str()) != 0) _exit(127);
     if (address_space_limit != 0) {
         const rlimit limit{address_space_limit, address_space_limit};
         if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
     }
     execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
     _exit(127);
-}
-
-EngineProcess::EngineProcess(void (*child_main)()) {
-    if (!start()) return;
-    child_main();
-    _exit(0);
 }
 
 EngineProcess::~EngineProcess() {

@@ -2,8 +2,11 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <sys/types.h>
+
+#include "support/workdir.h"
 
 namespace test {
 
@@ -12,11 +15,11 @@ public:
     // Starts `path` in `workdir` (empty: the current directory). A nonzero
     // `address_space_limit` (bytes) caps the program's address space (RLIMIT_AS), so that
     // its large allocations fail as they would on a machine short of memory.
+    // Without `workdir` the program runs in a new directory of its own (with a Varkon.ini
+    // of the built-in defaults and a copy of the shipped book), removed with the process:
+    // no test leaves files behind, meets another's or changes the shipped book.
     explicit EngineProcess(const std::string& path, const std::string& workdir = "",
                            std::size_t address_space_limit = 0);
-    // Runs `child_main` in a forked copy of the test process instead of a program, for
-    // engine settings no command can reach (the child must end the process itself).
-    explicit EngineProcess(void (*child_main)());
     ~EngineProcess();
     EngineProcess(const EngineProcess&) = delete;
     EngineProcess& operator=(const EngineProcess&) = delete;
@@ -43,6 +46,7 @@ private:
     pid_t pid_ = -1;
     int in_fd_ = -1, out_fd_ = -1;
     std::string out_;
+    std::unique_ptr<WorkDir> own_dir_;
 };
 
 // Address space of a running process, in bytes (0 when it cannot be read).
