@@ -4,9 +4,12 @@
 # resignation or adjudication: never because varkon_classic made an illegal move, lost on
 # time, stopped answering or rejected what xboard sent.
 #
-#   tests/xboard_match.sh <varkon_classic> [winboard|uci] [games]
+#   tests/xboard_match.sh <varkon_classic> [winboard|uci|learn] [games]
 #
 # "uci" runs varkon_classic in its UCI mode through xboard's UCI adapter (polyglot).
+# "learn" plays varkon_classic against itself, both sharing one book file, which each
+# updates after every game from xboard's "result": the book must stay a valid book of the
+# same size, with weights moved.
 # Controls: XBOARD_TC (default 0:15, minutes:seconds), XBOARD_INC (default 0.1 s) and
 # XBOARD_MPS (moves per control; default none: the whole game).
 # Exits 77 (skipped) when xboard, xvfb-run, the opponent (fairymax or phalanx) or, for
@@ -21,8 +24,12 @@ PATH=$PATH:/usr/games
 skip() { echo "skipped: $*"; exit 77; }
 command -v xboard >/dev/null || skip "xboard is not installed"
 command -v xvfb-run >/dev/null || skip "xvfb-run is not installed"
-opponent=$(command -v fairymax || command -v phalanx || true)
-[ -n "$opponent" ] || skip "no opponent engine (fairymax or phalanx) is installed"
+if [ "$mode" = learn ]; then
+    opponent=$engine
+else
+    opponent=$(command -v fairymax || command -v phalanx || true)
+    [ -n "$opponent" ] || skip "no opponent engine (fairymax or phalanx) is installed"
+fi
 uci=()
 if [ "$mode" = uci ]; then
     command -v polyglot >/dev/null || skip "polyglot is not installed"
@@ -33,12 +40,19 @@ work=$(mktemp -d)
 trap '[ -n "${XBOARD_KEEP:-}" ] && echo "kept $work" || rm -rf "$work"' EXIT
 status=0
 # The engine runs in a directory of its own, where it writes its configuration and log.
-mkdir "$work/engine"
+mkdir "$work/engine" "$work/second"
 # A copy of the book: learning after each game changes that copy, not the shipped book.
 [ -f "$(dirname "$engine")/book.dat" ] && cp "$(dirname "$engine")/book.dat" "$work/engine/"
+if [ "$mode" = learn ]; then
+    [ -f "$work/engine/book.dat" ] || skip "no book beside the program"
+    cp "$work/engine/book.dat" "$work/shared.dat"
+    cp "$work/shared.dat" "$work/before.dat"
+    # Both engines play from the shared book, choosing among its two best moves.
+    for d in engine second; do printf 'BOOK_NAME %s\nBOOK_STYLE normal\n' "$work/shared.dat" >"$work/$d/Varkon.ini"; done
+fi
 # A settings file of its own: xboard neither reads the user's settings nor saves into them.
 timeout $((games * 150 + 60)) xvfb-run -a xboard -settingsFile "$work/xboardrc" -saveSettingsFile "$work/xboardrc" \
-    -fcp "$engine" -fd "$work/engine" "${uci[@]}" -scp "$opponent" -sd "$work" \
+    -fcp "$engine" -fd "$work/engine" "${uci[@]}" -scp "$opponent" -sd "$work/second" \
     -mg "$games" -tc "${XBOARD_TC:-0:15}" -inc "${XBOARD_INC:-0.1}" ${XBOARD_MPS:+-mps "$XBOARD_MPS"} -sgf "$work/games.pgn" \
     -xexit -debug -nameOfDebugFile "$work/xboard.debug" >"$work/xboard.out" 2>&1 || status=$?
 
@@ -67,13 +81,23 @@ played=$(printf '%s\n' "$summary" | grep -c -E ' (1-0|0-1|1/2-1/2) ' || true)
 [ "$played" -eq "$games" ] || fail "$played of $games games were finished"
 while read -r side result reason; do
     lost=no
+    [ "$mode" = learn ] && lost=yes  # both sides are varkon_classic
     { [ "$side" = white ] && [ "$result" = 0-1 ]; } && lost=yes
     { [ "$side" = black ] && [ "$result" = 1-0 ]; } && lost=yes
     if [ "$lost" = yes ] && printf '%s' "$reason" | grep -q -i -E 'time|illegal|invalid|forfeit|crash|terminat|disconnect|exit|stall|respond'; then
         fail "varkon_classic lost: $reason"
     fi
 done <<<"$summary"
-if grep -a -E '<first *: *(Illegal move|Error)' "$work/xboard.debug"; then
+# (The notice of a first start in a new directory, "Error (Varkon.ini not found!)", is no
+# answer to a command.)
+if grep -a -E '<first *: *(Illegal move|Error)' "$work/xboard.debug" | grep -v 'Varkon.ini not found'; then
     fail "varkon_classic rejected a command of xboard"
+fi
+if [ "$mode" = learn ]; then
+    # Learning changes weights in place: same size, whole records, squares on the board.
+    [ "$(stat -c %s "$work/shared.dat")" -eq "$(stat -c %s "$work/before.dat")" ] || fail "the shared book changed its size"
+    od -An -tu1 -w16 -v "$work/shared.dat" | awk '$13 < 21 || $13 > 98 || $14 < 21 || $14 > 98 { bad++ } END { exit bad > 0 }' ||
+        fail "the shared book holds a broken record"
+    cmp -s "$work/shared.dat" "$work/before.dat" && fail "no book weight moved"
 fi
 echo "$games games played under xboard ($mode)"
