@@ -151,6 +151,13 @@ int find_san_move(const char* text) {
     return 0;
 }
 
+bool has_legal_move() {
+    generate_root();
+    for (int i = 1; i < move_count; ++i)
+        if (legal_here(move_stack[i])) return true;
+    return false;
+}
+
 int parse_coordinate_move(const char* text) { return play_if_found(find_coordinate_move(text)); }
 
 int parse_san_move(const char* text) { return play_if_found(find_san_move(text)); }

@@ -15,6 +15,9 @@ Square parse_square(const char* text);
 // Both regenerate the moves of ply 0.
 int find_coordinate_move(const char* text);
 int find_san_move(const char* text);
+// Whether the side to move in the game position has a legal move (regenerates the moves
+// of ply 0).
+bool has_legal_move();
 // Find the move and play it in the game; 1 when played, 0 when no legal move matches.
 int parse_coordinate_move(const char* text);
 int parse_san_move(const char* text);

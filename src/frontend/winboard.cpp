@@ -148,21 +148,6 @@ bool read_seconds(const std::string& w, long long& cs) {
 
 // ---- the game position -------------------------------------------------------------
 
-// Whether the side to move at the game position has a legal move.
-bool has_legal_move() {
-    ply = 0;
-    ply_state[0].move_start = 1;
-    ply_state[0].in_check = king_in_check(side);
-    generate_moves();
-    for (int i = 1; i < ply_state[1].move_start; ++i) {
-        make_move(i);
-        const bool legal = !king_in_check(-side);
-        unmake_move(i);
-        if (legal) return true;
-    }
-    return false;
-}
-
 // Plays a move of the game position given as a record (from the game or a search).
 bool play_game_move(const Move& m) { return parse_coordinate_move(move_to_text(m).s) == 1; }
 
@@ -424,13 +409,7 @@ void error(const char* kind, const std::string& what) { say("Error (%s): %s\n", 
 void new_game_command() {
     new_game();
     wb.engine_colour = 0;
-    moves_to_go = 30;
-    base_time = 6000;
-    increment = 0;
-    time_left = 6000;
-    opponent_clock = 6000;
-    moves_left = 30;
-    pondering = 0;
+    reset_clock_settings();
     wb.force_mode = false;        // analysis goes on in the new game, as the protocol asks
     wb.ponder_pending = false;
     wb.opponent_offers_draw = false;

@@ -97,6 +97,27 @@ int tablebase_score() {
     return v;
 }
 
+bool root_move_searched(int i, int& v, int legal, int alpha0, int beta, int& alpha, int& best) {
+    Move& moved = move_stack[i];
+    if (legal == 1 && v <= alpha0) {
+        root_score = alpha0;
+        root_best = moved;
+        return true;
+    }
+    moved.score = v >= beta ? beta : v > alpha ? v : alpha0;
+    if (v <= best) return false;
+    best = v;
+    if (v <= alpha) return false;
+    root_score = v;
+    root_best = moved;
+    update_pv(i);
+    alpha = v;
+    if (v < beta) return false;
+    ++stats.beta_cutoffs;
+    root_score = v = beta;
+    return true;
+}
+
 bool is_draw() {
     const PlyState& s = ply_state[ply];
     const int rule50 = fifty[game_ply];
@@ -526,27 +547,7 @@ int search_root(int iteration_plies, int alpha0, int beta) {
         }
         unmake_move(i);
         if (v == -SEARCH_ABORTED) return SEARCH_ABORTED;
-        Move& moved = move_stack[i];
-        if (legal == 1 && v <= alpha0) {
-            root_score = alpha0;
-            root_best = moved;
-            return v;
-        }
-        moved.score = v >= beta ? beta : v > alpha ? v : alpha0;
-        if (v > best) {
-            best = v;
-            if (v > alpha) {
-                root_score = v;
-                root_best = moved;
-                update_pv(i);
-                alpha = v;
-                if (v >= beta) {
-                    ++stats.beta_cutoffs;
-                    root_score = beta;
-                    return beta;
-                }
-            }
-        }
+        if (root_move_searched(i, v, legal, alpha0, beta, alpha, best)) return v;
     }
     if (legal > 0) return root_score;
     root_score = ply_state[0].in_check ? -MATE_VALUE : 0;

@@ -49,6 +49,13 @@ void update_pv(int i);
 // given, sees each position's key and the line's move there before the move is made.
 int playable_pv_length(void (*visit)(HashKey key, const Move& m) = nullptr);
 
+// The root's bookkeeping once the root move at position i has been searched to v, in a
+// root search with the window (alpha0, beta), `alpha` and `best` as they stand: the move's
+// ordering key for the next iteration, root_best and root_score, the line. A first move
+// failing low ends the root search (the driver widens the window), and so does a cutoff
+// (v becomes beta): then it returns true, and the root search returns v.
+bool root_move_searched(int i, int& v, int legal, int alpha0, int beta, int& alpha, int& best);
+
 // Makes move i of the current ply; when it leaves the mover's king attacked, takes it back
 // and returns false. Otherwise the new ply's in_check tells whether the move gives check.
 bool make_legal_move(int i);

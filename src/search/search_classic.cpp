@@ -369,28 +369,7 @@ int classic_search_root(int iteration_plies, int alpha0, int beta) {
         }
         unmake_move(i);
         if (v == -SEARCH_ABORTED) return SEARCH_ABORTED;
-        Move& moved = move_stack[i];
-        // The first move failing low ends the root search: the driver widens the window.
-        if (legal == 1 && v <= alpha0) {
-            root_score = alpha0;
-            root_best = moved;
-            return v;
-        }
-        moved.score = v >= beta ? beta : v > alpha ? v : alpha0;
-        if (v > best) {
-            best = v;
-            if (v > alpha) {
-                root_score = v;
-                root_best = moved;
-                update_pv(i);
-                alpha = v;
-                if (v >= beta) {
-                    ++stats.beta_cutoffs;
-                    root_score = beta;
-                    return beta;
-                }
-            }
-        }
+        if (root_move_searched(i, v, legal, alpha0, beta, alpha, best)) return v;
     }
     if (legal == 0) {
         root_score = ply_state[0].in_check ? -MATE_VALUE : 0;

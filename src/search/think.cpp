@@ -174,7 +174,7 @@ const SearchOutput& search_output() { return driver.output ? *driver.output : qu
 std::uint32_t think_start_cs() { return driver.search_start; }
 std::uint32_t think_elapsed_cs() { return now_cs() - driver.search_start; }
 
-void reset_think_state() {
+void reset_clock_settings() {
     time_left = 6000;
     increment = 0;
     moves_left = 30;
@@ -182,6 +182,10 @@ void reset_think_state() {
     moves_to_go = 30;
     base_time = 6000;
     opponent_clock = 6000;
+}
+
+void reset_think_state() {
+    reset_clock_settings();
     analyzing = 0;
     test_suite_mode = 0;
     limits = SearchLimits{};

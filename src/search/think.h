@@ -155,6 +155,8 @@ std::uint32_t think_elapsed_cs();
 // The time of the current think()'s start (now_cs).
 std::uint32_t think_start_cs();
 
+// The clock settings of a new game: 60 s for 30 moves, no increment, not pondering.
+void reset_clock_settings();
 // Clears the driver's state: limits, root state, clock settings to their defaults.
 void reset_think_state();
 
