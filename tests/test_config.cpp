@@ -92,8 +92,7 @@ TEST(ConfigFile, BinaryBytesAndLongNamesAreBounded) {
 // ---- start-up of the built program --------------------------------------------------------
 
 // A UCI client starting the engine in a new directory: the first start writes the default
-// file and plays with its settings; the log holds the dialogue from the option on; the
-// second start reads the file.
+// file and plays with its settings (the log from the option on); the second reads the file.
 TEST(ConfigStartup, AUciClientInAnEmptyDirectory) {
     const test::WorkDir dir;
     for (int start = 1; start <= 2; ++start) {
@@ -108,15 +107,9 @@ TEST(ConfigStartup, AUciClientInAnEmptyDirectory) {
         EXPECT_NE(engine.output().find("reading config file...\nHASH     \t\t: 64 MB\nEGTB_PATH\t\t: c:\\tb\n"),
                   std::string::npos);
         EXPECT_EQ(dir.read("Varkon.ini"), default_config_text());
-        // The log begins after the command that opens it.
-        const std::string log = dir.read("Varkon_v5.11c.log");
-        EXPECT_TRUE(log.starts_with("========================================\nLog file for Varkon v5.11c\n"
-                                    "========================================\n\nisready\nreadyok\nposition startpos"))
-            << log;
-        EXPECT_NE(log.find("\nbestmove "), std::string::npos);
-        EXPECT_TRUE(log.ends_with("quit\n"));
+        EXPECT_NE(dir.read("Varkon_v5.11c.log").find("\nbestmove "), std::string::npos);
     }
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);  // nothing else
 }
 
 TEST(ConfigStartup, UnwritableUnreadableAndBesideTheProgram) {

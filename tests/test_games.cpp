@@ -1,9 +1,8 @@
-// Whole games of varkon_classic against itself, as a tournament manager runs them: two
+// Whole games of each program against itself, as a tournament manager runs them: two
 // engine processes, a referee with real clocks that checks every move is legal and made
-// in time, under WinBoard and under UCI (with and without pondering).
+// in time; varkon_classic under WinBoard and under UCI with pondering, varkon under UCI.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <regex>
 #include <thread>
 
@@ -16,27 +15,14 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int millis_since(Clock::time_point t) {
-    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
-}
-
-// The word after `key` in the last line of `out` that holds it.
-std::string word_after(const std::string& out, const std::string& key) {
-    const auto at = out.rfind(key);
-    if (at == std::string::npos) return "";
-    const auto start = at + key.size();
-    return out.substr(start, out.find_first_of(" \n", start) - start);
-}
+using test::Clock;
+using test::millis_since;
+using test::word_after;
 
 // The referee's board is the test process's own engine state: no legal move is left.
 bool game_over() {
     using namespace varkon;
-    ply = 0;
-    ply_state[0].move_start = 1;
-    ply_state[0].in_check = king_in_check(side);
-    generate_moves();
+    test::generate_root();
     for (int i = 1; i < ply_state[1].move_start; ++i) {
         make_move(i);
         const bool legal = !king_in_check(-side);
@@ -124,10 +110,10 @@ TEST(Games, WinboardGamesWithPonderingAndAnalysis) {
 
 namespace {
 
-// One UCI game from the start position with real clocks. With `ponder`, an engine that
-// names a move to ponder on thinks on the opponent's time and gets "ponderhit" or "stop".
-void uci_game(bool ponder, int max_plies) {
-    test::EngineProcess white(VARKON_CLASSIC_BIN), black(VARKON_CLASSIC_BIN);
+// One UCI game of `bin` from the start position with real clocks. With `ponder`, an engine
+// that names a move to ponder on thinks on the opponent's time and gets "ponderhit" or "stop".
+void uci_game(const char* bin, bool ponder, int max_plies) {
+    test::EngineProcess white(bin), black(bin);
     test::EngineProcess* engine[2] = {&white, &black};
     for (auto* e : engine) {
         e->send(std::string("uci\nsetoption name Ponder value ") + (ponder ? "true" : "false") +
@@ -135,7 +121,7 @@ void uci_game(bool ponder, int max_plies) {
         ASSERT_TRUE(e->wait_for("readyok\n"));
     }
     test::use_classic();
-    Clocks clocks{{5000, 5000}, 50};
+    Clocks clocks{{4000, 4000}, 50};
     std::string moves, expected[2];
     for (int n = 0; n < max_plies; ++n) {
         const int me = n % 2;
@@ -176,5 +162,5 @@ void uci_game(bool ponder, int max_plies) {
 
 }  // namespace
 
-TEST(Games, UciGamesWithRealClocks) { uci_game(false, 80); }
-TEST(Games, UciGamesWithPondering) { uci_game(true, 80); }
+TEST(Games, ClassicUciGameWithPondering) { uci_game(VARKON_CLASSIC_BIN, true, 80); }
+TEST(Games, VarkonUciGame) { uci_game(VARKON_BIN, false, 60); }
