@@ -42,14 +42,6 @@ TEST(Console, BookSwitchesAndPerft) {
     EXPECT_EQ(test::run_engine(VARKON_CLASSIC_BIN, "perft 1\nxboard\nquit\n").find("Knoten"), std::string::npos);
 }
 
-TEST(Console, BenchShowsTheFirstPositionAndWaitsForAKey) {
-    test::EngineProcess engine(VARKON_BIN);
-    engine.send("bench\n");
-    ASSERT_TRUE(engine.wait_for("8 |   |   |-r |-r |   |   |-k |   |\t1. black\n"));
-    EXPECT_FALSE(engine.wait_for("info depth", 500));
-    EXPECT_EQ(engine.wait_exit(), 0);  // end of input while waiting ends the program
-}
-
 TEST(Console, PerftDepthsAreReadSafelyAndCountsStop) {
     const std::string out = test::run_engine(VARKON_BIN, "perft 36\nperft 99999999999\nperft -3\nperft x\nquit\n");
     EXPECT_NE(out.find("depth 36 is too deep"), std::string::npos) << out;
@@ -58,15 +50,22 @@ TEST(Console, PerftDepthsAreReadSafelyAndCountsStop) {
     test::EngineProcess engine(VARKON_BIN);
     engine.send("perft 9\n");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    engine.send("quit\n");
-    EXPECT_EQ(engine.wait_exit(8000), 0);
-    test::EngineProcess bench(VARKON_BIN);
+    EXPECT_EQ(engine.quit(), 0);
+}
+
+// The bench shows its first position and waits for a key; the end of input then ends the
+// program. After a key it searches until "stop", and the command sent after it runs.
+TEST(Console, BenchWaitsForAKeyAndStops) {
+    test::EngineProcess engine(VARKON_BIN), bench(VARKON_BIN);
+    engine.send("bench\n");
+    ASSERT_TRUE(engine.wait_for("8 |   |   |-r |-r |   |   |-k |   |\t1. black\n"));
+    EXPECT_FALSE(engine.wait_for("info depth", 500));
+    EXPECT_EQ(engine.wait_exit(), 0);
     bench.send("bench\n\n");
     ASSERT_TRUE(bench.wait_for("info depth 2"));
-    bench.send("stop\nboard\n");  // the bench ends; the command sent after it runs
+    bench.send("stop\nboard\n");
     ASSERT_TRUE(bench.wait_for("pos_value : "));
-    bench.send("quit\n");
-    EXPECT_EQ(bench.wait_exit(8000), 0);
+    EXPECT_EQ(bench.quit(), 0);
 }
 
 TEST(Console, ClassicIgnoresInterruptsAndEntersWinboard) {
@@ -75,6 +74,5 @@ TEST(Console, ClassicIgnoresInterruptsAndEntersWinboard) {
     kill(classic.pid(), SIGINT);  // as xboard sends it to interrupt a thinking engine
     classic.send("info\nxboard\nping 1\n");
     EXPECT_TRUE(classic.wait_for("pong 1\n"));
-    classic.send("quit\n");
-    EXPECT_EQ(classic.wait_exit(), 0);
+    EXPECT_EQ(classic.quit(), 0);
 }

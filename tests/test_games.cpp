@@ -99,13 +99,10 @@ TEST(Games, WinboardGamesWithPonderingAndAnalysis) {
     test::EngineProcess white(VARKON_CLASSIC_BIN), black(VARKON_CLASSIC_BIN);
     test::EngineProcess* engines[2] = {&white, &black};
     for (auto* e : engines) e->send("xboard\nprotover 2\n");
-    winboard_game(engines, "", 70);
+    winboard_game(engines, "", 50);
     test::EngineProcess* swapped[2] = {&black, &white};
-    winboard_game(swapped, "r1bq1rk1/pp2bppp/2n1pn2/3p4/2PP4/2N1PN2/PP3PPP/R2QKB1R b KQ - 0 8", 70);
-    for (auto* e : engines) {
-        e->send("quit\n");
-        EXPECT_EQ(e->wait_exit(), 0);
-    }
+    winboard_game(swapped, "r1bq1rk1/pp2bppp/2n1pn2/3p4/2PP4/2N1PN2/PP3PPP/R2QKB1R b KQ - 0 8", 50);
+    for (auto* e : engines) EXPECT_EQ(e->quit(), 0);
 }
 
 namespace {
@@ -154,10 +151,7 @@ void uci_game(const char* bin, bool ponder, int max_plies) {
         }
         if (game_over()) break;
     }
-    for (auto* e : engine) {
-        e->send("quit\n");
-        EXPECT_EQ(e->wait_exit(), 0);
-    }
+    for (auto* e : engine) EXPECT_EQ(e->quit(), 0);
 }
 
 }  // namespace

@@ -137,6 +137,5 @@ TEST(ClassicProgram, ConsoleBenchThenInfo) {
     EXPECT_NE(engine.output().find("\n\ntime_limit: 5400\nnodes: "), std::string::npos);
     ASSERT_TRUE(engine.ask("info\n", "egtb_probes: 0, egtb_hits: 0"));
     EXPECT_EQ(engine.output().find("\n\ntime_limit: 5400\nnodes: "), 0u);
-    engine.send("quit\n");
-    EXPECT_EQ(engine.wait_exit(), 0);
+    EXPECT_EQ(engine.quit(), 0);
 }

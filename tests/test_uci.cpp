@@ -70,8 +70,7 @@ TEST_F(Uci, CommandsDuringAnInfiniteSearch) {
     engine.send("go perft 1\n");
     ASSERT_TRUE(engine.wait_for("Nodes searched: 20\n"));
     EXPECT_NE(engine.output().find("e7e5: 1"), std::string::npos);  // the position command was not lost
-    engine.send("quit\n");
-    EXPECT_EQ(engine.wait_exit(), 0);
+    EXPECT_EQ(engine.quit(), 0);
 }
 
 TEST_F(Uci, InfiniteAndPonderWaitForTheirEnd) {
@@ -92,8 +91,7 @@ TEST_F(Uci, InfiniteAndPonderWaitForTheirEnd) {
 TEST_F(Uci, QuitAndEndOfInputDuringASearch) {
     engine.send("position startpos moves d2d4\ngo infinite\n");
     ASSERT_TRUE(engine.wait_for("info depth 2 "));
-    engine.send("quit\n");
-    EXPECT_EQ(engine.wait_exit(), 0);
+    EXPECT_EQ(engine.quit(), 0);
     EXPECT_NE(test::last_bestmove(engine.output()), "");
 
     test::EngineProcess other(VARKON_BIN);
@@ -140,8 +138,7 @@ TEST_F(Uci, OptionsAndMalformedInput) {
                            "position startpos\ngo depth 2\n",
                            "bestmove"));
     EXPECT_NE(engine.output().find("can't open book file!\n"), std::string::npos);
-    engine.send("quit\n");
-    EXPECT_EQ(engine.wait_exit(), 0);
+    EXPECT_EQ(engine.quit(), 0);
 }
 
 // Moves that are not legal end the list; a refused FEN leaves the start position; a FEN

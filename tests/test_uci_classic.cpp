@@ -92,6 +92,9 @@ TEST_F(ClassicUci, SearchLines) {
             EXPECT_NEAR(std::stod((*it)[4]), nodes * 1000 / ms, nodes / ms + 1);
         }
     }
-    engine.send("quit\n");
-    EXPECT_EQ(engine.wait_exit(), 0);
+    // "go perft" counts in the position set.
+    ASSERT_TRUE(engine.ask("position fen r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -\ngo perft 2\n",
+                           "Nodes searched: "));
+    EXPECT_NE(engine.output().find("\nNodes searched: 2039\n"), std::string::npos) << engine.output();
+    EXPECT_EQ(engine.quit(), 0);
 }

@@ -254,6 +254,5 @@ TEST(WinboardSettings, DrawOffersAcceptanceAndResignation) {
     }
     EXPECT_TRUE(std::regex_search(engine.output(), std::regex("move \\S+\ntellics whisper 1-0 \\{resign\\}\ntellics seek\n1-0 \\{resign\\}\n")))
         << engine.output();
-    engine.send("quit\n");
-    EXPECT_EQ(engine.wait_exit(), 0);
+    EXPECT_EQ(engine.quit(), 0);
 }

@@ -25,7 +25,8 @@ std::size_t address_space(pid_t pid) {
 
 bool EngineProcess::start() {
     int in_pipe[2], out_pipe[2];
-    if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0) throw std::runtime_error("pipe");
+    // Close-on-exec: a program started later does not hold this one's pipes open.
+    if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     signal(SIGPIPE, SIG_IGN);
     std::fflush(nullptr);  // nothing buffered by the test is written twice
     pid_ = fork();

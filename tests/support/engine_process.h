@@ -37,6 +37,7 @@ public:
     bool ask(const std::string& input, const std::string& prefix, int timeout_ms = 20000);
     // Closes input, waits for the exit and returns its status (-1: killed after timeout).
     int wait_exit(int timeout_ms = 10000);
+    int quit() { send("quit\n"); return wait_exit(); }
     const std::string& output() const { return out_; }
     pid_t pid() const { return pid_; }
     // Returns the output read so far and starts collecting afresh.
