@@ -10,7 +10,6 @@
 #include "frontend/config.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
-#include "support/workdir.h"
 
 using namespace varkon;
 

@@ -46,7 +46,7 @@ TEST(EgtbUci, PathAfterTheFirstSearchChangesNothing) {
     ASSERT_TRUE(engine.ask("uci\nsetoption name NalimovPath value " + dir.path() + "/none\n", "uciok"));
     EXPECT_NE(search(engine, "8/8/8/5k2/8/8/1Q6/K7 w - -", 1).find("\ninfo string 0 pieces endgame tablebases found\n"), std::string::npos);
     engine.send("setoption name NalimovPath value " + dir.path() + "\n");
-    const std::string out = search(engine, "8/8/8/5k2/8/8/1Q6/K7 w - -", 11);
+    const std::string out = search(engine, "8/8/8/5k2/8/8/1Q6/K7 w - -", 11);   // deep enough to probe
     EXPECT_NE(last_score(out), "mate 10");
     EXPECT_EQ(out.find("tbhits"), std::string::npos);
     EXPECT_EQ(engine.quit(), 0);

@@ -45,6 +45,7 @@ int classic_cold_eval(int alpha, int beta) {  // every call sees the same (empty
 // placement with the other side to move scores the negated value, and a lazy value lies
 // beyond the window by at least the smaller lazy margin.
 TEST(Evaluations, MirroredPositionsScoreAlikeInEveryWindow) {
+    test::use_varkon();
     std::vector<std::string> fens = test::pgn_positions(TEST_DATA_DIR "/selfplay-games.pgn", 3000);
     for (const std::string& f : test::epd_positions(TEST_DATA_DIR "/bratko-kopec.epd")) fens.push_back(f);
     ASSERT_GT(fens.size(), 3000u);

@@ -2,9 +2,6 @@
 // (its colour symmetry: test_eval.cpp).
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "eval/eval_classic.h"
 #include "search/hash_classic.h"
 #include "search/search.h"

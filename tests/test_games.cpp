@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "core/attacks.h"
-#include "core/genmoves.h"
 #include "core/moves.h"
 #include "core/input.h"
 #include "support/engine_process.h"

@@ -6,7 +6,6 @@
 #include <random>
 
 #include "core/attacks.h"
-#include "core/genmoves.h"
 #include "core/input.h"
 #include "core/moves.h"
 #include "frontend/utils.h"

@@ -6,7 +6,6 @@
 #include <fstream>
 
 #include "core/attacks.h"
-#include "core/genmoves.h"
 #include "core/input.h"
 #include "core/moves.h"
 #include "core/output.h"

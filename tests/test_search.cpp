@@ -6,7 +6,6 @@
 
 #include "book/book.h"
 #include "core/attacks.h"
-#include "core/genmoves.h"
 #include "core/input.h"
 #include "search/hash.h"
 #include "search/search.h"

@@ -13,7 +13,6 @@
 #include "frontend/testsuite.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
-#include "support/workdir.h"
 
 using namespace varkon;
 

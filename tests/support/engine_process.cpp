@@ -23,29 +23,6 @@ std::size_t address_space(pid_t pid) {
     return 0;
 }
 
-bool EngineProcess::start() {
-    int in_pipe[2], out_pipe[2];
-    // Close-on-exec: a program started later does not hold this one's pipes open.
-    if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    signal(SIGPIPE, SIG_IGN);
-    std::fflush(nullptr);  // nothing buffered by the test is written twice
-    pid_ = fork();
-    if (pid_ == 0) {
-        dup2(in_pipe[0], 0);
-        dup2(out_pipe[1], 1);
-        close(in_pipe[0]);
-        close(in_pipe[1]);
-        close(out_pipe[0]);
-        close(out_pipe[1]);
-        return true;
-    }
-    close(in_pipe[0]);
-    close(out_pipe[1]);
-    in_fd_ = in_pipe[1];
-    out_fd_ = out_pipe[0];
-    return false;
-}
-
 EngineProcess::EngineProcess(const std::string& path, const std::string& workdir,
                              std::size_t address_space_limit) {
     if (workdir.empty()) {
@@ -56,14 +33,24 @@ EngineProcess::EngineProcess(const std::string& path, const std::string& workdir
         std::filesystem::copy_file(SHIPPED_BOOK, own_dir_->file("book.dat"), ignored);
     }
     const std::string dir = own_dir_ ? own_dir_->path() : workdir;
-    if (!start()) return;
-    if (chdir(dir.c_str()) != 0) _exit(127);
-    if (address_space_limit != 0) {
+    int in_pipe[2], out_pipe[2];
+    // Close-on-exec: a program started later does not hold this one's pipes open.
+    if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    signal(SIGPIPE, SIG_IGN);
+    std::fflush(nullptr);  // nothing buffered by the test is written twice
+    pid_ = fork();
+    if (pid_ == 0) {
         const rlimit limit{address_space_limit, address_space_limit};
-        if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
+        if (dup2(in_pipe[0], 0) < 0 || dup2(out_pipe[1], 1) < 0 || chdir(dir.c_str()) != 0 ||
+            (address_space_limit != 0 && setrlimit(RLIMIT_AS, &limit) != 0))
+            _exit(127);
+        execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
     }
-    execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
+    close(in_pipe[0]);
+    close(out_pipe[1]);
+    in_fd_ = in_pipe[1];
+    out_fd_ = out_pipe[0];
 }
 
 EngineProcess::~EngineProcess() {

@@ -44,8 +44,6 @@ public:
     std::string take_output();
 
 private:
-    // Forks with the pipes in place; true in the child.
-    bool start();
     bool read_some(int timeout_ms);
     bool read_until(const std::function<bool()>& done, int timeout_ms);
     pid_t pid_ = -1;
