@@ -30,49 +30,33 @@ bool set_fen(const std::string& fen) {
 
 std::string capture_stdout(void (*f)()) {
     std::fflush(stdout);
-    char name[] = "/tmp/varkon_capture_XXXXXX";
-    int fd = mkstemp(name);
-    int saved = dup(1);
-    dup2(fd, 1);
+    std::FILE* file = std::tmpfile();
+    const int saved = dup(1);
+    dup2(fileno(file), 1);
     f();
     std::fflush(stdout);
     dup2(saved, 1);
     close(saved);
+    std::rewind(file);
     std::string text;
-    lseek(fd, 0, SEEK_SET);
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<std::size_t>(n));
-    close(fd);
-    unlink(name);
+    for (int c; (c = std::fgetc(file)) != EOF;) text.push_back(static_cast<char>(c));
+    std::fclose(file);
     return text;
 }
 
 std::string mirror_fen(const std::string& fen) {
     std::istringstream in(fen);
-    std::string placement, side, castling = "-", ep = "-";
+    std::string placement, side, castling = "-", ep = "-", rank, mirrored;
     in >> placement >> side >> castling >> ep;
-    std::vector<std::string> ranks;
-    std::string r;
-    for (char c : placement) {
-        if (c == '/') {
-            ranks.push_back(r);
-            r.clear();
-        } else {
-            r.push_back(std::isalpha(static_cast<unsigned char>(c))
-                            ? static_cast<char>(std::isupper(static_cast<unsigned char>(c)) ? std::tolower(c) : std::toupper(c))
-                            : c);
-        }
-    }
-    ranks.push_back(r);
-    std::string out;
-    for (auto it = ranks.rbegin(); it != ranks.rend(); ++it) out += (out.empty() ? "" : "/") + *it;
-    std::string c2;
-    for (char c : castling)
-        c2.push_back(c == '-' ? c : static_cast<char>(std::isupper(static_cast<unsigned char>(c)) ? std::tolower(c) : std::toupper(c)));
-    std::string ep2 = ep;
-    if (ep2.size() == 2) ep2[1] = static_cast<char>('1' + ('8' - ep2[1]));
-    return out + " " + (side == "w" ? "b" : "w") + " " + c2 + " " + ep2;
+    std::istringstream ranks(placement);
+    while (std::getline(ranks, rank, '/')) mirrored = rank + (mirrored.empty() ? "" : "/") + mirrored;
+    const auto swap_case = [](std::string text) {
+        for (char& c : text)
+            c = static_cast<char>(std::isupper(static_cast<unsigned char>(c)) ? std::tolower(c) : std::toupper(c));
+        return text;
+    };
+    if (ep.size() == 2) ep[1] = static_cast<char>('1' + ('8' - ep[1]));
+    return swap_case(mirrored) + " " + (side == "w" ? "b" : "w") + " " + swap_case(castling) + " " + ep;
 }
 
 void generate_root() {
