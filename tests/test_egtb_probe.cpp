@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <string>
 
-#include "core/position.h"
 #include "egtb/probe_egtb.h"
 #include "egtb/tbindex.h"
 #include "support/engine_setup.h"

@@ -19,51 +19,44 @@ std::string last_score(const std::string& out) {
 }
 
 std::string search(test::EngineProcess& engine, const std::string& fen, int depth) {
-    engine.take_output();
-    engine.send("position fen " + fen + "\ngo depth " + std::to_string(depth) + "\n");
-    EXPECT_TRUE(engine.wait_for("bestmove ", 60000)) << fen;
+    EXPECT_TRUE(engine.ask("position fen " + fen + "\ngo depth " + std::to_string(depth) + "\n", "bestmove ", 60000)) << fen;
     return engine.output();
 }
 
 TEST(EgtbUci, ExactMateScores) {
     test::TbDir dir({"kqk", "krk"});
     test::EngineProcess engine(VARKON_BIN);
-    engine.send("uci\nsetoption name NalimovPath value " + dir.path() + "\n");
-    ASSERT_TRUE(engine.wait_for("uciok\n"));
+    ASSERT_TRUE(engine.ask("uci\nsetoption name NalimovPath value " + dir.path() + "\n", "uciok"));
     std::string out = search(engine, "8/8/8/5k2/8/8/1Q6/K7 w - -", 11);
     EXPECT_NE(out.find("info string init egtb....\ninfo string egtb_path = " + dir.path() +
                        "\ninfo string egtb_cache_size = 2\ninfo string 3 pieces endgame tablebases found\n"),
-              std::string::npos);
+              std::string::npos);  // at the first search, in the protocol's form
     EXPECT_EQ(last_score(out), "mate 10");
     EXPECT_NE(out.find(" tbhits "), std::string::npos);
     EXPECT_EQ(last_score(search(engine, "8/8/8/8/8/2k5/1R6/K7 w - -", 11)), "mate 16");
     out = search(engine, "8/8/1r5k/8/8/8/8/1K6 w - -", 11);
     EXPECT_EQ(last_score(out), "mate -15");
     EXPECT_EQ(out.find("init egtb"), std::string::npos);   // once per process
-    engine.send("quit\n");
-    EXPECT_EQ(engine.wait_exit(), 0);
+    EXPECT_EQ(engine.quit(), 0);
 }
 
 TEST(EgtbUci, PathAfterTheFirstSearchChangesNothing) {
     test::TbDir dir({"kqk"});
     test::EngineProcess engine(VARKON_BIN);
-    engine.send("uci\nsetoption name NalimovPath value " + dir.path() + "/none\n");
-    ASSERT_TRUE(engine.wait_for("uciok\n"));
+    ASSERT_TRUE(engine.ask("uci\nsetoption name NalimovPath value " + dir.path() + "/none\n", "uciok"));
     EXPECT_NE(search(engine, "8/8/8/5k2/8/8/1Q6/K7 w - -", 1).find("\ninfo string 0 pieces endgame tablebases found\n"), std::string::npos);
     engine.send("setoption name NalimovPath value " + dir.path() + "\n");
-    const std::string out = search(engine, "8/8/8/5k2/8/8/1Q6/K7 w - -", 11);
+    const std::string out = search(engine, "8/8/8/5k2/8/8/1Q6/K7 w - -", 11);   // deep enough to probe
     EXPECT_NE(last_score(out), "mate 10");
     EXPECT_EQ(out.find("tbhits"), std::string::npos);
-    engine.send("quit\n");
-    EXPECT_EQ(engine.wait_exit(), 0);
+    EXPECT_EQ(engine.quit(), 0);
 }
 
 TEST(EgtbUci, ClassicInitialisesAtStartAndAtIsready) {
     test::TbDir dir({"kqk"});
     test::EngineProcess engine(VARKON_CLASSIC_BIN);
     ASSERT_TRUE(engine.wait_for("0 pieces endgame tablebases found\n"));
-    engine.send("uci\nsetoption name NalimovPath value " + dir.path() + "\nisready\n");
-    ASSERT_TRUE(engine.wait_for("readyok\n"));
+    ASSERT_TRUE(engine.ask("uci\nsetoption name NalimovPath value " + dir.path() + "\nisready\n", "readyok"));
     EXPECT_NE(engine.output().find("3 pieces endgame tablebases found\nreadyok\n"), std::string::npos);
     EXPECT_EQ(engine.output().find("init egtb"), std::string::npos);
     // This front end searches on its clock: analyse until the tables answer.
@@ -72,8 +65,7 @@ TEST(EgtbUci, ClassicInitialisesAtStartAndAtIsready) {
     engine.send("stop\n");
     ASSERT_TRUE(engine.wait_for("bestmove c2b1"));
     EXPECT_EQ(last_score(engine.output()), "mate 1");
-    engine.send("quit\n");
-    EXPECT_EQ(engine.wait_exit(), 0);
+    EXPECT_EQ(engine.quit(), 0);
 }
 
 TEST(EgtbUci, ClassicGoesOnWithoutACache) {
@@ -93,8 +85,7 @@ TEST(EgtbUci, ClassicGoesOnWithoutACache) {
     ASSERT_TRUE(p.wait_for("bestmove c2b1"));
     EXPECT_NE(p.output().find("0 pieces endgame tablebases found\ncould not allocate egtb_cache_size.\n"), std::string::npos)
         << p.output();
-    p.send("quit\n");
-    EXPECT_EQ(p.wait_exit(), 0);
+    EXPECT_EQ(p.quit(), 0);
 }
 
 }  // namespace

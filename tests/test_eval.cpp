@@ -1,11 +1,13 @@
-// varkon's evaluation: colour symmetry over real and odd positions, the lazy exits, the
-// pawn cache and worked examples of the pawn, piece and king terms.
+// The colour symmetry of both evaluations over real and odd positions; varkon's lazy exits,
+// pawn cache and worked examples of its pawn, piece and king terms.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 #include "eval/eval.h"
+#include "eval/eval_classic.h"
 #include "search/hash.h"
+#include "search/hash_classic.h"
 #include "search/search.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
@@ -33,38 +35,62 @@ int whole() { return evaluate(-FULL, FULL); }
 
 }  // namespace
 
-TEST_F(Eval, MirroredPositionsScoreAlikeInEveryWindow) {
-    std::vector<std::string> fens = test::pgn_positions(TEST_DATA_DIR "/selfplay-games.pgn", 4000);
+int varkon_eval(int alpha, int beta) { return evaluate(alpha, beta); }
+int classic_cold_eval(int alpha, int beta) {  // every call sees the same (empty) caches
+    hash_classic::wipe();
+    return evaluate(alpha, beta);
+}
+
+// Both evaluations: a position and its colour mirror score alike in every window, the same
+// placement with the other side to move scores the negated value, and a lazy value lies
+// beyond the window by at least the smaller lazy margin.
+TEST(Evaluations, MirroredPositionsScoreAlikeInEveryWindow) {
+    test::use_varkon();
+    std::vector<std::string> fens = test::pgn_positions(TEST_DATA_DIR "/selfplay-games.pgn", 3000);
     for (const std::string& f : test::epd_positions(TEST_DATA_DIR "/bratko-kopec.epd")) fens.push_back(f);
-    ASSERT_GT(fens.size(), 4000u);
+    ASSERT_GT(fens.size(), 3000u);
     // Positions no game reaches: promoted armies, nine queens, pawns on the back ranks,
-    // kings on the far rank in the middlegame (the squares in front are border squares);
-    // and bishops trapped on a7 and h7.
+    // three rooks or bishops of one colour, castling flags whatever the king squares,
+    // trapped bishops, kings on the far rank in the middlegame (the squares in front are
+    // border squares).
     for (const char* f : {"8/6kR/8/8/8/bq6/1rqqqqqq/K1nqnbrq b - -", "P3k3/8/8/8/8/8/8/p3K3 b - -",
                           "PPPPPPPP/8/8/k7/8/8/pppppppp/K7 w - -", "K7/pppppppp/8/8/8/8/PPPPPPPP/7k w - -",
                           "QQQQQQQQ/Q7/8/8/8/8/qqqqqqqq/kq5K w - -", "qqq2n1K/8/8/8/8/8/8/QQQ2N1k w - -",
-                          "4k3/B1p2p1B/1p4p1/8/8/8/8/4K3 w - -"})
+                          "4k3/B1p2p1B/1p4p1/8/8/8/8/4K3 w - -", "K6k/PPPPPPPP/8/8/8/8/pppppppp/8 b - -",
+                          "4k3/pppppppp/8/8/8/8/1PPPPPPP/RR2K3 w - -", "k7/8/8/8/8/8/8/1RRRK3 w - -",
+                          "B3k3/8/8/8/8/8/8/B3K2B w - -", "7K/pppppppp/8/8/8/8/PPPPPPPP/k7 w KQkq -",
+                          "br1n3K/pppp4/8/8/8/8/PPPP4/BR1N3k w - -", "K1nr3b/4pppp/8/8/8/8/4PPPP/k1NR3B b - -"})
         fens.push_back(f);
-    for (const std::string& fen : fens) {
-        std::string other = fen;  // same placement, other side to move: the negated score
-        char& to_move = other[other.find(' ') + 1];
-        to_move = to_move == 'w' ? 'b' : 'w';
-        const int v = full(fen), material = mat_balance();
-        if (test::set_fen(other)) {  // unless the side to move is in check: no such position
-            ASSERT_EQ(whole(), -v) << fen;
-        }
-        const std::string mirror = test::mirror_fen(fen);
-        ASSERT_EQ(full(mirror), v) << fen;
-        const int windows[][2] = {{v - 1, v + 1},     {v + 160, v + 170},             {v - 400, v - 390},
-                                  {v + 900, v + 901}, {material + 321, material + 330},
-                                  {material - 330, material - 321}};
-        for (const auto& w : windows) {
-            test::set_fen(fen);
-            const int r = evaluate(w[0], w[1]);
-            // A lazy value lies beyond the window by more than the smaller margin.
-            EXPECT_TRUE(r == v || r + LAZY_MARGIN_PAWNS < w[0] || r - LAZY_MARGIN_PAWNS > w[1]) << fen;
-            test::set_fen(mirror);
-            ASSERT_EQ(evaluate(w[0], w[1]), r) << fen << " window " << w[0];
+    const struct {
+        void (*use)();
+        int (*eval)(int alpha, int beta);
+        int margin;
+    } programs[] = {{test::use_varkon, varkon_eval, LAZY_MARGIN_PAWNS}, {test::use_classic, classic_cold_eval, CLASSIC_LAZY_MARGIN}};
+    for (const auto& p : programs) {
+        p.use();
+        for (const std::string& fen : fens) {
+            std::string other = fen;
+            char& to_move = other[other.find(' ') + 1];
+            to_move = to_move == 'w' ? 'b' : 'w';
+            ASSERT_TRUE(test::set_fen(fen)) << fen;
+            const int v = p.eval(-FULL, FULL), material = mat_balance();
+            if (test::set_fen(other)) {  // unless the side to move is in check: no such position
+                ASSERT_EQ(p.eval(-FULL, FULL), -v) << fen;
+            }
+            const std::string mirror = test::mirror_fen(fen);
+            ASSERT_TRUE(test::set_fen(mirror));
+            ASSERT_EQ(p.eval(-FULL, FULL), v) << fen;
+            const int windows[][2] = {{v - 1, v + 1},       {v + 160, v + 170},      {v - 400, v - 390},
+                                      {v + 900, v + 901},   {v + 149, v + 150},      {v - 151, v - 150},
+                                      {v + 39, v + 99},     {v - 40, v + 20},        {v + 300, v + 360},
+                                      {material + 321, material + 330}, {material - 330, material - 321}};
+            for (const auto& w : windows) {
+                test::set_fen(fen);
+                const int r = p.eval(w[0], w[1]);
+                EXPECT_TRUE(r == v || r + p.margin <= w[0] || r - p.margin >= w[1]) << fen << " window " << w[0];
+                test::set_fen(mirror);
+                ASSERT_EQ(p.eval(w[0], w[1]), r) << fen << " window " << w[0];
+            }
         }
     }
 }

@@ -1,9 +1,6 @@
-// varkon_classic's evaluation: colour symmetry over real and odd positions, worked values
-// of its terms, the lazy test and both caches.
+// varkon_classic's evaluation: worked values of its terms, the lazy test and both caches
+// (its colour symmetry: test_eval.cpp).
 #include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 #include "eval/eval_classic.h"
 #include "search/hash_classic.h"
@@ -42,44 +39,7 @@ Terms terms_of(const std::string& fen) {
     return {phase, pawns, eval_pieces_classic(phase), eval_kings_classic(phase), eval_traps_classic()};
 }
 
-// The position and its colour mirror evaluate alike in every window; the same placement
-// with the other side to move gives the negated score.
-void expect_symmetric(const std::string& fen) {
-    const std::string mirrored = test::mirror_fen(fen);
-    const int full = cold_eval(fen);
-    EXPECT_EQ(cold_eval(mirrored), full) << fen;
-    std::string flipped = fen;
-    char& to_move = flipped[flipped.find(' ') + 1];
-    to_move = to_move == 'w' ? 'b' : 'w';
-    if (test::set_fen(flipped)) {  // unless the side to move is in check: no such position
-        EXPECT_EQ(full, -cold_eval(flipped)) << fen;
-    }
-    for (int low : {-400, -200, -151, -150, -149, -40, 0, 39, 149, 150, 151, 300}) {
-        const int alpha = full + low, beta = alpha + (low % 2 ? 1 : 60);
-        EXPECT_EQ(cold_eval(fen, alpha, beta), cold_eval(mirrored, alpha, beta)) << fen << " window " << alpha;
-    }
-}
-
 }  // namespace
-
-TEST_F(EvalClassic, MirroredPositionsEvaluateAlike) {
-    EXPECT_EQ(cold_eval("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -"), 0);
-    std::vector<std::string> fens = test::pgn_positions(TEST_DATA_DIR "/selfplay-games.pgn", 2500);
-    for (const std::string& f : test::epd_positions(TEST_DATA_DIR "/bratko-kopec.epd")) fens.push_back(f);
-    ASSERT_GT(fens.size(), 2020u);
-    // Promoted armies, nine queens, pawns on the back ranks, three rooks or bishops of one
-    // colour, castling flags whatever the king squares, trapped bishops; kings on the far
-    // rank with the shelter terms on (phase 2: checked below): in front are border squares.
-    for (const char* fen : {"8/6kR/8/8/8/bq6/1rqqqqqq/K1nqnbrq b - -", "QQQQQQQQ/Q7/8/8/8/8/qqqqqqqq/kq5K w - -",
-                            "P3k3/8/8/8/8/8/8/p3K3 b - -", "K6k/PPPPPPPP/8/8/8/8/pppppppp/8 b - -",
-                            "4k3/pppppppp/8/8/8/8/1PPPPPPP/RR2K3 w - -", "k7/8/8/8/8/8/8/1RRRK3 w - -",
-                            "B3k3/8/8/8/8/8/8/B3K2B w - -", "7K/pppppppp/8/8/8/8/PPPPPPPP/k7 w KQkq -",
-                            "4k3/B1p2p1B/1p4p1/8/8/8/8/4K3 w - -", "br1n3K/pppp4/8/8/8/8/PPPP4/BR1N3k w - -",
-                            "K1nr3b/4pppp/8/8/8/8/4PPPP/k1NR3B b - -"})
-        fens.push_back(fen);
-    EXPECT_EQ(terms_of(fens.back()).phase, 2);
-    for (const auto& fen : fens) expect_symmetric(fen);
-}
 
 TEST_F(EvalClassic, WorkedExamplesOfTheTerms) {
     const struct {
@@ -100,6 +60,7 @@ TEST_F(EvalClassic, WorkedExamplesOfTheTerms) {
         {"rnbq1rk1/ppppp3/8/8/8/8/PPPPP1PP/RNBQ1RK1 w - -", &Terms::kings, (10 - 40 + 20) - (10 - 40 - 20 - 20)},
         {"4k3/B1p5/1p6/8/8/8/8/4K3 w - -", &Terms::traps, -200},
         {"5k1r/7p/8/8/8/8/8/4K3 w - -", &Terms::traps, 40},
+        {"K1nr3b/4pppp/8/8/8/8/4PPPP/k1NR3B b - -", &Terms::phase, 2},  // shelter terms with kings on the far rank
     };
     for (const auto& c : cases) EXPECT_EQ(terms_of(c.fen).*c.term, c.value) << c.fen;
     // No pawns and at most one minor piece: a draw, not cached.

@@ -1,14 +1,12 @@
-// Whole games of varkon_classic against itself, as a tournament manager runs them: two
+// Whole games of each program against itself, as a tournament manager runs them: two
 // engine processes, a referee with real clocks that checks every move is legal and made
-// in time, under WinBoard and under UCI (with and without pondering).
+// in time; varkon_classic under WinBoard and under UCI with pondering, varkon under UCI.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <regex>
 #include <thread>
 
 #include "core/attacks.h"
-#include "core/genmoves.h"
 #include "core/moves.h"
 #include "core/input.h"
 #include "support/engine_process.h"
@@ -16,19 +14,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int millis_since(Clock::time_point t) {
-    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
-}
-
-// The word after `key` in the last line of `out` that holds it.
-std::string word_after(const std::string& out, const std::string& key) {
-    const auto at = out.rfind(key);
-    if (at == std::string::npos) return "";
-    const auto start = at + key.size();
-    return out.substr(start, out.find_first_of(" \n", start) - start);
-}
+using test::Clock;
+using test::millis_since;
+using test::word_after;
 
 // The referee's board is the test process's own engine state: no legal move is left.
 bool game_over() { return !varkon::has_legal_move(); }
@@ -100,21 +88,18 @@ TEST(Games, WinboardGamesWithPonderingAndAnalysis) {
     test::EngineProcess white(VARKON_CLASSIC_BIN), black(VARKON_CLASSIC_BIN);
     test::EngineProcess* engines[2] = {&white, &black};
     for (auto* e : engines) e->send("xboard\nprotover 2\n");
-    winboard_game(engines, "", 70);
+    winboard_game(engines, "", 50);
     test::EngineProcess* swapped[2] = {&black, &white};
-    winboard_game(swapped, "r1bq1rk1/pp2bppp/2n1pn2/3p4/2PP4/2N1PN2/PP3PPP/R2QKB1R b KQ - 0 8", 70);
-    for (auto* e : engines) {
-        e->send("quit\n");
-        EXPECT_EQ(e->wait_exit(), 0);
-    }
+    winboard_game(swapped, "r1bq1rk1/pp2bppp/2n1pn2/3p4/2PP4/2N1PN2/PP3PPP/R2QKB1R b KQ - 0 8", 50);
+    for (auto* e : engines) EXPECT_EQ(e->quit(), 0);
 }
 
 namespace {
 
-// One UCI game from the start position with real clocks. With `ponder`, an engine that
-// names a move to ponder on thinks on the opponent's time and gets "ponderhit" or "stop".
-void uci_game(bool ponder, int max_plies) {
-    test::EngineProcess white(VARKON_CLASSIC_BIN), black(VARKON_CLASSIC_BIN);
+// One UCI game of `bin` from the start position with real clocks. With `ponder`, an engine
+// that names a move to ponder on thinks on the opponent's time and gets "ponderhit" or "stop".
+void uci_game(const char* bin, bool ponder, int max_plies) {
+    test::EngineProcess white(bin), black(bin);
     test::EngineProcess* engine[2] = {&white, &black};
     for (auto* e : engine) {
         e->send(std::string("uci\nsetoption name Ponder value ") + (ponder ? "true" : "false") +
@@ -122,7 +107,7 @@ void uci_game(bool ponder, int max_plies) {
         ASSERT_TRUE(e->wait_for("readyok\n"));
     }
     test::use_classic();
-    Clocks clocks{{5000, 5000}, 50};
+    Clocks clocks{{4000, 4000}, 50};
     std::string moves, expected[2];
     for (int n = 0; n < max_plies; ++n) {
         const int me = n % 2;
@@ -155,13 +140,10 @@ void uci_game(bool ponder, int max_plies) {
         }
         if (game_over()) break;
     }
-    for (auto* e : engine) {
-        e->send("quit\n");
-        EXPECT_EQ(e->wait_exit(), 0);
-    }
+    for (auto* e : engine) EXPECT_EQ(e->quit(), 0);
 }
 
 }  // namespace
 
-TEST(Games, UciGamesWithRealClocks) { uci_game(false, 80); }
-TEST(Games, UciGamesWithPondering) { uci_game(true, 80); }
+TEST(Games, ClassicUciGameWithPondering) { uci_game(VARKON_CLASSIC_BIN, true, 80); }
+TEST(Games, VarkonUciGame) { uci_game(VARKON_BIN, false, 60); }

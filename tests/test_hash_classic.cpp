@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <string>
 
 #include "search/hash_classic.h"
 #include "search/search.h"

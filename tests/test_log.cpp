@@ -5,7 +5,6 @@
 #include <filesystem>
 
 #include "support/engine_process.h"
-#include "support/workdir.h"
 
 namespace {
 

@@ -6,7 +6,6 @@
 #include <random>
 
 #include "core/attacks.h"
-#include "core/genmoves.h"
 #include "core/input.h"
 #include "core/moves.h"
 #include "frontend/utils.h"
@@ -23,10 +22,7 @@ protected:
 
 // Generates at ply 0 and returns the index of the move from -> to (first match), or 0.
 int root_move(int from, int to, int promotion = 0) {
-    ply = 0;
-    ply_state[0].move_start = 1;
-    ply_state[0].in_check = king_in_check(side);
-    generate_moves();
+    test::generate_root();
     for (int i = 1; i < move_count; ++i)
         if (move_stack[i].from == from && move_stack[i].to == to && move_stack[i].promotion == promotion) return i;
     return 0;
@@ -138,10 +134,7 @@ TEST_F(Moves, RandomGamesKeepStateConsistent) {
         new_game();
         std::vector<std::pair<std::vector<std::int8_t>, PlyState>> history;
         for (int n = 0; n < 200; ++n) {
-            ply = 0;
-            ply_state[0].move_start = 1;
-            ply_state[0].in_check = king_in_check(side);
-            generate_moves();
+            test::generate_root();
             std::vector<int> legal;
             const int end = move_count;
             for (int i = 1; i < end; ++i) {

@@ -1,12 +1,11 @@
 // Reading and writing moves in coordinate notation and SAN.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include "core/attacks.h"
-#include "core/genmoves.h"
 #include "core/input.h"
 #include "core/moves.h"
 #include "core/output.h"
@@ -101,10 +100,7 @@ TEST_F(Notation, RoundTripOverManyPositions) {
     for (const auto& fen : fens) {
         ASSERT_TRUE(test::set_fen(fen)) << fen;
         for (int step = 0; step < 30; ++step) {
-            ply = 0;
-            ply_state[0].move_start = 1;
-            ply_state[0].in_check = king_in_check(side);
-            generate_moves();
+            test::generate_root();
             std::vector<Move> legal;
             std::vector<std::string> sans;
             for (int i = 1; i < move_count; ++i)
@@ -132,22 +128,7 @@ TEST_F(Notation, RoundTripOverManyPositions) {
 
 // Every move of 900 real games (promotions, castling, disambiguation) is read.
 TEST_F(Notation, ReadsEveryMoveOfRealGames) {
-    std::ifstream in(std::string(TEST_DATA_DIR) + "/selfplay-games.pgn");
-    int moves = 0, games = 0;
-    std::string line, token;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line[0] == '[') continue;
-        std::istringstream words(line);
-        while (words >> token) {
-            if (token == "1-0" || token == "0-1" || token == "1/2-1/2" || token == "*") {
-                ++games;
-                new_game();
-            } else if (!std::isdigit(static_cast<unsigned char>(token[0]))) {
-                ASSERT_EQ(parse_san_move(token.c_str()), 1) << "game " << games + 1 << " move " << token;
-                ++moves;
-            }
-        }
-    }
-    EXPECT_EQ(games, 900);
-    EXPECT_GT(moves, 100000);
+    int unread = 0;
+    EXPECT_GT(test::pgn_positions(TEST_DATA_DIR "/selfplay-games.pgn", SIZE_MAX, &unread).size(), 100000u);
+    EXPECT_EQ(unread, 0);
 }

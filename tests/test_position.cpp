@@ -1,4 +1,4 @@
-// FEN and edit-mode setup: what is accepted, what is refused, keys and the board display.
+// FEN and edit-mode setup: what is accepted, what is refused, castling rights and keys.
 #include <gtest/gtest.h>
 
 #include "core/position.h"
@@ -132,16 +132,4 @@ TEST_F(Position, EditBoard) {
     EXPECT_EQ(hash_history[1], start);
     EXPECT_FALSE(edit({"#", "Ke1", "."}));   // no black king
     EXPECT_TRUE(position_consistent());
-}
-
-TEST_F(Position, BoardDisplay) {
-    std::string out = test::capture_stdout([] { show_board(stdout, BoardDisplay{false, 0, 7990, true, 0}); });
-    EXPECT_EQ(out.substr(0, 38), "\n  +---+---+---+---+---+---+---+---+ \n");
-    for (const char* line : {"8 |-r |-n |-b |-q |-k |-b |-n |-r |\t1. white\n", "|\tcastle = KkQq , ep = \n",
-                             "|\tpieces        = 16\n", "|\tpawns         = 16\n",
-                             "4 |   |   |   |   |   |   |   |   |\t\n", "|\tmat_value     = 7990\n",
-                             "|\t50 moves rule = 0\n", "1 | r | n | b | q | k | b | n | r |\tpos_value     = 0\n"})
-        EXPECT_NE(out.find(line), std::string::npos) << line;
-    const std::string tail = "\n  +---+---+---+---+---+---+---+---+ \n    a   b   c   d   e   f   g   h\n\n";
-    EXPECT_EQ(out.rfind(tail), out.size() - tail.size());
 }

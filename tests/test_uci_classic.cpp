@@ -17,16 +17,10 @@ std::string word_after(const std::string& out, const std::string& line_start, co
 
 class ClassicUci : public ::testing::Test {
 protected:
-    void SetUp() override {
-        engine.send("uci\n");
-        ASSERT_TRUE(engine.wait_for("uciok\n"));
-        engine.take_output();
-    }
+    void SetUp() override { ASSERT_TRUE(engine.ask("uci\n", "uciok")); }
     // Sends `commands` and returns everything printed up to the "bestmove" line.
     std::string search(const std::string& commands) {
-        engine.take_output();
-        engine.send(commands);
-        EXPECT_TRUE(engine.wait_for_line("bestmove", 20000)) << commands;
+        EXPECT_TRUE(engine.ask(commands, "bestmove")) << commands;
         return engine.output();
     }
     test::EngineProcess engine{VARKON_CLASSIC_BIN};
@@ -47,11 +41,9 @@ TEST_F(ClassicUci, EveryOptionTakesEffect) {
     ASSERT_TRUE(engine.wait_for("readyok\n"));
     EXPECT_NE(engine.output().find("SEARCH_HASH \t\t: 4 MB"), std::string::npos) << engine.output();
     for (const char* option : {"NalimovPath value /nonexistent", "NalimovCache value 7", "Hash value 2"}) {
-        engine.take_output();
-        engine.send(std::string("setoption name ") + option + "\nisready\nisready\n");
+        ASSERT_TRUE(engine.ask(std::string("setoption name ") + option + "\nisready\nisready\n", "readyok"));
         ASSERT_TRUE(engine.wait_for("readyok\nreadyok\n"));
-        EXPECT_EQ(std::regex_search(engine.output(), std::regex("SEARCH_HASH[^\n]*\n[^\n]*\n[^\n]*\n\n(info string [^\n]*\n)*readyok\nreadyok")),
-                  true)
+        EXPECT_TRUE(std::regex_search(engine.output(), std::regex("SEARCH_HASH[^\n]*\n[^\n]*\n[^\n]*\n\n(info string [^\n]*\n)*readyok\nreadyok")))
             << option << engine.output();
     }
     // A Hash given without "isready" still applies before the next search.
@@ -100,6 +92,9 @@ TEST_F(ClassicUci, SearchLines) {
             EXPECT_NEAR(std::stod((*it)[4]), nodes * 1000 / ms, nodes / ms + 1);
         }
     }
-    engine.send("quit\n");
-    EXPECT_EQ(engine.wait_exit(), 0);
+    // "go perft" counts in the position set.
+    ASSERT_TRUE(engine.ask("position fen r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -\ngo perft 2\n",
+                           "Nodes searched: "));
+    EXPECT_NE(engine.output().find("\nNodes searched: 2039\n"), std::string::npos) << engine.output();
+    EXPECT_EQ(engine.quit(), 0);
 }

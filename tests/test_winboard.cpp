@@ -1,21 +1,19 @@
 // The WinBoard protocol of varkon_classic, driven through pipes as xboard drives it.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <regex>
 #include <thread>
 
 #include "core/input.h"
-#include "frontend/main.h"
 #include "frontend/winboard.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
-#include "support/workdir.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
+using test::Clock;
+using test::millis_since;
 
 const char* const middlegame = "r1bq1rk1/pp2bppp/2n1pn2/3p4/2PP4/2N1PN2/PP3PPP/R2QKB1R w KQ - 0 8";
 
@@ -26,17 +24,6 @@ std::string session(const std::string& input) {
     return out.substr(out.find("PAWN_HASH"));
 }
 
-// The text of the last "move" line.
-std::string last_move(const std::string& out) {
-    const auto at = ("\n" + out).rfind("\nmove ");
-    if (at == std::string::npos) return "";
-    return out.substr(at + 5, out.find_first_of(" \n", at + 5) - at - 5);
-}
-
-int millis_since(Clock::time_point t) {
-    return static_cast<int>(std::chrono::duration_cast<milliseconds>(Clock::now() - t).count());
-}
-
 class Winboard : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -45,11 +32,8 @@ protected:
         engine.take_output();
     }
     // Sends `commands` and waits for the engine's move; returns it ("" when none came).
-    std::string answer(const std::string& commands, int timeout_ms = 20000) {
-        engine.take_output();
-        engine.send(commands);
-        if (!engine.wait_for_line("move ", timeout_ms)) return "";
-        return last_move(engine.output());
+    std::string answer(const std::string& commands) {
+        return engine.ask(commands, "move ") ? test::word_after(engine.output(), "move ") : "";
     }
     test::EngineProcess engine{VARKON_CLASSIC_BIN};
 };
@@ -83,17 +67,12 @@ TEST_F(Winboard, SetboardAndEditSetWholePositionsOrNone) {
     // Refused set-ups leave the ending: e1d1 is legal there, not in the start position.
     for (const char* bad : {"8/8/8/8/8/8/8/8 w - -", "4k3/8/8/8/8/8/8/r3K3 b - -", "rnbqkbnr/pppppppp w", "x y z",
                             "4k3/8/8/8/8/8/4P3/4K3 x - -"}) {
-        engine.take_output();
-        engine.send(std::string("setboard ") + bad + "\nping 3\n");
-        ASSERT_TRUE(engine.wait_for("pong 3\n"));
+        ASSERT_TRUE(engine.ask(std::string("setboard ") + bad + "\nping 3\n", "pong 3"));
         EXPECT_NE(engine.output().find("Error (bad FEN): setboard\n"), std::string::npos) << bad;
     }
-    engine.send("edit\n#\nKa1\n.\nping 4\n");  // no black king: refused as well
-    ASSERT_TRUE(engine.wait_for("pong 4\n"));
+    ASSERT_TRUE(engine.ask("edit\n#\nKa1\n.\nping 4\n", "pong 4"));  // no black king: refused as well
     EXPECT_NE(engine.output().find("Error (illegal position): edit\n"), std::string::npos);
-    engine.take_output();
-    engine.send("e1d1\nremove\nundo\nping 5\n");
-    ASSERT_TRUE(engine.wait_for("pong 5\n"));
+    ASSERT_TRUE(engine.ask("e1d1\nremove\nundo\nping 5\n", "pong 5"));
     EXPECT_EQ(engine.output(), "Error (command not legal now): remove\npong 5\n");
     // Edit keeps the side to move: black is to move, and a black move is answered.
     engine.send("e1d1\nedit\n#\nKe1\nRh1\nc\nKe8\nPa7\n.\ngo\n");
@@ -119,17 +98,13 @@ TEST_F(Winboard, EndOfTheGameAsTheEngineSeesIt) {
          "move h8g8\n1/2-1/2 {draw by 3-fold repetition}\n"},
     };
     for (const Case& c : cases) {
-        engine.take_output();
-        engine.send(std::string("new\nlevel 0 0:03 0\n") + c.setup + "\ngo\nping 9\n");
-        ASSERT_TRUE(engine.wait_for("pong 9\n")) << c.setup;
+        ASSERT_TRUE(engine.ask(std::string("new\nlevel 0 0:03 0\n") + c.setup + "\ngo\nping 9\n", "pong 9")) << c.setup;
         EXPECT_NE(engine.output().find(std::string(c.lines) + "pong 9\n"), std::string::npos) << engine.output();
     }
     // A hundred plies without capture or pawn move.
     std::string shuffle = "new\nlevel 0 0:03 0\nsetboard n3k3/8/8/8/8/8/8/N3K3 w - -\nforce\n";
     for (int i = 0; i < 99; ++i) shuffle += i % 4 == 0 ? "e1d1\n" : i % 4 == 1 ? "e8d8\n" : i % 4 == 2 ? "d1e1\n" : "d8e8\n";
-    engine.take_output();
-    engine.send(shuffle + "go\n");
-    ASSERT_TRUE(engine.wait_for_line("1/2-1/2 {draw by 50 moves rule}"));
+    EXPECT_TRUE(engine.ask(shuffle + "go\n", "1/2-1/2 {draw by 50 moves rule}"));
 }
 
 // Castling rights belong to a position: a king that went away and came back does not
@@ -279,6 +254,5 @@ TEST(WinboardSettings, DrawOffersAcceptanceAndResignation) {
     }
     EXPECT_TRUE(std::regex_search(engine.output(), std::regex("move \\S+\ntellics whisper 1-0 \\{resign\\}\ntellics seek\n1-0 \\{resign\\}\n")))
         << engine.output();
-    engine.send("quit\n");
-    EXPECT_EQ(engine.wait_exit(), 0);
+    EXPECT_EQ(engine.quit(), 0);
 }

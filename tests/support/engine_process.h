@@ -1,7 +1,9 @@
 // Runs a built program with its standard input and output on pipes.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <sys/types.h>
@@ -31,18 +33,19 @@ public:
     bool wait_for(const std::string& needle, int timeout_ms = 10000);
     // Reads until the output holds a whole line (ended) that begins with `prefix`.
     bool wait_for_line(const std::string& prefix, int timeout_ms = 10000);
+    // Forgets the output so far, sends `input` and waits for a whole line beginning with `prefix`.
+    bool ask(const std::string& input, const std::string& prefix, int timeout_ms = 20000);
     // Closes input, waits for the exit and returns its status (-1: killed after timeout).
     int wait_exit(int timeout_ms = 10000);
+    int quit() { send("quit\n"); return wait_exit(); }
     const std::string& output() const { return out_; }
     pid_t pid() const { return pid_; }
     // Returns the output read so far and starts collecting afresh.
     std::string take_output();
 
 private:
-    // Forks with the pipes in place; true in the child.
-    bool start();
     bool read_some(int timeout_ms);
-    bool has_line(const std::string& prefix) const;
+    bool read_until(const std::function<bool()>& done, int timeout_ms);
     pid_t pid_ = -1;
     int in_fd_ = -1, out_fd_ = -1;
     std::string out_;
@@ -64,6 +67,14 @@ inline constexpr bool address_sanitizer = true;
 #else
 inline constexpr bool address_sanitizer = false;
 #endif
+
+// The move of the last "bestmove" line ("" when there is none).
+std::string last_bestmove(const std::string& out);
+// The word after the last `key` in `out` ("" when there is none).
+std::string word_after(const std::string& out, const std::string& key);
+int count(const std::string& text, const std::string& needle);
+using Clock = std::chrono::steady_clock;
+int millis_since(Clock::time_point t);
 
 // Runs `path` with `input` (then end of input) and returns everything it printed.
 std::string run_engine(const std::string& path, const std::string& input, int* exit_status = nullptr,

@@ -4,78 +4,101 @@
 
 #include <cctype>
 #include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <vector>
 
+#include "core/attacks.h"
+#include "core/genmoves.h"
+#include "core/input.h"
+#include "core/output.h"
+#include "search/search.h"
+
 namespace test {
 
-void use_varkon() { varkon::init_program(varkon::varkon_program()); }
-void use_classic() { varkon::init_program(varkon::classic_program()); }
+using namespace varkon;
+
+void use_varkon() { init_program(varkon_program()); }
+void use_classic() { init_program(classic_program()); }
 
 bool set_fen(const std::string& fen) {
     std::istringstream in(fen);
     std::string f[4];
     for (auto& s : f) in >> s;
-    return varkon::setup_fen(f[0].c_str(), f[1].c_str(), f[2].c_str(), f[3].c_str());
+    return setup_fen(f[0].c_str(), f[1].c_str(), f[2].c_str(), f[3].c_str());
 }
 
 std::string capture_stdout(void (*f)()) {
     std::fflush(stdout);
-    char name[] = "/tmp/varkon_capture_XXXXXX";
-    int fd = mkstemp(name);
-    int saved = dup(1);
-    dup2(fd, 1);
+    std::FILE* file = std::tmpfile();
+    const int saved = dup(1);
+    dup2(fileno(file), 1);
     f();
     std::fflush(stdout);
     dup2(saved, 1);
     close(saved);
+    std::rewind(file);
     std::string text;
-    lseek(fd, 0, SEEK_SET);
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<std::size_t>(n));
-    close(fd);
-    unlink(name);
+    for (int c; (c = std::fgetc(file)) != EOF;) text.push_back(static_cast<char>(c));
+    std::fclose(file);
     return text;
 }
 
 std::string mirror_fen(const std::string& fen) {
     std::istringstream in(fen);
-    std::string placement, side, castling = "-", ep = "-";
+    std::string placement, side, castling = "-", ep = "-", rank, mirrored;
     in >> placement >> side >> castling >> ep;
-    std::vector<std::string> ranks;
-    std::string r;
-    for (char c : placement) {
-        if (c == '/') {
-            ranks.push_back(r);
-            r.clear();
-        } else {
-            r.push_back(std::isalpha(static_cast<unsigned char>(c))
-                            ? static_cast<char>(std::isupper(static_cast<unsigned char>(c)) ? std::tolower(c) : std::toupper(c))
-                            : c);
-        }
-    }
-    ranks.push_back(r);
-    std::string out;
-    for (auto it = ranks.rbegin(); it != ranks.rend(); ++it) out += (out.empty() ? "" : "/") + *it;
-    std::string c2;
-    for (char c : castling)
-        c2.push_back(c == '-' ? c : static_cast<char>(std::isupper(static_cast<unsigned char>(c)) ? std::tolower(c) : std::toupper(c)));
-    std::string ep2 = ep;
-    if (ep2.size() == 2) ep2[1] = static_cast<char>('1' + ('8' - ep2[1]));
-    return out + " " + (side == "w" ? "b" : "w") + " " + c2 + " " + ep2;
+    std::istringstream ranks(placement);
+    while (std::getline(ranks, rank, '/')) mirrored = rank + (mirrored.empty() ? "" : "/") + mirrored;
+    const auto swap_case = [](std::string text) {
+        for (char& c : text)
+            c = static_cast<char>(std::isupper(static_cast<unsigned char>(c)) ? std::tolower(c) : std::toupper(c));
+        return text;
+    };
+    if (ep.size() == 2) ep[1] = static_cast<char>('1' + ('8' - ep[1]));
+    return swap_case(mirrored) + " " + (side == "w" ? "b" : "w") + " " + swap_case(castling) + " " + ep;
 }
 
-}  // namespace test
+void generate_root() {
+    ply = 0;
+    ply_state[0].move_start = 1;
+    ply_state[0].in_check = king_in_check(side);
+    generate_moves();
+}
 
-#include <fstream>
+std::string text(const Move& m) { return m.from == 0 ? "" : move_to_text(m).s; }
 
-#include "core/input.h"
+Recorded recorded;
 
-namespace test {
+namespace {
+void on_line(const IterationLine& l) { recorded.lines.push_back(l); }
+void on_move(const Move&, int, int, std::uint32_t) {}
+void on_bound(const IterationLine&, const Move&, bool) {}
+void on_book(const Move&) {}
+void on_single(const Move&) { ++recorded.single_replies; }
+void on_best(const ThinkResult& r) { recorded.result = r; }
+void on_note(const char*) {}
+const SearchOutput recording = {on_line, on_move, on_bound, on_book, on_single, on_best, on_note};
+}  // namespace
+
+void record_search() {
+    set_search_output(recording);
+    poll_input = nullptr;
+    wait_input = nullptr;
+    recorded = Recorded{};
+}
+
+std::string think_to(int depth, std::uint64_t nodes) {
+    limits = SearchLimits{};
+    limits.clock = false;
+    limits.max_depth = depth;
+    limits.max_nodes = nodes;
+    recorded.lines.clear();
+    think();
+    return text(recorded.result.best);
+}
 
 std::string current_fen() {
-    using namespace varkon;
     std::string fen;
     for (int rank = 8; rank >= 1; --rank) {
         int empty = 0;
@@ -102,23 +125,27 @@ std::string current_fen() {
     return fen;
 }
 
-std::vector<std::string> pgn_positions(const std::string& path, std::size_t max_positions) {
+std::vector<std::string> pgn_positions(const std::string& path, std::size_t max_positions, int* unread) {
     std::vector<std::string> fens;
     std::ifstream in(path);
-    varkon::new_game();
+    new_game();
     std::string line, token;
     while (fens.size() < max_positions && std::getline(in, line)) {
         if (!line.empty() && line[0] == '[') continue;
         std::istringstream words(line);
         while (words >> token && fens.size() < max_positions) {
             if (token == "1-0" || token == "0-1" || token == "1/2-1/2" || token == "*") {
-                varkon::new_game();
+                new_game();
             } else if (!std::isdigit(static_cast<unsigned char>(token[0]))) {
-                if (varkon::parse_san_move(token.c_str())) fens.push_back(current_fen());
+                if (parse_san_move(token.c_str())) {
+                    fens.push_back(current_fen());
+                } else if (unread) {
+                    ++*unread;
+                }
             }
         }
     }
-    varkon::new_game();
+    new_game();
     return fens;
 }
 

@@ -1,9 +1,7 @@
 #include "support/tb_dir.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -12,18 +10,10 @@
 namespace test {
 
 TbDir::TbDir(const std::vector<std::string>& names) {
-    char dir[] = "/tmp/varkon_tb_XXXXXX";
-    if (mkdtemp(dir) != nullptr) path_ = dir;
-    EXPECT_FALSE(path_.empty());
     for (const std::string& name : names) make(name);
 }
 
-TbDir::~TbDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-}
-
-void TbDir::make(const std::string& name) { EXPECT_TRUE(varkon::tbgen_make(path_, name, nullptr)) << name; }
+void TbDir::make(const std::string& name) { EXPECT_TRUE(varkon::tbgen_make(path(), name, nullptr)) << name; }
 
 std::vector<signed char> read_bytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -5,22 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "support/workdir.h"
+
 namespace test {
 
-class TbDir {
+class TbDir : public WorkDir {
 public:
     // Makes the tables of `names` (and what they depend on).
     explicit TbDir(const std::vector<std::string>& names = {});
-    ~TbDir();
-    TbDir(const TbDir&) = delete;
-    TbDir& operator=(const TbDir&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& leaf) const { return path_ + "/" + leaf; }
     void make(const std::string& name);
-
-private:
-    std::string path_;
 };
 
 std::vector<signed char> read_bytes(const std::string& path);
