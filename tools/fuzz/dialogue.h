@@ -59,6 +59,15 @@ public:
     virtual std::optional<Fault> run(Engine& engine, Rng& rng, const FuzzContext& ctx) = 0;
 };
 
+// Helpers the dialogues share.
+// The blank-separated words of a line.
+std::vector<std::string> split_words(const std::string& line);
+// The program ended before the dialogue let it: a crash or an early exit; nothing while it runs.
+std::optional<Fault> early_end(const Engine& engine);
+// After "quit" or the end of input: the program must end, with status 0, within 10 s.
+std::optional<Fault> session_end(Engine& engine);
+
 std::unique_ptr<Dialogue> make_uci_dialogue();
+std::unique_ptr<Dialogue> make_xboard_dialogue();
 
 }  // namespace fuzz

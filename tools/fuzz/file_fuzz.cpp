@@ -261,9 +261,11 @@ void run_probes(const Case& c, int index, int fd) {
         std::vector<std::int32_t> weights;
         bool found = false;
         std::int32_t chosen = 0;
+        // A damaged book may hold one move in several records: the engine chose one of them,
+        // so the move counts with the heaviest.
         for (const Cand& k : cand) {
             weights.push_back(k.weight);
-            if (k.from == m.from && k.to == m.to && !found) found = true, chosen = k.weight;
+            if (k.from == m.from && k.to == m.to) chosen = found ? std::max(chosen, k.weight) : k.weight, found = true;
         }
         std::sort(weights.rbegin(), weights.rend());
         if (!found || p.style < 1 || p.style > 3)

@@ -211,6 +211,9 @@ void make_odd_files(FuzzContext& ctx, Rng& rng, const std::string& real_book) {
         if (!moves.empty()) line.moves.push_back(rng.pick(moves));
     }
     write_file(w + "/records.dat", records);
+    // The programs' own book, where varkon_classic learns after "result": a copy, so
+    // that the book beside the programs stays as it was built.
+    if (!real_book.empty()) write_file(w + "/book.dat", real_book);
     ctx.book_files = {"book.dat", w + "/empty.bin", w + "/odd.bin", w + "/records.dat", w, w + "/missing/book.dat",
                       "/dev/null", w + "/my book.dat"};
     write_file(w + "/my book.dat", records.substr(0, 160));
@@ -284,7 +287,10 @@ int main(int argc, char** argv) {
     // Both programs speak UCI after "uci"; a program's other protocol (varkon_classic's
     // xboard) joins its list as a dialogue of its own, and sessions choose among them.
     std::vector<Target> targets;
-    for (const std::string& path : o.engines) targets.push_back({path, {make_uci_dialogue}});
+    for (const std::string& path : o.engines) {
+        targets.push_back({path, {make_uci_dialogue}});
+        if (file_name(path).find("classic") != std::string::npos) targets.back().dialogues.push_back(make_xboard_dialogue);
+    }
 
     std::fprintf(report_out, "varkon_fuzz: seed %s, %d s, programs:", o.seed.c_str(), o.seconds);
     for (const Target& t : targets) std::fprintf(report_out, " %s", t.path.c_str());

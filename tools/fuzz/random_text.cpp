@@ -34,8 +34,7 @@ std::uint64_t part_seed(std::uint64_t seed, std::uint64_t n) {
 
 namespace {
 
-// Commands of the console, UCI and WinBoard loops (WinBoard's for the day a dialogue
-// speaks it), compared without regard to case.
+// Commands of the console, UCI and WinBoard loops, compared without regard to case.
 const char* const command_words[] = {
     "uci", "isready", "setoption", "register", "ucinewgame", "position", "go", "stop", "ponderhit",
     "quit", "debug", "board", "perft", "bench", "bookon", "bookoff", "build", "xboard", "new",
@@ -43,7 +42,8 @@ const char* const command_words[] = {
     "sd", "time", "otim", "hard", "easy", "post", "nopost", "result", "white", "black", "analyze",
     "exit", "computer", "random", "accepted", "rejected", "variant", "draw", "hint", "name",
     "rating", "ics", "book", "test", "epd", "bk", "memory", "cores", "egtpath", "option", "pause",
-    "resume", "playother", "sn", "nps", "fen", "moves", "startpos", "value"};
+    "resume", "playother", "sn", "nps", "fen", "moves", "startpos", "value", "reset", "back", "info",
+    "pieces"};
 
 const char* const fen_pieces = "pnbrqkPNBRQK";
 
@@ -65,6 +65,11 @@ void defuse(std::string& text) {
         if (is_command_word(text.substr(i, j - i))) text[i] = '#';
         i = j;
     }
+    // A coordinate move ("e2e4") is a command of the WinBoard loop too.
+    for (std::size_t k = 0; k + 4 <= text.size(); ++k)
+        if (text[k] >= 'a' && text[k] <= 'h' && text[k + 1] >= '1' && text[k + 1] <= '8' && text[k + 2] >= 'a' &&
+            text[k + 2] <= 'h' && text[k + 3] >= '1' && text[k + 3] <= '8')
+            text[k] = '#';
 }
 
 // The placement as 64 squares, a8 first; false when it is not eight ranks of eight.

@@ -12,18 +12,6 @@ namespace fuzz {
 
 namespace {
 
-std::vector<std::string> words(const std::string& line) {
-    std::vector<std::string> w;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-        const std::size_t start = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
-        if (i > start) w.push_back(line.substr(start, i - start));
-    }
-    return w;
-}
-
 bool is_info_keyword(const std::string& w) {
     static const char* const keys[] = {"depth", "seldepth", "time", "nodes", "pv", "multipv", "score",
                                        "currmove", "currmovenumber", "hashfull", "nps", "tbhits", "sbhits",
@@ -101,14 +89,8 @@ void UciDialogue::fail(const std::string& kind, const std::string& detail) {
 
 bool UciDialogue::alive() {
     if (fault_) return false;
-    if (e_->ended()) {
-        if (e_->signal() != 0)
-            fail("crash", "ended by signal " + std::to_string(e_->signal()));
-        else
-            fail("exit", "ended with status " + std::to_string(e_->exit_code()) + " before \"quit\"");
-        return false;
-    }
-    return true;
+    if (std::optional<Fault> f = early_end(*e_)) fault_ = f;
+    return !fault_;
 }
 
 std::string UciDialogue::where() const {
@@ -149,7 +131,7 @@ bool UciDialogue::ready(int timeout_ms) {
 // ---- replies --------------------------------------------------------------------------
 
 void UciDialogue::on_line(const std::string& line) {
-    const std::vector<std::string> w = words(line);
+    const std::vector<std::string> w = split_words(line);
     if (w.empty()) return;
     if (w[0] == "readyok") {
         ++readyok_;
@@ -540,19 +522,16 @@ void UciDialogue::finish() {
         searching_ = released_ = true;   // "quit" may end it
         search_known_ = false;
         e_->pause(rng_->range(1, 500));
+        if (!alive()) return;
         send_line("quit", false);
     } else if (how < 15) {
         // End of input: the program ends as on "quit".
     } else {
         send_line("quit");
     }
-    if (!alive()) return;
-    if (!e_->wait_exit(10000))
-        fail("hang", "did not end within 10 s of \"quit\" or the end of input");
-    else if (e_->signal() != 0)
-        fail("crash", "ended by signal " + std::to_string(e_->signal()) + " at the end of the session");
-    else if (e_->exit_code() != 0)
-        fail("exit", "ended with status " + std::to_string(e_->exit_code()) + " after \"quit\"");
+    // The program may end as soon as it reads "quit": from here its end is no fault.
+    if (fault_) return;
+    fault_ = session_end(*e_);
 }
 
 std::optional<Fault> UciDialogue::run(Engine& engine, Rng& rng, const FuzzContext& ctx) {
