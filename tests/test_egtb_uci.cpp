@@ -5,7 +5,11 @@
 
 #include <regex>
 
+#include "core/attacks.h"
+#include "core/input.h"
+#include "core/moves.h"
 #include "support/engine_process.h"
+#include "support/engine_setup.h"
 #include "support/tb_dir.h"
 
 namespace {
@@ -38,6 +42,32 @@ TEST(EgtbUci, ExactMateScores) {
     EXPECT_EQ(last_score(out), "mate -15");
     EXPECT_EQ(out.find("init egtb"), std::string::npos);   // once per process
     EXPECT_EQ(engine.quit(), 0);
+}
+
+// With the tables both sides play perfectly: from a position the table gives as mate in 16,
+// each program against itself mates after exactly 16 moves of the winner, whatever the
+// defence tries. The referee is the test process's own board.
+TEST(EgtbUci, BothSidesPlayTheTablesToMate) {
+    test::TbDir dir({"krk"});
+    const std::string fen = "8/8/8/8/8/2k5/1R6/K7 w - -";
+    for (const char* bin : {VARKON_BIN, VARKON_CLASSIC_BIN}) {
+        test::use_varkon();
+        ASSERT_TRUE(test::set_fen(fen));
+        test::EngineProcess engine(bin);
+        ASSERT_TRUE(engine.ask("uci\nsetoption name NalimovPath value " + dir.path() + "\nisready\n", "readyok"));
+        std::string moves;
+        int winner_moves = 0;
+        while (varkon::has_legal_move() && winner_moves <= 16) {
+            ASSERT_TRUE(engine.ask("position fen " + fen + " moves" + moves + "\ngo depth 12\n", "bestmove ")) << bin;
+            const std::string m = test::word_after(engine.output(), "bestmove ");
+            ASSERT_EQ(varkon::parse_coordinate_move(m.c_str()), 1) << bin << ": " << m << " after" << moves;
+            winner_moves += varkon::side == varkon::BLACK;
+            moves += " " + m;
+        }
+        EXPECT_EQ(winner_moves, 16) << bin << ":" << moves;
+        EXPECT_TRUE(varkon::king_in_check(varkon::side)) << bin << ":" << moves;
+        EXPECT_EQ(engine.quit(), 0);
+    }
 }
 
 TEST(EgtbUci, PathAfterTheFirstSearchChangesNothing) {
