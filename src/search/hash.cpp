@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/messages.h"
 #include "search/stats.h"
 #include "search/table_memory.h"
 
@@ -57,7 +58,7 @@ bool holds(const HashEntry& e, std::uint32_t low, std::uint32_t high) {
 bool shrink_tables() {
     if (hash_mb > HASH_MB_MIN) {
         const int smaller = hash_mb / 2 < HASH_MB_MIN ? HASH_MB_MIN : hash_mb / 2;
-        std::printf("could not allocate the hash tables for Hash %d MB, trying %d MB\n", hash_mb, smaller);
+        messagef("could not allocate the hash tables for Hash %d MB, trying %d MB\n", hash_mb, smaller);
         hash_mb = smaller;
         hash_size_tables();
         return true;
@@ -65,7 +66,7 @@ bool shrink_tables() {
     if (hash_bucket_count == 1 && pawn_hash_count == 1) return false;
     if (hash_bucket_count > 1) hash_bucket_count /= 2;
     if (pawn_hash_count > 1) pawn_hash_count /= 2;
-    std::printf("could not allocate the hash tables, trying %u buckets and %u pawn entries\n",
+    messagef("could not allocate the hash tables, trying %u buckets and %u pawn entries\n",
                 hash_bucket_count, pawn_hash_count);
     return true;
 }
@@ -98,7 +99,7 @@ void hash_alloc_tables() {
         table_free(pawns, pawn_bytes(pawn_hash_count));
         if (!shrink_tables()) break;
     }
-    std::printf("could not allocate the hash tables, using one bucket\n");
+    messagef("could not allocate the hash tables, using one bucket\n");
 }
 
 void hash_free_tables() {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/messages.h"
 #include "search/stats.h"
 #include "search/table_memory.h"
 
@@ -78,7 +79,7 @@ struct Table {
                 count = n;
                 return;
             }
-            std::printf("not enough memory for %s of %zu entries, trying %zu entries\n", name, n, n / 2);
+            messagef("not enough memory for %s of %zu entries, trying %zu entries\n", name, n, n / 2);
         }
     }
 
