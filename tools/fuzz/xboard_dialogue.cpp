@@ -318,6 +318,7 @@ void XboardDialogue::user_move() {
 
 void XboardDialogue::illegal_move() {
     static const std::vector<std::string> odd = {"e2e5", "a1a1", "e7e8", "e1g1", "e8c8", "h9h1", "e2", "a7a8k", "0000"};
+    last_legal_sent_.clear();   // the same text may have been a legal move before
     if (known_ && load(game_)) {
         const std::string m = rng_->pick(odd);
         const std::vector<std::string> moves = legal_moves();
