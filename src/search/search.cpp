@@ -182,6 +182,14 @@ bool surely_legal_and_quiet(const Move& m) {
     }
 }
 
+void put_root_best_first(int score) {
+    for (int i = ply_state[0].move_start; i < ply_state[1].move_start; ++i)
+        if (same_move(move_stack[i], root_best)) {
+            move_stack[i].score = score;
+            return;
+        }
+}
+
 bool make_legal_move(int i) {
     // In check the generator stored only legal moves. Otherwise a move can only expose the
     // mover's king when the king itself moves, when a pawn taken en passant leaves the
@@ -512,11 +520,7 @@ int search_root(int iteration_plies, int alpha0, int beta) {
     ++stats.nodes;
     int alpha = alpha0, best = -INFINITE_SCORE, legal = 0;
     const int first = ply_state[0].move_start, end = ply_state[1].move_start;
-    for (int i = first; i < end; ++i)
-        if (same_move(move_stack[i], root_best)) {
-            move_stack[i].score = 2000000;
-            break;
-        }
+    put_root_best_first(2000000);
     for (int i = first; i < end; ++i) {
         select_best(i);
         if (!make_legal_move(i)) continue;

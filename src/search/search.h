@@ -56,6 +56,10 @@ int playable_pv_length(void (*visit)(HashKey key, const Move& m) = nullptr);
 // (v becomes beta): then it returns true, and the root search returns v.
 bool root_move_searched(int i, int& v, int legal, int alpha0, int beta, int& alpha, int& best);
 
+// Gives the root move that was best in the last iteration the ordering key `score`, so that
+// the next iteration searches it first.
+void put_root_best_first(int score);
+
 // Makes move i of the current ply; when it leaves the mover's king attacked, takes it back
 // and returns false. Otherwise the new ply's in_check tells whether the move gives check.
 bool make_legal_move(int i);

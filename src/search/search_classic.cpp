@@ -347,11 +347,7 @@ int classic_search_root(int iteration_plies, int alpha0, int beta) {
     last_capture[0] = LastCapture{0, 0};
     if (const Move last = played_move(game_ply - 1); last.captured != 0)
         last_capture[0] = LastCapture{last.to, piece_value[last.captured]};
-    for (int i = first; i < end; ++i)
-        if (same_move(move_stack[i], root_best)) {
-            move_stack[i].score = CLASSIC_GOOD_CAPTURE * 2;
-            break;
-        }
+    put_root_best_first(CLASSIC_GOOD_CAPTURE * 2);
     for (int i = first; i < end; ++i) {
         select_best(i);
         if (!make_legal_move(i)) continue;
