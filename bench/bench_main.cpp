@@ -38,17 +38,21 @@
 #include "book/book.h"
 #include "core/attacks.h"
 #include "core/genmoves.h"
-#include "core/input.h"
 #include "core/moves.h"
+#include "core/notation.h"
+#include "core/perft.h"
 #include "core/position.h"
 #include "egtb/probe_egtb.h"
 #include "egtb/tbgen.h"
 #include "egtb/tbindex.h"
 #include "eval/eval.h"
-#include "frontend/utils.h"
+#include "frontend/game.h"
+#include "frontend/program.h"
+#include "frontend/startup.h"
 #include "search/hash.h"
 #include "search/hash_classic.h"
-#include "search/search.h"
+#include "search/search_tools.h"
+#include "search/think.h"
 
 using namespace varkon;
 
@@ -74,9 +78,9 @@ void bench_perft() {
     std::uint64_t all = 0;
     double all_time = 0;
     for (const auto& c : cases) {
-        setup_fen(c.fen[0], c.fen[1], c.fen[2], c.fen[3]);
+        set_up_game(c.fen[0], c.fen[1], c.fen[2], c.fen[3]);
         const auto start = std::chrono::steady_clock::now();
-        const std::uint64_t n = perft(c.depth);
+        const std::uint64_t n = perft(game(), c.depth).nodes;
         const double t = seconds_since(start);
         all += n;
         all_time += t;
@@ -103,28 +107,36 @@ const struct {
     const Program& (*program)();
     void (*clear_caches)();
 } eval_programs[] = {
-    {"varkon", varkon_program, [] { hash_clear_all(), clear_evaluation_cache(); }},
+    {"varkon", varkon_program, hash_clear_all},
     {"varkon_classic", classic_program, hash_classic::wipe},
 };
 
-// Visits the legal move sequences of `depth` plies and, when `with_eval` is set,
-// evaluates each leaf with the full window, as a search meets its leaves.
-std::uint64_t visit_leaves(int depth, bool with_eval, long long& sum) {
-    if (depth == 0) {
-        if (with_eval) sum += evaluate(-32000, 32000);
-        return 1;
+// The evaluation of one program at the leaves of a tree.
+struct LeafVisit {
+    Position& pos;
+    EvalState& state;
+    SearchStats& stats;
+    const Program& program;
+
+    // Visits the legal move sequences of `depth` plies and, when `with_eval` is set,
+    // evaluates each leaf with the full window, as a search meets its leaves.
+    std::uint64_t leaves(int depth, bool with_eval, long long& sum) {
+        if (depth == 0) {
+            if (with_eval) sum += program.evaluation(pos, state, stats, -32000, 32000);
+            return 1;
+        }
+        pos.cur().in_check = 0;
+        generate_moves(pos);
+        const int first = pos.cur().move_start, last = pos.ply_state[pos.ply + 1].move_start;
+        std::uint64_t n = 0;
+        for (int i = first; i < last; ++i) {
+            make_move(pos, i);
+            if (!king_in_check(pos, -pos.side)) n += leaves(depth - 1, with_eval, sum);
+            unmake_move(pos, i);
+        }
+        return n;
     }
-    ply_state[ply].in_check = 0;
-    generate_moves();
-    const int first = ply_state[ply].move_start, last = ply_state[ply + 1].move_start;
-    std::uint64_t n = 0;
-    for (int i = first; i < last; ++i) {
-        make_move(i);
-        if (!king_in_check(-side)) n += visit_leaves(depth - 1, with_eval, sum);
-        unmake_move(i);
-    }
-    return n;
-}
+};
 
 // Full evaluations per second at the leaves of two-ply trees, from empty caches: they
 // answer as they would in a search (the pawn cache when a leaf keeps its predecessor's pawns). The time
@@ -136,17 +148,20 @@ void bench_eval() {
         init_program(entry.program());
         long long sum = 0;
         std::uint64_t leaves = 0;
+        EvalState state;
+        SearchStats stats;
+        LeafVisit visit{game(), state, stats, entry.program()};
         auto pass = [&](bool with_eval) {
             entry.clear_caches();  // every pass meets the caches as a new search would
+            state.clear();
             leaves = 0;
             const auto start = std::chrono::steady_clock::now();
             for (const auto& f : eval_positions) {
-                setup_fen(f[0], f[1], f[2], f[3]);
-                leaves += visit_leaves(2, with_eval, sum);
+                set_up_game(f[0], f[1], f[2], f[3]);
+                leaves += visit.leaves(2, with_eval, sum);
             }
             return seconds_since(start);
         };
-        stats = SearchStats{};
         double with_eval = 1e9, walk_only = 1e9;
         for (int i = 0; i < PASSES; ++i) {
             with_eval = std::min(with_eval, pass(true));
@@ -175,19 +190,21 @@ void bench_tt() {
         k = state;
     }
     hash_clear_all();  // brings every page of the table in, so the loops see no page faults
+    SearchStats stats;
     auto start = std::chrono::steady_clock::now();
     for (std::size_t i = 0; i < keys.size(); ++i)
-        hash_store(keys[i], static_cast<int>(i % 2001) - 1000, 31, 41, -100, 100, static_cast<int>(i % 20));
+        hash_store(keys[i], static_cast<int>(i % 2001) - 1000, 31, 41, -100, 100, static_cast<int>(i % 20), 1, stats);
     const double store_time = seconds_since(start);
 
     long long answered = 0;
+    HashMove move{};
     start = std::chrono::steady_clock::now();
     for (std::size_t i = 0; i < keys.size(); ++i)
-        answered += hash_probe(keys[i ^ 1], -100, 100, 4, (i & 3) == 0) != NO_HASH_SCORE;
+        answered += hash_probe(keys[i ^ 1], -100, 100, 4, (i & 3) == 0, move) != NO_HASH_SCORE;
     const double probe_time = seconds_since(start);
     const double n = static_cast<double>(keys.size());
-    std::printf("tt   Hash %d MB (%u buckets): %.0f stores in %5.2f s = %6.2f M stores/s\n", hash_mb,
-                hash_bucket_count, n, store_time, n / store_time / 1e6);
+    std::printf("tt   Hash %d MB (%u buckets): %.0f stores in %5.2f s = %6.2f M stores/s\n", hash_size_mb(),
+                hash_bucket_count(), n, store_time, n / store_time / 1e6);
     std::printf("tt   %.0f probes in %5.2f s = %6.2f M probes/s (%lld answered)\n", n, probe_time,
                 n / probe_time / 1e6, answered);
 }
@@ -217,20 +234,17 @@ void bench_search(const char* name, const Program& program, void (*clear_tables)
     std::uint64_t total = 0;
     double total_time = 0, total_cpu = 0;
     for (const auto& f : positions) {
-        setup_fen(f[0], f[1], f[2], f[3]);
+        set_up_game(f[0], f[1], f[2], f[3]);
         clear_tables();
-        limits = SearchLimits{};
-        limits.max_depth = depth;
-        limits.clock = false;
-        std::fflush(stdout);
-        dup2(null, 1);
+        SearchRequest request;
+        request.max_depth = depth;
+        request.clock_limits = false;
         const auto start = std::chrono::steady_clock::now();
         const std::clock_t cpu_start = std::clock();
-        think();
+        think(game(), request);
         const double cpu = static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
         const double t = seconds_since(start);
-        std::fflush(stdout);
-        dup2(saved, 1);
+        const SearchStats& stats = last_search().stats;
         total += stats.nodes;
         total_time += t;
         total_cpu += cpu;
@@ -296,24 +310,25 @@ void bench_epd(int centiseconds, const std::string& path) {
         for (const std::string& line : lines) {
             char fen[4][100];
             if (std::sscanf(line.c_str(), "%99s %99s %99s %99s", fen[0], fen[1], fen[2], fen[3]) != 4) continue;
-            if (!setup_fen(fen[0], fen[1], fen[2], fen[3])) continue;
-            std::vector<int> best, avoid;
-            for (const std::string& m : epd_moves(line, "bm")) best.push_back(find_san_move(m.c_str()));
-            for (const std::string& m : epd_moves(line, "am")) avoid.push_back(find_san_move(m.c_str()));
+            if (!set_up_game(fen[0], fen[1], fen[2], fen[3])) continue;
+            Position& pos = game();
             std::vector<Move> best_moves, avoid_moves;
-            for (int i : best) if (i != 0) best_moves.push_back(move_stack[i]);
-            for (int i : avoid) if (i != 0) avoid_moves.push_back(move_stack[i]);
+            for (const std::string& m : epd_moves(line, "bm"))
+                if (const int i = find_san_move(pos, m.c_str()); i != 0) best_moves.push_back(pos.move_stack[i]);
+            for (const std::string& m : epd_moves(line, "am"))
+                if (const int i = find_san_move(pos, m.c_str()); i != 0) avoid_moves.push_back(pos.move_stack[i]);
             p.program().search->tables.clear_all();
-            limits = SearchLimits{};
-            limits.movetime = centiseconds;
-            limits.clock = false;
-            if (const char* n = std::getenv("VARKON_BENCH_NODES")) limits.max_nodes = std::strtoull(n, nullptr, 10);
-            think();
+            SearchRequest request;
+            request.movetime = centiseconds;
+            request.clock_limits = false;
+            if (const char* n = std::getenv("VARKON_BENCH_NODES")) request.max_nodes = std::strtoull(n, nullptr, 10);
+            think(pos, request);
+            const Move chosen = last_search().root_best;
             bool ok = !best_moves.empty() || !avoid_moves.empty();
-            for (const Move& m : avoid_moves) ok = ok && !same_move(m, root_best);
+            for (const Move& m : avoid_moves) ok = ok && !same_move(m, chosen);
             if (!best_moves.empty()) {
                 bool found = false;
-                for (const Move& m : best_moves) found = found || same_move(m, root_best);
+                for (const Move& m : best_moves) found = found || same_move(m, chosen);
                 ok = ok && found;
             }
             ++total;
@@ -478,8 +493,8 @@ void bench_probe(const std::string& dir, int first, int last, const char* what) 
     auto pass = [&](bool probe) {
         const auto start = std::chrono::steady_clock::now();
         for (const auto& p : positions) {
-            setup_fen(p[0].c_str(), p[1].c_str(), "-", "-");
-            if (probe) answered += egtb_probe() != -1;
+            set_up_game(p[0].c_str(), p[1].c_str(), "-", "-");
+            if (probe) answered += egtb_probe(game()) != -1;
         }
         return seconds_since(start);
     };

@@ -24,7 +24,7 @@
 #include "apps/programs.h"
 #include "book/book.h"
 #include "core/messages.h"
-#include "core/input.h"
+#include "core/notation.h"
 #include "core/moves.h"
 #include "frontend/interupt.h"
 #include "frontend/learn.h"

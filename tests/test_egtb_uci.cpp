@@ -6,7 +6,7 @@
 #include <regex>
 
 #include "core/attacks.h"
-#include "core/input.h"
+#include "core/notation.h"
 #include "core/moves.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"

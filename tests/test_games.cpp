@@ -8,7 +8,7 @@
 
 #include "core/attacks.h"
 #include "core/moves.h"
-#include "core/input.h"
+#include "core/notation.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
 

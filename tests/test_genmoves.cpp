@@ -3,7 +3,7 @@
 
 #include "core/attacks.h"
 #include "core/genmoves.h"
-#include "core/output.h"
+#include "core/notation.h"
 #include "support/engine_setup.h"
 
 using namespace varkon;

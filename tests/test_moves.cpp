@@ -6,9 +6,9 @@
 #include <random>
 
 #include "core/attacks.h"
-#include "core/input.h"
+#include "core/notation.h"
 #include "core/moves.h"
-#include "frontend/utils.h"
+#include "core/perft.h"
 #include "support/engine_setup.h"
 
 using namespace varkon;

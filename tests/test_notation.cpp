@@ -6,9 +6,9 @@
 #include <fstream>
 
 #include "core/attacks.h"
-#include "core/input.h"
+#include "core/notation.h"
 #include "core/moves.h"
-#include "core/output.h"
+#include "core/notation.h"
 #include "support/engine_setup.h"
 
 using namespace varkon;

@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "core/moves.h"
-#include "frontend/utils.h"
+#include "core/perft.h"
 #include "support/engine_setup.h"
 
 using namespace varkon;

@@ -6,7 +6,7 @@
 
 #include "book/book.h"
 #include "core/attacks.h"
-#include "core/input.h"
+#include "core/notation.h"
 #include "search/hash.h"
 #include "search/search.h"
 #include "search/search_classic.h"

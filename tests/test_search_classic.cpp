@@ -6,7 +6,7 @@
 #include <string>
 
 #include "book/book.h"
-#include "core/input.h"
+#include "core/notation.h"
 #include "core/moves.h"
 #include "search/hash_classic.h"
 #include "search/search.h"

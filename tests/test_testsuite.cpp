@@ -10,7 +10,7 @@
 
 #include <filesystem>
 
-#include "core/input.h"
+#include "core/notation.h"
 #include "frontend/testsuite.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <thread>
 
-#include "core/input.h"
+#include "core/notation.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
 

@@ -4,7 +4,7 @@
 #include <regex>
 #include <thread>
 
-#include "core/input.h"
+#include "core/notation.h"
 #include "frontend/winboard.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"

@@ -20,7 +20,7 @@
 
 #include "book/book.h"
 #include "core/messages.h"
-#include "core/input.h"
+#include "core/notation.h"
 #include "core/moves.h"
 #include "core/position.h"
 
@@ -272,7 +272,7 @@ public:
     GameReader(PgnReader& in, int game_limit, BookBuildCounts& counts) : in_(in), limit_(game_limit), counts_(counts) {}
 
     void run() {
-        new_game();
+        new_game(pos_);
         for (int c; (c = in_.get()) >= 0;) {
             if (is_blank(c) || c == ')' || c == '}') continue;
             if (c == '{') {
@@ -292,7 +292,7 @@ public:
             }
         }
         if (moves_in_game_ > 0) game_over();  // the last game had no result
-        new_game();
+        new_game(pos_);
     }
 
 private:
@@ -300,7 +300,7 @@ private:
     bool game_over() {
         ++counts_.games;
         (ProgressLine() << "games = " << counts_.games << " , move_errors = " << counts_.move_errors << "\r").print();
-        new_game();
+        new_game(pos_);
         moves_in_game_ = 0;
         skip_game_ = false;
         return limit_ > 0 && counts_.games >= limit_;
@@ -345,7 +345,7 @@ private:
 
     // One movetext token; true when it ended a game and the limit is reached.
     bool token() {
-        if (moves_in_game_ > 0 && (skip_game_ || game_ply > BOOK_DEPTH)) return skip_token();
+        if (moves_in_game_ > 0 && (skip_game_ || pos_.game_ply > BOOK_DEPTH)) return skip_token();
         char t[TOKEN_MAX + 1];
         std::size_t n = 0;
         bool too_long = false;
@@ -364,16 +364,16 @@ private:
         const char* move = too_long ? "?" : move_part(t);
         if (*move == '\0') return false;
         ++moves_in_game_;
-        if (skip_game_ || game_ply > BOOK_DEPTH) return false;  // past the book depth: not replayed
-        const int i = too_long ? 0 : find_san_move(move);
+        if (skip_game_ || pos_.game_ply > BOOK_DEPTH) return false;  // past the book depth: not replayed
+        const int i = too_long ? 0 : find_san_move(pos_, move);
         if (i == 0) {
             ++counts_.move_errors;
             return false;
         }
-        const HashKey key = hash_history[game_ply];
-        book_add(static_cast<std::uint32_t>(key), static_cast<std::uint32_t>(key >> 32), move_stack[i].from,
-                 move_stack[i].to);
-        play_move(i);
+        const HashKey key = pos_.key();
+        book_add(static_cast<std::uint32_t>(key), static_cast<std::uint32_t>(key >> 32), pos_.move_stack[i].from,
+                 pos_.move_stack[i].to);
+        play_move(pos_, i);
         return false;
     }
 
@@ -403,6 +403,9 @@ private:
     BookBuildCounts& counts_;
     int moves_in_game_ = 0;   // move tokens since the game began
     bool skip_game_ = false;
+    // The games are replayed on a position of their own.
+    std::unique_ptr<Position> position_ = std::make_unique<Position>();
+    Position& pos_ = *position_;
 };
 
 int clamp_minimum(int m) { return m < 1 ? 1 : (m > 100 ? 100 : m); }

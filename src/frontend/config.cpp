@@ -12,7 +12,8 @@
 
 #include "book/book.h"
 #include "egtb/probe_egtb.h"
-#include "frontend/init.h"
+#include "frontend/program.h"
+#include "search/think.h"
 #include "frontend/textfile.h"
 
 namespace varkon {

@@ -1,23 +1,23 @@
-// dialogue: the conversation with the front end in one place.
+// dialogue: the lines the engine sends to the front end, in one place, and the output
+// record of the protocol in charge.
 //
-// Every protocol line the engine sends goes out through say(), which writes it to
-// standard output and flushes, and every command line a protocol loop reads is announced
-// with heard(). A listener installed with set_dialogue_listener (the log file) sees both
-// sides of the conversation exactly as they pass, without code in the protocol loops.
+// Every protocol line goes out through say(), which writes it to standard output and
+// flushes it at once, so that the front end sees each line as soon as it is complete.
+// (While the log is open, standard output itself copies the lines into it; see log.h.)
+// The protocol in charge (the console, UCI, WinBoard) installs its output record: its
+// searches print through it, and so does every note of the front end's own modules.
 #pragma once
 
-#include <cstddef>
-#include <string>
+#include "search/request.h"
 
 namespace varkon {
 
+// Installs the output of the protocol that takes charge.
+void set_protocol_output(const SearchOutput& out);
+// The output installed (a silent one before any).
+const SearchOutput& protocol_output();
+
 // printf-style: writes the text to standard output and flushes it.
 void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// A command line read from the front end (without its line end).
-void heard(const std::string& line);
-
-// Called with every text said (`from_engine` true) and every line heard (false).
-using DialogueListener = void (*)(bool from_engine, const char* text, std::size_t length);
-void set_dialogue_listener(DialogueListener listener);  // nullptr: none
 
 }  // namespace varkon

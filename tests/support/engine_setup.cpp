@@ -10,8 +10,8 @@
 
 #include "core/attacks.h"
 #include "core/genmoves.h"
-#include "core/input.h"
-#include "core/output.h"
+#include "core/notation.h"
+#include "core/notation.h"
 #include "search/search.h"
 
 namespace test {

@@ -1,4 +1,4 @@
-#include "frontend/main.h"
+#include "frontend/console.h"
 
 #include <cerrno>
 #include <climits>
@@ -8,11 +8,13 @@
 
 #include "book/book.h"
 #include "core/clock.h"
-#include "frontend/init.h"
-#include "frontend/interupt.h"
+#include "core/notation.h"
+#include "eval/eval.h"
+#include "frontend/command_input.h"
+#include "frontend/dialogue.h"
+#include "frontend/game.h"
 #include "frontend/log.h"
-#include "frontend/utils.h"
-#include "search/stats.h"
+#include "frontend/program.h"
 #include "search/think.h"
 
 namespace varkon {
@@ -26,9 +28,13 @@ void quit_program() {
 
 namespace {
 
-bool quit_requested = false;
-bool stop_requested = false;
-std::string deferred;   // lines that arrived during a search or count, for afterwards
+// What arrived while the console searched or counted.
+struct ConsoleInput {
+    bool quit_requested = false;
+    bool stop_requested = false;
+    std::string deferred;   // lines for afterwards
+};
+ConsoleInput console;
 
 // A line that arrives while the console runs a search or a perft count: "stop" ends the
 // work, "quit" ends it and then the program (after any commands sent before it); anything
@@ -37,8 +43,8 @@ PollAction console_command() {
     if (!input_available()) return PollAction::none;
     std::string line;
     if (!read_line(line)) {
-        quit_requested = deferred.empty();
-        stop_requested = true;
+        console.quit_requested = console.deferred.empty();
+        console.stop_requested = true;
         return PollAction::stop;
     }
     std::string word;
@@ -48,34 +54,58 @@ PollAction console_command() {
             word += c;
             continue;
         }
-        if (word == "quit" && !deferred.empty()) break;  // after the commands sent before it
-        if (word == "quit") quit_requested = true;
+        if (word == "quit" && !console.deferred.empty()) break;  // after the commands sent before it
+        if (word == "quit") console.quit_requested = true;
         if (word == "quit" || word == "stop") {
-            stop_requested = true;
+            console.stop_requested = true;
             return PollAction::stop;
         }
         word.clear();
     }
-    deferred += line + "\n";
+    console.deferred += line + "\n";
     return PollAction::none;
 }
 
 // After a search or count: ends the program when asked to, else hands the kept lines
 // back to the console.
 void resume_console() {
-    if (quit_requested) quit_program();
-    if (!deferred.empty()) {
-        deferred.pop_back();
-        unread_line(deferred);
-        deferred.clear();
+    if (console.quit_requested) quit_program();
+    if (!console.deferred.empty()) {
+        console.deferred.pop_back();
+        unread_line(console.deferred);
+        console.deferred.clear();
     }
+}
+
+bool console_stops() { return console_command() == PollAction::stop; }
+
+void print_divide_line(const Move& m, std::uint64_t nodes) {
+    std::printf("%s: %llu\n", move_to_text(m).s, static_cast<unsigned long long>(nodes));
 }
 
 }  // namespace
 
+PerftCount print_perft_divide(int depth, PerftPoll poll) {
+    const PerftCount c = perft_divide(game(), depth, poll, print_divide_line);
+    if (c.stopped)
+        std::printf("\nperft stopped\n");
+    else
+        std::printf("\nNodes searched: %llu\n", static_cast<unsigned long long>(c.nodes));
+    return c;
+}
+
+void console_think(SearchRequest& request) {
+    request.output = program().console_output;
+    request.poll = console_command;
+    request.wait = nullptr;
+    think(game(), request);
+    if (console.quit_requested) quit_program();
+}
+
+void console_resume() { resume_console(); }
+
 void console_loop() {
-    poll_input = console_command;
-    set_search_output(*program().console_output);
+    set_protocol_output(*program().console_output);
     std::string word;
     for (;;) {
         if (!read_word(word, 259)) quit_program();
@@ -89,23 +119,20 @@ void console_loop() {
 
 void console_quit() { quit_program(); }
 
-namespace {
-
-// The values beside the board, with the evaluation when the program has one.
-BoardDisplay display_values() {
-    BoardDisplay values = program().board_values();
+BoardDisplay board_display_values() {
+    BoardDisplay values = program().board_values(game());
     if (program().evaluation != nullptr) {
+        EvalState state;
+        SearchStats counters;
         values.show_eval = true;
-        values.pos_value = evaluate(-32000, 32000);
+        values.pos_value = program().evaluation(game(), state, counters, -32000, 32000);
     }
     return values;
 }
 
-}  // namespace
-
 void console_board() {
-    const BoardDisplay values = display_values();
-    show_board(stdout, values);
+    const BoardDisplay values = board_display_values();
+    show_board(game(), stdout, values);
     if (values.show_eval) std::printf("pos_value : %d\n", values.pos_value);
 }
 
@@ -143,9 +170,10 @@ void console_perft() {
     }
     if (depth < 0) depth = 0;
     const std::uint32_t start = now_cs();
-    new_game();
-    const std::uint64_t nodes = perft(static_cast<int>(depth));
-    if (perft_was_stopped()) {
+    start_game();
+    const PerftCount count = perft(game(), static_cast<int>(depth), console_stops);
+    const std::uint64_t nodes = count.nodes;
+    if (count.stopped) {
         std::printf("\nperft stopped\n");
         resume_console();
         return;
@@ -210,35 +238,21 @@ void book_build() {
 }
 
 void console_bench() {
-    stop_requested = false;
-    for (int n = 0; n < 3 && !stop_requested; ++n) {
+    console.stop_requested = false;
+    for (int n = 0; n < 3 && !console.stop_requested; ++n) {
         const char* const* f = bench_positions[n];
-        setup_fen(f[0], f[1], f[2], f[3]);
-        show_board(stdout, display_values());
+        set_up_game(f[0], f[1], f[2], f[3]);
+        show_board(game(), stdout, board_display_values());
         wait_for_key(n == 0 ? 2 : 1);
-        moves_left = 1;
-        time_left = 6000;
-        increment = 0;
-        limits = SearchLimits{};
-        think();
-        if (quit_requested) quit_program();
+        SearchRequest request;
+        request.clock.moves_left = 1;
+        request.clock.time_left = 6000;
+        request.clock.increment = 0;
+        console_think(request);
     }
     resume_console();
 }
 
-void console_bench_classic() {
-    const char* const* f = bench_positions[0];
-    setup_fen(f[0], f[1], f[2], f[3]);
-    show_board(stdout, display_values());
-    moves_to_go = 1;
-    moves_left = 1;
-    base_time = 6000;
-    time_left = 6000;
-    limits = SearchLimits{};
-    think();
-    if (quit_requested) quit_program();
-    print_statistics(stdout);
-    resume_console();
-}
+const char* const* bench_position(int n) { return bench_positions[n]; }
 
 }  // namespace varkon

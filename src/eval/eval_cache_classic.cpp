@@ -1,0 +1,109 @@
+#include "eval/eval_cache_classic.h"
+
+#include "core/table_memory.h"
+
+namespace varkon::eval_cache_classic {
+
+namespace {
+
+constexpr std::size_t SPARE_ENTRIES = 4;
+
+struct EvalEntry {
+    std::uint32_t key_low;
+    std::uint32_t key_high;
+    std::int16_t score;
+    std::uint8_t unused[6];
+};
+
+struct PawnEntry {
+    std::uint32_t key_low;
+    std::uint32_t key_high;
+    std::int16_t score;
+    std::uint8_t no_pawn_white;
+    std::uint8_t no_pawn_black;
+    std::uint8_t unused[4];
+};
+
+EntryTable<EvalEntry, SPARE_ENTRIES> eval_hash("EVAL_HASH  \t\t: ", "eval_hash");
+EntryTable<PawnEntry, SPARE_ENTRIES> pawn_hash("PAWN_HASH   \t\t: ", "pawn_hash");
+
+template <typename Entry>
+inline bool holds(const Entry& e, HashKey key) {
+    return e.key_low == static_cast<std::uint32_t>(key) && e.key_high == static_cast<std::uint32_t>(key >> 32);
+}
+
+template <typename Entry>
+inline bool is_empty(const Entry& e) {
+    return e.key_low == 0 && e.key_high == 0;
+}
+
+template <typename Entry>
+inline void set_key(Entry& e, HashKey key) {
+    e.key_low = static_cast<std::uint32_t>(key);
+    e.key_high = static_cast<std::uint32_t>(key >> 32);
+}
+
+}  // namespace
+
+void allocate(int megabytes) {
+    eval_hash.allocate(entries_for_megabytes(megabytes));
+    pawn_hash.allocate(entries_for_megabytes(megabytes));
+}
+
+void release() {
+    eval_hash.release();
+    pawn_hash.release();
+}
+
+void print_sizes() {
+    eval_hash.print_size();
+    pawn_hash.print_size();
+}
+
+std::size_t eval_entries() { return eval_hash.count; }
+std::size_t pawn_entries() { return pawn_hash.count; }
+
+void clear() {
+    eval_hash.entries[0].key_low = 0;
+    pawn_hash.entries[0].key_low = 0;
+}
+
+void wipe() {
+    eval_hash.wipe();
+    pawn_hash.wipe();
+}
+
+int eval_probe(HashKey key, SearchStats& stats) {
+    const EvalEntry& e = eval_hash.first_entry(key);
+    if (!holds(e, key)) return NO_SCORE;
+    ++stats.eval_hits;
+    return e.score;
+}
+
+void eval_store(HashKey key, int score, SearchStats& stats) {
+    EvalEntry& e = eval_hash.first_entry(key);
+    if (is_empty(e)) ++stats.evalhash_full;
+    set_key(e, key);
+    e.score = static_cast<std::int16_t>(score);
+}
+
+bool pawn_probe(HashKey key, PawnInfo& info, SearchStats& stats) {
+    const PawnEntry& e = pawn_hash.first_entry(key);
+    if (!holds(e, key)) return false;
+    ++stats.phash_hits;
+    info.score = e.score;
+    info.no_pawn_white = e.no_pawn_white;
+    info.no_pawn_black = e.no_pawn_black;
+    return true;
+}
+
+void pawn_store(HashKey key, const PawnInfo& info, SearchStats& stats) {
+    PawnEntry& e = pawn_hash.first_entry(key);
+    if (is_empty(e)) ++stats.phash_full;
+    set_key(e, key);
+    e.score = static_cast<std::int16_t>(info.score);
+    e.no_pawn_white = info.no_pawn_white;
+    e.no_pawn_black = info.no_pawn_black;
+}
+
+}  // namespace varkon::eval_cache_classic
