@@ -24,8 +24,12 @@ struct PawnEntry {
     std::uint8_t unused[4];
 };
 
-EntryTable<EvalEntry, SPARE_ENTRIES> eval_hash("EVAL_HASH  \t\t: ", "eval_hash");
-EntryTable<PawnEntry, SPARE_ENTRIES> pawn_hash("PAWN_HASH   \t\t: ", "pawn_hash");
+// Both caches, shared by every search.
+struct Caches {
+    EntryTable<EvalEntry, SPARE_ENTRIES> eval_hash{"EVAL_HASH  \t\t: ", "eval_hash"};
+    EntryTable<PawnEntry, SPARE_ENTRIES> pawn_hash{"PAWN_HASH   \t\t: ", "pawn_hash"};
+};
+Caches caches;
 
 template <typename Entry>
 inline bool holds(const Entry& e, HashKey key) {
@@ -46,49 +50,49 @@ inline void set_key(Entry& e, HashKey key) {
 }  // namespace
 
 void allocate(int megabytes) {
-    eval_hash.allocate(entries_for_megabytes(megabytes));
-    pawn_hash.allocate(entries_for_megabytes(megabytes));
+    caches.eval_hash.allocate(entries_for_megabytes(megabytes));
+    caches.pawn_hash.allocate(entries_for_megabytes(megabytes));
 }
 
 void release() {
-    eval_hash.release();
-    pawn_hash.release();
+    caches.eval_hash.release();
+    caches.pawn_hash.release();
 }
 
 void print_sizes() {
-    eval_hash.print_size();
-    pawn_hash.print_size();
+    caches.eval_hash.print_size();
+    caches.pawn_hash.print_size();
 }
 
-std::size_t eval_entries() { return eval_hash.count; }
-std::size_t pawn_entries() { return pawn_hash.count; }
+std::size_t eval_entries() { return caches.eval_hash.count; }
+std::size_t pawn_entries() { return caches.pawn_hash.count; }
 
 void clear() {
-    eval_hash.entries[0].key_low = 0;
-    pawn_hash.entries[0].key_low = 0;
+    caches.eval_hash.entries[0].key_low = 0;
+    caches.pawn_hash.entries[0].key_low = 0;
 }
 
 void wipe() {
-    eval_hash.wipe();
-    pawn_hash.wipe();
+    caches.eval_hash.wipe();
+    caches.pawn_hash.wipe();
 }
 
 int eval_probe(HashKey key, SearchStats& stats) {
-    const EvalEntry& e = eval_hash.first_entry(key);
+    const EvalEntry& e = caches.eval_hash.first_entry(key);
     if (!holds(e, key)) return NO_SCORE;
     ++stats.eval_hits;
     return e.score;
 }
 
 void eval_store(HashKey key, int score, SearchStats& stats) {
-    EvalEntry& e = eval_hash.first_entry(key);
+    EvalEntry& e = caches.eval_hash.first_entry(key);
     if (is_empty(e)) ++stats.evalhash_full;
     set_key(e, key);
     e.score = static_cast<std::int16_t>(score);
 }
 
 bool pawn_probe(HashKey key, PawnInfo& info, SearchStats& stats) {
-    const PawnEntry& e = pawn_hash.first_entry(key);
+    const PawnEntry& e = caches.pawn_hash.first_entry(key);
     if (!holds(e, key)) return false;
     ++stats.phash_hits;
     info.score = e.score;
@@ -98,7 +102,7 @@ bool pawn_probe(HashKey key, PawnInfo& info, SearchStats& stats) {
 }
 
 void pawn_store(HashKey key, const PawnInfo& info, SearchStats& stats) {
-    PawnEntry& e = pawn_hash.first_entry(key);
+    PawnEntry& e = caches.pawn_hash.first_entry(key);
     if (is_empty(e)) ++stats.phash_full;
     set_key(e, key);
     e.score = static_cast<std::int16_t>(info.score);
