@@ -26,9 +26,10 @@
 #include "core/messages.h"
 #include "core/notation.h"
 #include "core/moves.h"
-#include "frontend/interupt.h"
+#include "frontend/command_input.h"
+#include "frontend/console.h"
 #include "frontend/learn.h"
-#include "frontend/main.h"
+#include "frontend/startup.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
 
@@ -81,24 +82,26 @@ std::size_t reachable_records(const std::vector<BookRecord>& all) {
     for (const BookRecord& r : all) by_key.insert({key_of(r), r});
     std::set<HashKey> seen;
     std::size_t reached = 0;
+    Position& pos = game();
     std::function<void()> walk = [&] {
-        if (!seen.insert(hash_history[game_ply]).second) return;
-        const auto range = by_key.equal_range(hash_history[game_ply]);
+        if (!seen.insert(pos.key()).second) return;
+        const auto range = by_key.equal_range(pos.key());
         for (auto it = range.first; it != range.second; ++it) {
             const std::string move = std::string(square_name[it->second.from]) + square_name[it->second.to];
-            if (!parse_coordinate_move(move.c_str()) && !parse_coordinate_move((move + "q").c_str())) continue;
+            if (!parse_coordinate_move(pos, move.c_str()) && !parse_coordinate_move(pos, (move + "q").c_str())) continue;
             ++reached;
             walk();
-            take_back();
+            take_back(pos);
         }
     };
-    new_game();
+    start_game();
     walk();
     return reached;
 }
 
 // Everything the book prints, collected through its output function.
 std::string said;
+void collect_said(const char* line) { said += line; }
 std::string said_by(const std::function<void()>& f) {
     said.clear();
     f();
@@ -113,11 +116,11 @@ class Book : public ::testing::Test {
 protected:
     void SetUp() override {
         test::use_varkon();
-        start = hash_history[game_ply];
+        start = game().key();
         book_name = path = dir + "/book.dat";
         book_style = 1;
         std::srand(7);
-        set_message_output([](const char* line) { said += line; });
+        set_message_output(collect_said);
     }
     void TearDown() override {
         set_message_output(nullptr);
@@ -145,17 +148,17 @@ protected:
     // Plays 1. e4 e5 2. Nf3 Nc6 3. Bb5 a6 4. Ba4 Nf6 in a new game; keys[g] is the key of the
     // position of the move at game_ply g, and at(g, weight) the record of that move.
     void play_game() {
-        new_game();
+        start_game();
         for (int g = 1; g <= 8; ++g) {
-            keys[g] = hash_history[game_ply];
-            ASSERT_EQ(parse_coordinate_move(names[g]), 1);
+            keys[g] = game().key();
+            ASSERT_EQ(parse_coordinate_move(game(), names[g]), 1);
         }
     }
     BookRecord at(int g, int weight) const { return rec(keys[g], names[g], weight); }
     // The WinBoard "result" command's learning from the game played; what it printed.
     std::string learn(const char* result, Side colour, int last_book_move) {
         last_bookmove_number = last_book_move;
-        return said_by([&] { learn_from_result(result, colour); });
+        return said_by([&] { learn_from_result(game(), result, colour); });
     }
 
     const test::WorkDir work;
@@ -234,7 +237,7 @@ TEST_F(Book, RankedListAndChoice) {
         EXPECT_EQ(chosen, std::set<std::string>{"-"});
     }
     last_bookmove_number = 7;
-    new_game();  // the counters belong to the game
+    start_game();  // the counters belong to the game
     EXPECT_EQ(book_entries, 0);
     EXPECT_EQ(last_bookmove_number, 0);
 }
@@ -551,6 +554,7 @@ TEST_F(Book, TablesAreReleasedForTheBuild) {
     static Program with_tables = varkon_program();
     with_tables.search = &noting;
     init_program(with_tables);
+    set_message_output(collect_said);   // the start-up put back the standard output
     table_calls.clear();
     write_bytes(dir + "/t.pgn", "1. e4 *\n");
     const std::filesystem::path old = std::filesystem::current_path();

@@ -43,7 +43,7 @@ TEST(Epd, LinesAreReadWithTheirOperations) {
 
 TEST(Epd, AnyBestMoveSolvesAndMovesToAvoidFail) {
     test::use_classic();
-    auto move = [](const char* san) { return move_stack[find_san_move(san)]; };
+    auto move = [](const char* san) { return game().move_stack[find_san_move(game(), san)]; };
     auto solved = [](std::vector<std::string> best, std::vector<std::string> avoid, const Move& m) {
         EpdPosition p;
         p.best = std::move(best);
