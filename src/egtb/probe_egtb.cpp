@@ -310,7 +310,7 @@ void unregister(int t, int side) {
     s.handle = -1;
     s.registered = false;
     messagef("*** Unable to read %s - read error\n", s.file.c_str());
-    // Its cached tb.blocks would answer no more: give them back.
+    // Its cached blocks would answer no more: give them back.
     for (int c = 0; c < CHAINS; ++c)
         while (s.chain[c] >= 0) {
             const int b = s.chain[c];
@@ -344,7 +344,7 @@ int load_block(int b, int t, int side, std::uint32_t number) {
     if (packed == unpacked) return read_at(s.handle, c.offsets[number], data, unpacked) ? 1 : 0;
     if (!s.comp.decoder_reported) {
         s.comp.decoder_reported = true;
-        messagef("*** %s: compressed tb.blocks need the DATACOMP decoder, which this engine lacks; they give no answer\n",
+        messagef("*** %s: compressed blocks need the DATACOMP decoder, which this engine lacks; they give no answer\n",
                     s.file.c_str());
     }
     return -1;

@@ -28,6 +28,9 @@ void init_state(const Program& p) {
     egtb_path = p.egtb_path;
     start_game();
     set_search_policy(*p.search);
+    // The main search worker is made now, before the tables and the tablebase cache: when
+    // memory is short those shrink or go, rather than the first search failing for it.
+    last_search();
     set_protocol_output(*p.console_output);
     set_message_output(nullptr);
     if (p.reset != nullptr) p.reset();
