@@ -58,7 +58,7 @@ bool fill() {
     return read_more();
 }
 
-// Hands the line that starts at `in.pos` to the log, up to its end or to the end of what
+// Hands the line that starts at `pos` to the log, up to its end or to the end of what
 // has arrived of it (the rest follows when it is read).
 void copy_to_log() {
     if (in.logged > in.pos) return;
@@ -128,7 +128,7 @@ bool read_line(std::string& line, std::size_t max_length) {
 }
 
 void unread_line(const std::string& line) {
-    // The line was in.logged when it was read first.
+    // The line was logged when it was read first.
     in.logged = line.size() + 1 + (in.logged > in.pos ? in.logged - in.pos : 0);
     in.pending = line + "\n" + in.pending.substr(in.pos);
     in.pos = 0;
