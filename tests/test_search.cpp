@@ -2,8 +2,6 @@
 // and varkon's move ordering, static exchange and aspiration window, in-process.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "book/book.h"
 #include "core/notation.h"
 #include "frontend/program.h"
