@@ -117,15 +117,15 @@ protected:
     void SetUp() override {
         test::use_varkon();
         start = game().key();
-        book_name = path = dir + "/book.dat";
-        book_style = 1;
+        book_options.name = path = dir + "/book.dat";
+        book_options.style = 1;
         std::srand(7);
         set_message_output(collect_said);
     }
     void TearDown() override {
         set_message_output(nullptr);
         book_build_end();
-        book_name = "book.dat";
+        book_options.name = "book.dat";
         test::use_varkon();
     }
     // Probes `key` `n` times: what was printed; the moves chosen in `chosen` ("-": none).
@@ -157,7 +157,7 @@ protected:
     BookRecord at(int g, int weight) const { return rec(keys[g], names[g], weight); }
     // The WinBoard "result" command's learning from the game played; what it printed.
     std::string learn(const char* result, Side colour, int last_book_move) {
-        last_bookmove_number = last_book_move;
+        book_state.last_bookmove_number = last_book_move;
         return said_by([&] { learn_from_result(game(), result, colour); });
     }
 
@@ -221,9 +221,9 @@ TEST_F(Book, RankedListAndChoice) {
             const std::size_t n = style == 1 ? 1 : style == 2 ? 2 : style == 3 ? ranked.size() : 0;
             std::set<std::string> expected(ranked.begin(), ranked.begin() + std::min(n, ranked.size()));
             if (expected.empty()) expected.insert("-");
-            book_style = style;
+            book_options.style = style;
             EXPECT_EQ(probe(start), printed);
-            EXPECT_EQ(book_entries, static_cast<int>(bytes.size() / 16));
+            EXPECT_EQ(book_state.entries, static_cast<int>(bytes.size() / 16));
             probe(start, 300);
             EXPECT_EQ(chosen, expected) << printed << "style " << style;
         }
@@ -232,14 +232,14 @@ TEST_F(Book, RankedListAndChoice) {
     // says so at once and tries again the next time.
     ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
     for (const std::string& name : {dir + "/missing.dat", dir, dir + "/fifo", std::string("/dev/zero")}) {
-        book_name = name;
+        book_options.name = name;
         EXPECT_EQ(probe(start, 2), "can't open book file!\ncan't open book file!\n") << name;
         EXPECT_EQ(chosen, std::set<std::string>{"-"});
     }
-    last_bookmove_number = 7;
+    book_state.last_bookmove_number = 7;
     start_game();  // the counters belong to the game
-    EXPECT_EQ(book_entries, 0);
-    EXPECT_EQ(last_bookmove_number, 0);
+    EXPECT_EQ(book_state.entries, 0);
+    EXPECT_EQ(book_state.last_bookmove_number, 0);
 }
 
 TEST_F(Book, RelativeNameFallsBackBesideTheProgram) {
@@ -248,7 +248,7 @@ TEST_F(Book, RelativeNameFallsBackBesideTheProgram) {
     write_bytes(beside, book_bytes({rec(start, "e2e4", 5)}));
     const std::filesystem::path old = std::filesystem::current_path();
     std::filesystem::current_path(dir);
-    book_name = name;
+    book_options.name = name;
     EXPECT_EQ(probe(start), "1. e2e4  5\n");
     write_bytes(name, book_bytes({rec(start, "d2d4", 6)}));
     EXPECT_EQ(probe(start), "1. d2d4  6\n");  // a book of that name in the working directory comes first
@@ -263,7 +263,7 @@ TEST_F(Book, ShippedBookMatchesTheEngine) {
     ASSERT_GT(all.size(), 3000u);
     EXPECT_EQ(reachable_records(all), all.size());
     for (const BookRecord& r : all) ASSERT_GE(r.weight, SHIPPED_BOOK_MIN_PLAYED);
-    book_name = SHIPPED_BOOK;
+    book_options.name = SHIPPED_BOOK;
     EXPECT_TRUE(probe(start).starts_with("1. d2d4  ")) << said;
     EXPECT_EQ(chosen, std::set<std::string>{"d2d4"});
 }
@@ -427,7 +427,7 @@ TEST_F(Book, LearningMovesTheWeightsOfTheEnginesMoves) {
     book[16 + 14] = '\xab';
     book += book_bytes({at(8, 5)}).substr(0, 15);
     write_bytes(path, book);
-    ASSERT_EQ(book_entries, 0);
+    ASSERT_EQ(book_state.entries, 0);
     EXPECT_EQ(learn(" 1-0", WHITE, 7), learn_head + "last_bookmove_number= 7\n1. e2e4 score = 40 --> 45 + - 5\n"
                                                     "5. f1b5 score = 100 --> 110 + - 10\n7. b5a4 score = 200 --> 220 + - 20\n");
     EXPECT_EQ(learn("1-0", BLACK, 8), learn_head + "last_bookmove_number= 8\n2. e7e5 score = 3 --> -2 + - -5\n"
@@ -455,10 +455,10 @@ TEST_F(Book, LearningNeverDamagesTheBook) {
     write_bytes(path, book);
     ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
     for (const std::string& name : {dir + "/missing.dat", dir, dir + "/fifo", std::string("/dev/zero")}) {
-        book_name = name;
+        book_options.name = name;
         EXPECT_EQ(learn(" 1-0", WHITE, 3), learn_head + "can't open book file!\n") << name;
     }
-    book_name = path;
+    book_options.name = path;
     // Read-only, tried by another user when the test runs as root, who may write anything.
     ASSERT_EQ(chmod(path.c_str(), 0444) | chmod(dir.c_str(), 0755), 0);
     pid_t pid = fork();
@@ -567,12 +567,12 @@ TEST_F(Book, TablesAreReleasedForTheBuild) {
     for (const auto& run : runs) {
         table_calls.clear();
         std::filesystem::remove("t.dat");
-        book_name = "old.dat";
+        book_options.name = "old.dat";
         unread_line(run.answers);
         EXPECT_EQ(test::capture_stdout(book_build).ends_with("\n\nready!\n"), run.ready);
         EXPECT_EQ(table_calls, run.calls);
-        EXPECT_EQ(book_name, run.ready ? "t.dat" : "old.dat");
-        EXPECT_EQ(min_played, run.min);
+        EXPECT_EQ(book_options.name, run.ready ? "t.dat" : "old.dat");
+        EXPECT_EQ(book_options.min_played, run.min);
     }
     std::filesystem::current_path(old);
     EXPECT_EQ(said_by([] { EXPECT_FALSE(set_book_name("") || set_book_name(std::string(PATH_MAX, 'z'))); }),

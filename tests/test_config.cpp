@@ -48,7 +48,7 @@ TEST(ConfigFile, NumbersAreClampedAndNeverOverflow) {
         {"EGTB_CACHE_SIZE 7.9", "EGTB_CACHE_SIZE\t\t: 7 MB\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(read_text(c[0]), c[1]) << c[0];
-    EXPECT_EQ(egtb_cache_size, 7.0);
+    EXPECT_EQ(egtb_settings.cache_mb, 7.0);
 }
 
 TEST(ConfigFile, WordsCommentsAndSkippedLines) {
@@ -59,14 +59,14 @@ TEST(ConfigFile, WordsCommentsAndSkippedLines) {
               "DRAW        \t\t: yes\nLOGFILE     \t\t: 1\nRESIGN    \t\t: on\nHASH     \t\t: 32 MB\n"
               "HASH     \t\t: 64 MB\nBOOK_STYLE\t\t: ?\nDRAW without a value: not changed\n"
               "LOGFILE     \t\t: on\nRESIGN_COUNT without a value: not changed\n");
-    EXPECT_EQ(book_on + book_style, 1 + 3);  // an unknown style changes nothing
-    EXPECT_EQ(book_name + egtb_path, "my.dat/tb");
+    EXPECT_EQ(book_options.on + book_options.style, 1 + 3);  // an unknown style changes nothing
+    EXPECT_EQ(book_options.name + egtb_settings.path, "my.dat/tb");
     EXPECT_FALSE(configuration().draw);  // only "on" and "1" switch on; the word is echoed
     EXPECT_TRUE(configuration().log && configuration().resign);
     EXPECT_EQ(configuration().hash_mb, 64);
     // Any other word switches off; case matters; a byte-order mark does not.
     EXPECT_EQ(read_text("\xEF\xBB\xBFUSE_BOOK On\nhash 16\n"), "USE_BOOK \t\t: off\n");
-    EXPECT_EQ(book_on, 0);
+    EXPECT_EQ(book_options.on, 0);
 }
 
 TEST(ConfigFile, BinaryBytesAndLongNamesAreBounded) {
@@ -82,8 +82,8 @@ TEST(ConfigFile, BinaryBytesAndLongNamesAreBounded) {
     EXPECT_EQ(read_text("BOOK_NAME " + longest + "\nEGTB_PATH " + longest + "q\nBOOK_NAME " + std::string(1 << 20, 'n')),
               "BOOK_NAME \t\t: " + longest + "\nEGTB_PATH is longer than 4095 characters: not changed\n"
               "BOOK_NAME is longer than 4095 characters: not changed\n");
-    EXPECT_EQ(book_name, longest);
-    EXPECT_EQ(egtb_path, "c:/tb");
+    EXPECT_EQ(book_options.name, longest);
+    EXPECT_EQ(egtb_settings.path, "c:/tb");
 }
 
 // ---- start-up of the built program --------------------------------------------------------

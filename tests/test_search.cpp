@@ -35,7 +35,7 @@ protected:
         e.use();
         program().search->tables.clear_all();
         test::record_search();
-        book_on = 0;
+        book_options.on = 0;
     }
 };
 

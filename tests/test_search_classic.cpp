@@ -24,7 +24,7 @@ protected:
         test::use_classic();
         hash_classic::wipe();
         test::record_search();
-        book_on = 0;
+        book_options.on = 0;
     }
     void TearDown() override { forget_ponder_result(); }
 };

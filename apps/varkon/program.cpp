@@ -30,13 +30,13 @@ std::string text_of(double v) {
 
 const UciOption options[] = {
     {"Hash", "spin", [] { return std::to_string(hash_size_mb()); }, HASH_MB_MIN, HASH_MB_MAX, nullptr, set_option_hash},
-    {"NalimovPath", "string", [] { return egtb_path; }, 0, 0, nullptr, set_option_nalimov_path},
-    {"NalimovCache", "spin", [] { return text_of(egtb_cache_size); }, 2, 32, nullptr, set_option_nalimov_cache},
+    {"NalimovPath", "string", [] { return egtb_settings.path; }, 0, 0, nullptr, set_option_nalimov_path},
+    {"NalimovCache", "spin", [] { return text_of(egtb_settings.cache_mb); }, 2, 32, nullptr, set_option_nalimov_cache},
     {"Ponder", "check", [] { return std::string("true"); }, 0, 0, nullptr, set_option_ponder},
     {"OwnBook", "check", [] { return std::string("true"); }, 0, 0, nullptr, set_option_own_book},
     {"Clear Hash", "button", nullptr, 0, 0, nullptr, set_option_clear_hash},
-    {"BookName", "string", [] { return book_name; }, 0, 0, nullptr, set_option_book_name},
-    {"BookStyle", "combo", [] { return std::string(book_style == 1 ? "Best" : book_style == 3 ? "Risky" : "Normal"); }, 0, 0, " var Best var Normal var Risky",
+    {"BookName", "string", [] { return book_options.name; }, 0, 0, nullptr, set_option_book_name},
+    {"BookStyle", "combo", [] { return std::string(book_options.style == 1 ? "Best" : book_options.style == 3 ? "Risky" : "Normal"); }, 0, 0, " var Best var Normal var Risky",
      set_option_book_style},
     {nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr},
 };

@@ -32,12 +32,12 @@ std::string fixed(const char* text) { return text; }
 // settings wait for the next "isready"; "Clear Hash" is accepted and does nothing.
 const UciOption options[] = {
     {"Hash", "spin", [] { return fixed("2"); }, 2, 512, nullptr, set_option_pending_hash},
-    {"NalimovPath", "string", [] { return egtb_path; }, 0, 0, nullptr, set_option_nalimov_path_marked},
+    {"NalimovPath", "string", [] { return egtb_settings.path; }, 0, 0, nullptr, set_option_nalimov_path_marked},
     {"NalimovCache", "spin", [] { return fixed("2"); }, 2, 32, nullptr, set_option_nalimov_cache_marked},
     {"Ponder", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_ponder},
     {"OwnBook", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_own_book},
     {"LogFile", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_log_file},
-    {"BookName", "string", [] { return book_name; }, 0, 0, nullptr, set_option_book_name},
+    {"BookName", "string", [] { return book_options.name; }, 0, 0, nullptr, set_option_book_name},
     {"BookStyle", "combo", [] { return fixed("Normal"); }, 0, 0, " var Best var Normal var Risky", set_option_book_style},
     {nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr},
 };

@@ -21,10 +21,13 @@
 namespace varkon {
 
 // ---- settings ----------------------------------------------------------------------
-extern int book_on;              // the engine may play book moves
-extern std::string book_name;    // book file name
-extern int book_style;           // 1 Best, 2 Normal, 3 Risky; anything else: no book move
-extern int min_played;           // builder: pairs played fewer times are dropped (1..100)
+struct BookOptions {
+    int on = 1;                       // the engine may play book moves
+    std::string name = "book.dat";    // book file name
+    int style = 2;                    // 1 Best, 2 Normal, 3 Risky; anything else: no book move
+    int min_played = 2;               // builder: pairs played fewer times are dropped (1..100)
+};
+extern BookOptions book_options;
 
 // True when `name` can name a book: not empty, no NUL byte, shorter than PATH_MAX. A
 // refused name is reported ("book name too long!", "no book name!").
@@ -34,8 +37,11 @@ bool book_name_valid(const std::string& name);
 bool set_book_name(const std::string& name);
 
 // ---- per-game state (reset by new_game) --------------------------------------------
-extern int book_entries;           // records counted by the last book_probe
-extern int last_bookmove_number;   // game_ply of the last book move played in this game
+struct BookState {
+    int entries = 0;                  // records counted by the last book_probe
+    int last_bookmove_number = 0;     // game_ply of the last book move played in this game
+};
+extern BookState book_state;
 // Starts the per-game state afresh; start-up registers it to run with every new game.
 void book_new_game();
 
@@ -68,9 +74,9 @@ struct BookMove {
     int to = 0;
 };
 
-// Looks up the position with these key halves in `book_name`, prints the moves found as a
-// ranked list ("1. e2e4  312"), and chooses one by `book_style`. Prints "can't open book
-// file!" when the file cannot be opened or is no regular file. Sets `book_entries`.
+// Looks up the position with these key halves in `book_options.name`, prints the moves found as a
+// ranked list ("1. e2e4  312"), and chooses one by `book_options.style`. Prints "can't open book
+// file!" when the file cannot be opened or is no regular file. Sets `book_state.entries`.
 // Allocates nothing.
 BookMove book_probe(std::uint32_t key_low, std::uint32_t key_high);
 

@@ -3,8 +3,9 @@
 // The board is a 10 x 12 mailbox (a1 = 21, h8 = 98, border squares hold OFF_BOARD);
 // pieces are 1..6 for pawn..king, White positive and Black negative. Everything a move
 // changes apart from the board itself is kept once per search ply in `ply_state`, so
-// taking a move back only restores the board. The module sets positions up (start
-// position, FEN), computes position keys from scratch and prints the board display.
+// taking a move back only restores the board. The module makes the start position,
+// computes position keys from scratch and prints the board display (core/setup sets up
+// other positions).
 #pragma once
 
 #include <array>
@@ -186,15 +187,6 @@ void copy_game(Position& to, const Position& from);
 void new_game(Position& pos);
 void rebuild_piece_lists(Position& pos);
 HashKey compute_key(const Position& pos, Side s);
-// Sets the position from the four leading FEN fields. Returns true on success. On a
-// malformed placement, or a position no game can reach in the ways the engine relies on
-// (not one king a side, more pieces than promotions allow, the side not to move in
-// check), returns false, prints nothing (the caller reports it in its protocol's form) and
-// leaves the start position. Castling flags whose king or rook is not on its square are
-// dropped.
-bool setup_fen(Position& pos, const char* placement, const char* side_field, const char* castling_field,
-               const char* ep_field);
-
 // Values shown beside the board; the evaluation lines are printed only when present.
 struct BoardDisplay {
     bool show_balance = false;   // rank 4 line "mat_balance   = "
@@ -205,11 +197,9 @@ struct BoardDisplay {
 };
 void show_board(const Position& pos, std::FILE* out, const BoardDisplay& values);
 
-// Reads WinBoard edit-mode tokens through `next_token` (nullptr at end of input) until
-// one that starts with "."; returns false and keeps the start position when the edited
-// position is not one the engine can play (see setup_fen). Castling flags are kept only
-// where king and rook stand on their squares.
-bool edit_board(Position& pos, const char* (*next_token)());
+// Whether the king and the rook of castling flag `flag` stand on their home squares: a
+// castling right stands only while they do.
+bool castling_pieces_home(const Position& pos, int flag);
 
 // True when lists, counts, material and key of the current ply agree with the board.
 bool position_consistent(const Position& pos);

@@ -18,8 +18,7 @@
 
 namespace varkon {
 
-std::string egtb_path = "c:\\tb";
-double egtb_cache_size = 2.0;
+EgtbSettings egtb_settings;
 
 namespace {
 
@@ -239,7 +238,7 @@ void register_tables() {
         }
     }
     std::size_t start = 0;
-    const std::string& path = egtb_path;
+    const std::string& path = egtb_settings.path;
     while (start <= path.size()) {
         std::size_t end = path.find_first_of(",;", start);
         if (end == std::string::npos) end = path.size();
@@ -404,13 +403,13 @@ int egtb_read(int t, int side, std::uint32_t index) {
 int egtb_init(bool print_settings) {
     if (print_settings) {
         messagef("init egtb....\n");
-        messagef("egtb_path = %s\n", egtb_path.c_str());
-        messagef("egtb_cache_size = %g\n", egtb_cache_size);
+        messagef("egtb_path = %s\n", egtb_settings.path.c_str());
+        messagef("egtb_cache_size = %g\n", egtb_settings.cache_mb);
     }
     tb.ready = false;
     register_tables();
     messagef("%d pieces endgame tablebases found\n", tb.pieces);
-    const double mb = egtb_cache_size;
+    const double mb = egtb_settings.cache_mb;
     const double wanted = mb > 0 ? std::floor(mb * 1048576.0) : 0.0;   // NaN and negatives: no cache
     tb.cache_buffer.reset();
     tb.blocks.reset();

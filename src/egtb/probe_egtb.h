@@ -1,8 +1,8 @@
 // probe_egtb: endgame tablebase settings, registry, block cache and probing.
 //
 // egtb_init registers the table files (signature + ".nbw"/".nbb", plain or compressed
-// with ".emd") found in the directories of egtb_path and sets up a cache of 8,192-byte
-// blocks in egtb_cache_size MB. egtb_probe answers for a position
+// with ".emd") found in the directories of the path setting and sets up a cache of
+// 8,192-byte blocks of the cache setting's size. egtb_probe answers for a position
 // with a score on the search's scale, from the side to move's view, or -1 when no table
 // answers. Table files are untrusted: a file that is missing, of the wrong size, broken
 // or unreadable is reported and left out, and the engine carries on without it.
@@ -15,8 +15,11 @@
 
 namespace varkon {
 
-extern std::string egtb_path;     // directories separated by "," or ";"
-extern double egtb_cache_size;    // block cache size in MB
+struct EgtbSettings {
+    std::string path = "c:\\tb";   // directories separated by "," or ";"
+    double cache_mb = 2.0;          // block cache size in MB
+};
+extern EgtbSettings egtb_settings;
 
 // Registers the tables and sets up the cache; prints the report (the three settings
 // lines only with `print_settings`). Returns 1 when the tables may be probed, 0 when the

@@ -89,25 +89,25 @@ void set_value(const std::string& key, const std::string& value) {
         std::printf("HASH     \t\t: %d MB\n", config.hash_mb);
     } else if (key == "EGTB_PATH") {
         if (!name_fits("EGTB_PATH", value)) return;
-        config.egtb_path = egtb_path = value;
+        config.egtb_path = egtb_settings.path = value;
         std::printf("EGTB_PATH\t\t: %s\n", value.c_str());
     } else if (key == "EGTB_CACHE_SIZE") {
-        config.egtb_cache_mb = egtb_cache_size = static_cast<double>(std::clamp(leading_number(value), 1LL, 32LL));
+        config.egtb_cache_mb = egtb_settings.cache_mb = static_cast<double>(std::clamp(leading_number(value), 1LL, 32LL));
         std::printf("EGTB_CACHE_SIZE\t\t: %g MB\n", config.egtb_cache_mb);
     } else if (key == "USE_BOOK") {
         config.use_book = switch_on(value);
-        book_on = config.use_book ? 1 : 0;
+        book_options.on = config.use_book ? 1 : 0;
         std::printf("USE_BOOK \t\t: %s\n", on_off(config.use_book));
     } else if (key == "BOOK_NAME") {
         if (!name_fits("BOOK_NAME", value)) return;
-        config.book_name = book_name = value;
+        config.book_name = book_options.name = value;
         std::printf("BOOK_NAME \t\t: %s\n", value.c_str());
     } else if (key == "BOOK_STYLE") {
         static const char* const styles[] = {"best", "normal", "random"};
         const char* shown = "?";
         for (int s = 0; s < 3; ++s)
             if (value == styles[s]) {
-                config.book_style = book_style = s + 1;
+                config.book_style = book_options.style = s + 1;
                 shown = styles[s];
             }
         std::printf("BOOK_STYLE\t\t: %s\n", shown);

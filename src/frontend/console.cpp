@@ -141,12 +141,12 @@ void console_info() {
 }
 
 void console_bookon() {
-    book_on = 1;
+    book_options.on = 1;
     std::puts("book is on");
 }
 
 void console_bookoff() {
-    book_on = 0;
+    book_options.on = 0;
     std::puts("book is off");
 }
 
@@ -225,15 +225,15 @@ void book_build() {
     const std::string book = build_answer("name of the book file              \t\t: ");
     const int minimum = number_of(build_answer("minimum of played moves (1-100)    \t\t: "));
     const int limit = number_of(build_answer("how many games to build (0=all)    \t\t: "));
-    min_played = minimum < 1 ? 1 : (minimum > 100 ? 100 : minimum);
+    book_options.min_played = minimum < 1 ? 1 : (minimum > 100 ? 100 : minimum);
     bool built = false;
     if (pgn.size() >= PATH_MAX)
         std::puts("pgn file name too long!");
     else if (book_name_valid(book))
-        built = build_book(pgn, book, min_played, limit);
+        built = build_book(pgn, book, book_options.min_played, limit);
     tables.allocate(hash_size);
     if (!built) return;
-    book_name = book;
+    book_options.name = book;
     std::fputs("\n\nready!\n", stdout);
 }
 

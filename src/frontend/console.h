@@ -29,7 +29,7 @@ void console_perft();
 void console_bench();
 // "build": asks for the PGN file, the book name, the minimum count and the number of
 // games, releases the program's tables, builds the book and allocates the tables again.
-// The new book becomes `book_name` only when the build succeeds ("ready!"); a name too long
+// The new book becomes `book_options.name` only when the build succeeds ("ready!"); a name too long
 // to be a path is refused before anything is built. End of input during the questions
 // ends the process.
 void book_build();

@@ -6,16 +6,6 @@
 
 namespace varkon {
 
-namespace {
-
-const SearchOutput* in_charge = &silent_search_output;
-
-}  // namespace
-
-void set_protocol_output(const SearchOutput& out) { in_charge = &out; }
-
-const SearchOutput& protocol_output() { return *in_charge; }
-
 void say(const char* format, ...) {
     char small[512];
     std::va_list args;

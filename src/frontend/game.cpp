@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "book/book.h"
+#include "core/setup.h"
 
 namespace varkon {
 

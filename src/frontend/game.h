@@ -15,7 +15,7 @@ Position& game();
 
 // The start position.
 void start_game();
-// setup_fen and edit_board on the game (see core/position.h for what they accept).
+// setup_fen and edit_board on the game (see core/setup.h for what they accept).
 bool set_up_game(const char* placement, const char* side_field, const char* castling_field, const char* ep_field);
 bool edit_game(const char* (*next_token)());
 

@@ -3,9 +3,9 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "frontend/dialogue.h"
 #include "frontend/program.h"
 #include "frontend/textfile.h"
+#include "search/request.h"
 
 namespace varkon {
 

@@ -5,7 +5,7 @@
 // start-up (its search policy with its tables, its evaluation, its console commands, its
 // protocol options and outputs, its own start-up and reset steps). The header names the
 // records it points to without needing them, so that any module can ask which program
-// runs without depending on the rest.
+// runs, and which protocol is in charge, without depending on the rest.
 #pragma once
 
 namespace varkon {
@@ -55,5 +55,11 @@ struct Program {
 // The program that is running (installed by start-up).
 const Program& program();
 void set_program(const Program& p);
+
+// The output of the protocol in charge (the console, UCI, WinBoard), which installs it
+// when it takes charge: its searches print through it, and so does every note of the
+// front end's own modules. A silent one before any.
+void set_protocol_output(const SearchOutput& out);
+const SearchOutput& protocol_output();
 
 }  // namespace varkon

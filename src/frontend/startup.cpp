@@ -9,7 +9,6 @@
 #include "core/messages.h"
 #include "egtb/probe_egtb.h"
 #include "frontend/console.h"
-#include "frontend/dialogue.h"
 #include "frontend/game.h"
 #include "search/think.h"
 
@@ -22,10 +21,10 @@ namespace {
 void init_state(const Program& p) {
     set_program(p);
     set_piece_values(p.piece_values);
-    book_on = 1;
-    book_style = p.book_style;
-    book_name = "book.dat";
-    egtb_path = p.egtb_path;
+    book_options.on = 1;
+    book_options.style = p.book_style;
+    book_options.name = "book.dat";
+    egtb_settings.path = p.egtb_path;
     start_game();
     set_search_policy(*p.search);
     // The main search worker is made now, before the tables and the tablebase cache: when

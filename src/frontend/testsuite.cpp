@@ -16,6 +16,7 @@
 #include "frontend/console.h"
 #include "frontend/dialogue.h"
 #include "frontend/game.h"
+#include "frontend/program.h"
 #include "frontend/textfile.h"
 #include "search/think.h"
 

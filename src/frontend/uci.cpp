@@ -409,14 +409,14 @@ void set_option_hash(const std::string&, double mb) {
 }
 void set_option_clear_hash(const std::string&, double) { program().search->tables.clear_all(); }
 void set_option_nalimov_path(const std::string& v, double) {
-    if (!v.empty()) egtb_path = v;
+    if (!v.empty()) egtb_settings.path = v;
 }
-void set_option_nalimov_cache(const std::string&, double mb) { egtb_cache_size = mb; }
+void set_option_nalimov_cache(const std::string&, double mb) { egtb_settings.cache_mb = mb; }
 void set_option_ponder(const std::string& v, double) { uci.ponder_option = v == "true"; }
-void set_option_own_book(const std::string& v, double) { book_on = v == "true"; }
+void set_option_own_book(const std::string& v, double) { book_options.on = v == "true"; }
 void set_option_book_name(const std::string& v, double) { set_book_name(v); }
 void set_option_book_style(const std::string& v, double) {
-    book_style = v == "Normal" ? 2 : v == "Risky" ? 3 : 1;
+    book_options.style = v == "Normal" ? 2 : v == "Risky" ? 3 : 1;
 }
 
 }  // namespace varkon

@@ -31,37 +31,6 @@ enum Feature { SAN, PING, SETBOARD, NAME, ICS, TIME, DRAW, ANALYZE, MYNAME, FEAT
 const char* const feature_names[FEATURE_COUNT] = {"san", "ping", "setboard", "name", "ics",
                                                   "time", "draw", "analyze", "myname"};
 
-// The state of the loop: modes, flags, and what the engine's last search left.
-struct WinboardState {
-    bool force_mode = false;
-    bool analyze_mode = false;
-    bool ponder_enabled = false;
-    bool ponder_pending = false;   // start a ponder search at the top of the next pass
-    bool post_mode = false;
-    bool ics_mode = false;
-    bool opponent_offers_draw = false;
-    bool feature_accepted[FEATURE_COUNT] = {};
-    int resign_counter = 0;
-    int protocol_version = 0;
-    int last_score = 0;            // the score of the engine's last search
-    Move hint{};                   // the reply that search expects; from = 0: none
-    HashKey hint_key = 0;          // the position the hint belongs to
-    int level_ply = 1;             // game_ply when the time control was set
-    SearchMode running = SearchMode::play;   // the kind of the search under way
-    bool result_announced = false; // the engine's last move ended the game
-    Side engine_colour = 0;        // the side the engine played in this game; 0: none yet
-    SearchClock clock;             // the clocks and the time control
-};
-WinboardState wb;
-
-// Text the front end sent, as it may be shown back: printable characters only, cut short.
-std::string shown(const std::string& text) {
-    std::string s = text.substr(0, 255);
-    for (char& c : s)
-        if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) >= 127) c = '?';
-    return s;
-}
-
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\0'; }
 
 // The command line being carried out, split into words. Commands take their arguments
@@ -100,13 +69,45 @@ struct CommandLine {
         return r.substr(0, max);
     }
 };
-CommandLine command;
+
+// The state of the loop: modes, flags, and what the engine's last search left.
+struct WinboardState {
+    bool force_mode = false;
+    bool analyze_mode = false;
+    bool ponder_enabled = false;
+    bool ponder_pending = false;   // start a ponder search at the top of the next pass
+    bool post_mode = false;
+    bool ics_mode = false;
+    bool opponent_offers_draw = false;
+    bool feature_accepted[FEATURE_COUNT] = {};
+    int resign_counter = 0;
+    int protocol_version = 0;
+    int last_score = 0;            // the score of the engine's last search
+    Move hint{};                   // the reply that search expects; from = 0: none
+    HashKey hint_key = 0;          // the position the hint belongs to
+    int level_ply = 1;             // game_ply when the time control was set
+    SearchMode running = SearchMode::play;   // the kind of the search under way
+    bool result_announced = false; // the engine's last move ended the game
+    Side engine_colour = 0;        // the side the engine played in this game; 0: none yet
+    SearchClock clock;             // the clocks and the time control
+    CommandLine command;           // the command line being carried out
+};
+WinboardState wb;
+
+// Text the front end sent, as it may be shown back: printable characters only, cut short.
+std::string shown(const std::string& text) {
+    std::string s = text.substr(0, 255);
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) >= 127) c = '?';
+    return s;
+}
+
 
 // Reads the next command line; the end of input ends the program.
 void read_command_line() {
     std::string line;
     if (!read_line(line)) quit_program();
-    command.set(line);
+    wb.command.set(line);
 }
 
 // ---- numbers as the front end writes them ---------------------------------------------
@@ -170,13 +171,13 @@ bool same_rights_as(int back) {
 // Everything a refused "setboard" or "edit" must leave as it was.
 struct PositionSnapshot {
     SavedGame saved = save_game(game());
-    int book_move_number = last_bookmove_number;
-    int book_count = book_entries;
+    int book_move_number = book_state.last_bookmove_number;
+    int book_count = book_state.entries;
 
     void restore() const {
         restore_game(game(), saved);
-        last_bookmove_number = book_move_number;
-        book_entries = book_count;
+        book_state.last_bookmove_number = book_move_number;
+        book_state.entries = book_count;
     }
 };
 
@@ -420,7 +421,7 @@ void new_game_command() {
 
 void protover_command() {
     long long n = 0;
-    if (!read_integer(command.word(), n)) n = 0;
+    if (!read_integer(wb.command.word(), n)) n = 0;
     wb.protocol_version = static_cast<int>(n);
     if (n != 2) return;
     say("feature ping=1 setboard=1 san=0 ics=1 time=1\n");
@@ -430,13 +431,13 @@ void protover_command() {
 }
 
 void feature_command(bool accepted) {
-    const std::string name = command.word();
+    const std::string name = wb.command.word();
     for (int f = 0; f < FEATURE_COUNT; ++f)
         if (name == feature_names[f]) wb.feature_accepted[f] = accepted;
 }
 
 void level_command() {
-    const std::string mps = command.word(), base = command.word(), inc = command.word();
+    const std::string mps = wb.command.word(), base = wb.command.word(), inc = wb.command.word();
     std::string text = "level";
     for (const std::string* w : {&mps, &base, &inc})
         if (!w->empty()) text += " " + *w;
@@ -455,7 +456,7 @@ void level_command() {
 
 // "time" and "otim": a clock in centiseconds (a negative one counts as 0).
 void clock_command(const char* name, std::uint32_t& clock) {
-    const std::string value = command.word();
+    const std::string value = wb.command.word();
     long long n = 0;
     if (value.empty()) return error("missing value", name);
     if (!read_integer(value, n)) return error("bad value", std::string(name) + " " + value);
@@ -475,7 +476,7 @@ void position_set_up() {
 }
 
 void setboard_command() {
-    const std::string fen = command.rest(1 << 12);
+    const std::string fen = wb.command.rest(1 << 12);
     CommandLine fields;
     fields.set(fen);
     std::string f[4];
@@ -492,12 +493,12 @@ void setboard_command() {
 // Words of the edit mode: the rest of the command line, then further lines.
 const char* next_edit_token() {
     static std::string token;
-    while (!command.more()) {
+    while (!wb.command.more()) {
         std::string line;
         if (!read_line(line)) return nullptr;
-        command.set(line);
+        wb.command.set(line);
     }
-    token = command.word();
+    token = wb.command.word();
     return token.c_str();
 }
 
@@ -554,7 +555,7 @@ void run_command(const std::string& w) {
         feature_command(w == "accepted");
     } else if (w == "ping") {
         long long n = 0;
-        const std::string value = command.word();
+        const std::string value = wb.command.word();
         if (value.empty()) return error("missing value", "ping");
         if (!read_integer(value, n)) return error("bad value", "ping " + value);
         say("pong %lld\n", n);
@@ -563,14 +564,14 @@ void run_command(const std::string& w) {
     } else if (w == "computer") {
         say("\n");
     } else if (w == "name") {
-        command.rest(79);
+        wb.command.rest(79);
     } else if (w == "rating") {
-        command.word();
-        command.word();
+        wb.command.word();
+        wb.command.word();
     } else if (w == "result") {
         // The book learns from the game the engine played; a game it only watched (force
         // mode, analysis) teaches nothing, and a second result nothing more.
-        learn_from_result(game(), command.rest(79).c_str(), wb.engine_colour);
+        learn_from_result(game(), wb.command.rest(79).c_str(), wb.engine_colour);
         wb.engine_colour = 0;
         wb.ponder_pending = false;  // the game is over: nothing to ponder on
     } else if (w == "random") {
@@ -583,7 +584,7 @@ void run_command(const std::string& w) {
         book_probe(static_cast<std::uint32_t>(key), static_cast<std::uint32_t>(key >> 32));
         say("Hint: \n");
     } else if (w == "ics") {
-        const std::string host = command.rest(79);
+        const std::string host = wb.command.rest(79);
         wb.ics_mode = host.empty() || host[0] != '-';
         say("ics %s\n", shown(host).c_str());
     } else if (w == "hard") {
@@ -643,7 +644,7 @@ void run_command(const std::string& w) {
         else if (wb.analyze_mode && !wb.force_mode)
             analyse();
         read_command_line();
-        while (command.more()) run_command(command.word());
+        while (wb.command.more()) run_command(wb.command.word());
     }
 }
 
@@ -664,7 +665,6 @@ bool threefold_repetition() {
 
 void reset_winboard_state() {
     wb = WinboardState{};
-    command = CommandLine{};
 }
 
 void enter_xboard() {

@@ -195,7 +195,7 @@ int classic_search(SearchWorker& w, int alpha, int beta, int depth, bool null_ok
     if (poll(w)) return SEARCH_ABORTED;
     if (is_draw(pos)) return 0;
 
-    // Neither side can do better than mate at the next pos.ply or worse than mate here.
+    // Neither side can do better than mate at the next ply or worse than mate here.
     alpha = std::max(alpha, pos.ply - MATE_VALUE);
     beta = std::min(beta, MATE_VALUE - pos.ply - 1);
     if (alpha >= beta) return alpha;
@@ -212,7 +212,7 @@ int classic_search(SearchWorker& w, int alpha, int beta, int depth, bool null_ok
     } else {
         const hash_classic::Probe h =
             hash_classic::probe(key, alpha, beta, depth / TABLE_UNIT, pos.ply, (null_reduction + PLY) / TABLE_UNIT, w.stats);
-        // Mate scores come back as mate at this very pos.ply, which is not their distance:
+        // Mate scores come back as mate at this very ply, which is not their distance:
         // they order the moves but never answer the node.
         if (!pv && h.score != hash_classic::NO_SCORE && std::abs(h.score) < hash_classic::MATE_BOUND) {
             ++w.stats.hash_hits;
@@ -232,7 +232,7 @@ int classic_search(SearchWorker& w, int alpha, int beta, int depth, bool null_ok
     int eval = -INFINITE_SCORE;
     if (prunable && depth < 4 * PLY) {
         eval = futility_eval(w, alpha);
-        // Pre-pre-frontier: far below alpha, the node is searched a pos.ply less deep.
+        // Pre-pre-frontier: far below alpha, the node is searched a ply less deep.
         if (depth >= 3 * PLY && eval + RAZOR_MARGIN <= alpha && pos.cur().pieces > 3) {
             depth -= PLY;
             ++w.stats.razor_count;

@@ -27,7 +27,7 @@ void quiet_result(const ThinkResult&) {}
 void quiet_note(const char*) {}
 
 // The policy of the running program, and the worker of the main search thread (made at
-// the first search; it keeps its storage from one search to the next).
+// start-up, see last_search(); it keeps its storage from one search to the next).
 struct Driver {
     const SearchPolicy* policy = nullptr;
     std::unique_ptr<SearchWorker> main;
@@ -81,7 +81,7 @@ struct Search {
     // The root move the opening book chooses, if any.
     bool book_move() {
         const Position& pos = w.pos;
-        if (r.mode == SearchMode::ponder || r.mode == SearchMode::analysis || !book_on || pos.fen_loaded ||
+        if (r.mode == SearchMode::ponder || r.mode == SearchMode::analysis || !book_options.on || pos.fen_loaded ||
             pos.game_ply > p.book_ply_limit)
             return false;
         const HashKey key = pos.key();
@@ -91,7 +91,7 @@ struct Search {
         if (i == 0) return false;
         w.root_best = pos.move_stack[i];
         w.root_score = 0;
-        last_bookmove_number = pos.game_ply;
+        book_state.last_bookmove_number = pos.game_ply;
         r.output->book_move(w.root_best);
         return true;
     }

@@ -50,7 +50,8 @@ const SearchPolicy& search_policy();
 // Chooses a move for the side to move in `game` under `request` and hands it to the
 // request's output (best_move), which may play it on `game`.
 void think(const Position& game, const SearchRequest& request);
-// The worker of the last (or running) search, for its counters and lines.
+// The worker of the last (or running) search, for its counters and lines. The first call
+// makes it: start-up calls it before the large tables are made.
 const SearchWorker& last_search();
 
 // Plays a result's move on a game position (at ply 0).

@@ -10,6 +10,7 @@
 #include "core/notation.h"
 #include "core/perft.h"
 #include "core/position.h"
+#include "core/setup.h"
 #include "random_text.h"
 
 namespace fuzz {
