@@ -218,7 +218,6 @@ int classic_search(SearchWorker& w, int alpha, int beta, int depth, bool null_ok
             ++w.stats.hash_hits;
             return h.score;
         }
-        if (h.from != 0) ++w.stats.hmoves_count;
         hash_from = h.from;
         hash_to = h.to;
         avoid_null = h.avoid_null;
