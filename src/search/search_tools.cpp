@@ -182,9 +182,12 @@ void update_pv(SearchWorker& w, int i) {
 
 void select_best(Position& pos, int i) {
     Move* moves = pos.move_stack;
-    int best = i;
+    int best = i, best_score = moves[i].score;
     for (int j = i + 1, end = pos.ply_state[pos.ply + 1].move_start; j < end; ++j)
-        if (moves[j].score > moves[best].score) best = j;
+        if (moves[j].score > best_score) {
+            best = j;
+            best_score = moves[j].score;
+        }
     if (best != i) {
         const Move t = moves[i];
         moves[i] = moves[best];
