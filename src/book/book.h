@@ -93,7 +93,7 @@ struct BookBuildCounts {
 
 // The counting may use this many bytes (its table, and the buffers of the merge at the
 // end); beyond it, sorted runs go to temporary files beside the book.
-constexpr std::size_t BOOK_BUILD_MEMORY = std::size_t{640} << 20;
+constexpr std::size_t BOOK_BUILD_MEMORY = std::size_t{256} << 20;
 
 struct BookBuildOptions {
     int game_limit = 0;                      // games to read; 0: all
