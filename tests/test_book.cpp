@@ -239,19 +239,31 @@ TEST_F(Book, RankedListAndChoice) {
     EXPECT_EQ(last_bookmove_number, 0);
 }
 
+// A relative name not in the working directory: beside the program, else in the data
+// directory of an installation.
 TEST_F(Book, RelativeNameFallsBackBesideTheProgram) {
     const std::string name = "test_book_" + std::to_string(getpid()) + ".dat";
-    const std::string beside = std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/" + name;
-    write_bytes(beside, book_bytes({rec(start, "e2e4", 5)}));
+    const std::filesystem::path program_dir = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    const std::filesystem::path data_dir = (program_dir / VARKON_DATA_FROM_BIN).lexically_normal();
+    const bool made_data_dir = std::filesystem::create_directories(data_dir);
+    const std::string beside = program_dir.string() + "/" + name, installed = (data_dir / name).string();
+    write_bytes(installed, book_bytes({rec(start, "c2c4", 4)}));
     const std::filesystem::path old = std::filesystem::current_path();
     std::filesystem::current_path(dir);
     book_name = name;
+    EXPECT_EQ(probe(start), "1. c2c4  4\n");
+    write_bytes(beside, book_bytes({rec(start, "e2e4", 5)}));
     EXPECT_EQ(probe(start), "1. e2e4  5\n");
     write_bytes(name, book_bytes({rec(start, "d2d4", 6)}));
     EXPECT_EQ(probe(start), "1. d2d4  6\n");  // a book of that name in the working directory comes first
     EXPECT_EQ(std::string(book_file_path(dir + "/none.dat")), dir + "/none.dat");  // absolute: as it is
     std::filesystem::current_path(old);
     std::filesystem::remove(beside);
+    std::filesystem::remove(installed);
+    if (made_data_dir) {  // share/varkon and share, each only when nothing else is in it
+        std::error_code ignored;
+        if (std::filesystem::remove(data_dir, ignored)) std::filesystem::remove(data_dir.parent_path(), ignored);
+    }
 }
 
 // The book built with the engine matches its keys, and the lookup reads it: 1.d4 first.

@@ -176,11 +176,15 @@ BookRecord decode_book_record(const unsigned char* in) {
 const char* book_file_path(const std::string& name) {
     if (name.empty() || name[0] == '/' || ::access(name.c_str(), F_OK) == 0 || errno != ENOENT)
         return name.c_str();
-    const char* dir = program_directory();
-    const std::size_t dir_len = std::strlen(dir);
-    if (dir_len == 0 || dir_len + name.size() >= sizeof resolved_path) return name.c_str();
-    std::memcpy(resolved_path, dir, dir_len);
-    std::memcpy(resolved_path + dir_len, name.c_str(), name.size() + 1);
+    const std::string dir = program_directory();
+    if (dir.empty()) return name.c_str();
+    const std::string beside = dir + name;
+    const std::string installed = dir + VARKON_DATA_FROM_BIN + "/" + name;
+    // Beside the program unless only the data directory holds the file.
+    const bool only_installed = ::access(beside.c_str(), F_OK) != 0 && ::access(installed.c_str(), F_OK) == 0;
+    const std::string& found = only_installed ? installed : beside;
+    if (found.size() >= sizeof resolved_path) return name.c_str();
+    std::memcpy(resolved_path, found.c_str(), found.size() + 1);
     return resolved_path;
 }
 

@@ -53,7 +53,8 @@ void encode_book_record(const BookRecord& r, unsigned char* out);
 BookRecord decode_book_record(const unsigned char* in);
 
 // The file a book name refers to: the name itself, or, when it is relative and does not
-// exist in the working directory, the file of that name beside the program. The text
+// exist in the working directory, the file of that name beside the program, or else in the
+// data directory of an installed program (share/varkon beside the program's bin). The text
 // lives in a buffer of this module until the next call.
 const char* book_file_path(const std::string& name);
 // Opens `path` with `flags` (O_RDONLY or O_RDWR) when it is a regular file, without

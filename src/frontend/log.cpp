@@ -61,6 +61,13 @@ bool open_log() {
     const std::string name = log_file_name();
     std::string why;
     std::FILE* f = create_text_file(name.c_str(), &why);
+    if (f == nullptr && takes_no_files(errno)) {
+        // The working directory takes no files: the user's directory for them.
+        std::string dir_why;
+        const std::string dir = user_file_directory(&dir_why);
+        if (!dir.empty()) f = create_text_file((dir + name).c_str(), &dir_why);
+        why += "; " + (dir.empty() ? dir_why : dir + name + ": " + dir_why);
+    }
     if (f == nullptr) {
         const std::string text = "can't create log file " + name + " (" + why + ")";
         search_output().note(text.c_str());

@@ -2,7 +2,7 @@
 //
 // While the log is open, everything the engine writes to standard output and every input
 // line it reads (through interupt) is copied into "Varkon_v<version>.log" in the working
-// directory, each line as soon as it is complete, so the log is whole even when the
+// directory (where that takes no files, in user_file_directory()), each line as soon as it is complete, so the log is whole even when the
 // process is killed. Nothing else needs logging code: standard output is replaced, while
 // the log is open, by a stream that writes through to the real output and to the log.
 // Only text whose log form differs from what is shown is written with the functions

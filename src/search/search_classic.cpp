@@ -213,7 +213,6 @@ int classic_search(int alpha, int beta, int depth, bool null_ok, bool pv) {
             ++stats.hash_hits;
             return h.score;
         }
-        if (h.from != 0) ++stats.hmoves_count;
         hash_from = h.from;
         hash_to = h.to;
         avoid_null = h.avoid_null;
