@@ -185,7 +185,8 @@ public:
                 bad();
         }
     }
-    long long bad_lines() const { return bad_lines_; }
+    // A sequence cut short by the end of the text counts too.
+    long long bad_lines() const { return bad_lines_ + (pending_ > 0 && !line_bad_ ? 1 : 0); }
 
 private:
     static bool has_high_bytes(const unsigned char* p, std::size_t n) {
@@ -269,7 +270,7 @@ private:
     // The next block, after the last two characters of the one before (which the
     // character just read may be, given back, and whether it began a line depends on).
     bool fill() {
-        if (stopped_) return false;
+        if (stopped_ || left_ <= 0) return false;
         if (tick_ != nullptr && pos_ > 2 && !tick_(*this)) {
             stop();
             return false;
