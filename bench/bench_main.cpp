@@ -13,6 +13,10 @@
 //   varkon_bench book       book builder: games per second and records written for the
 //                           collections in data/ and tests/data/, beside Debian's
 //                           `polyglot make-book` on the same files when it is installed
+//   varkon_bench book-large [N [FILE]]  book builder on N generated games (default 50000;
+//                           1e6 for a million): time, processor time, peak memory and
+//                           games per second, beside polyglot's; FILE keeps the collection
+//                           (an existing FILE is used as it is)
 //   varkon_bench egtb [DIR] tablebase generator: the 35 three- and four-piece tables, then
 //                           probes per second through the block cache (in DIR, or a
 //                           temporary directory removed afterwards)
@@ -20,6 +24,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,6 +32,7 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +55,7 @@
 #include "frontend/game.h"
 #include "frontend/program.h"
 #include "frontend/startup.h"
+#include "game_generator.h"
 #include "search/hash.h"
 #include "search/hash_classic.h"
 #include "search/search_tools.h"
@@ -407,17 +414,117 @@ void bench_book() {
             pbest = std::min(pbest, seconds_since(start));
             pbest_cpu = std::min(pbest_cpu, cpu_seconds(RUSAGE_CHILDREN) - cpu);
         }
-        std::printf("varkon   %-20s %6d games in %6.3f s / %6.3f s = %8.0f games/s, %6d records written\n", name,
-                    counts.games, best, best_cpu, counts.games / best, counts.book_moves);
+        std::printf("varkon   %-20s %6lld games in %6.3f s / %6.3f s = %8.0f games/s, %6lld records written\n", name,
+                    counts.games, best, best_cpu, static_cast<double>(counts.games) / best, counts.book_moves);
         if (polyglot.empty()) continue;
-        std::printf("polyglot %-20s %6d games in %6.3f s / %6.3f s = %8.0f games/s, %6ld records written"
+        std::printf("polyglot %-20s %6lld games in %6.3f s / %6.3f s = %8.0f games/s, %6ld records written"
                     "  (varkon %.2fx its speed, %.2fx in CPU time)\n",
-                    name, counts.games, pbest, pbest_cpu, counts.games / pbest, file_records(bin), pbest / best,
+                    name, counts.games, pbest, pbest_cpu, static_cast<double>(counts.games) / pbest, file_records(bin), pbest / best,
                     pbest_cpu / best_cpu);
         std::remove(bin.c_str());
     }
     if (polyglot.empty()) std::printf("polyglot not installed: no comparison\n");
     std::remove(out.c_str());
+    rmdir(dir);
+}
+
+// What a child process cost: wall time, processor time and its peak resident memory.
+struct ChildCost {
+    bool ok = false;
+    double wall = 0, cpu = 0;
+    long peak_kb = 0;
+};
+
+// Runs `work` in a child process (its output to /dev/null) and measures it alone.
+ChildCost measure_child(const std::function<int()>& work) {
+    ChildCost cost;
+    std::fflush(stdout);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid < 0) return cost;
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        _exit(work());
+    }
+    int status = 0;
+    rusage u{};
+    if (wait4(pid, &status, 0, &u) != pid) return cost;
+    cost.wall = seconds_since(start);
+    cost.cpu = static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+               static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    cost.peak_kb = u.ru_maxrss;
+    cost.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return cost;
+}
+
+// The builder on a large generated collection, beside polyglot on the same file: time,
+// processor time and peak memory of each, measured in a process of its own. The collection
+// is made (seed 1) in a temporary directory, or in `kept` (and kept there; an existing file
+// of that name is used as it is).
+void bench_book_large(long long games, const std::string& kept) {
+    char dir[] = "/tmp/varkon_bench_XXXXXX";
+    if (mkdtemp(dir) == nullptr) return;
+    const std::string pgn = kept.empty() ? std::string(dir) + "/games.pgn" : kept;
+    const std::string book = std::string(dir) + "/book.dat", bin = std::string(dir) + "/book.bin";
+    struct stat st;
+    if (stat(pgn.c_str(), &st) != 0) {
+        const auto start = std::chrono::steady_clock::now();
+        std::FILE* f = std::fopen(pgn.c_str(), "wb");
+        const bool written = f != nullptr && pgngen::write_games(f, games, 1);
+        if (f == nullptr || std::fclose(f) != 0 || !written || stat(pgn.c_str(), &st) != 0) {
+            std::printf("book-large: cannot write %s\n", pgn.c_str());
+            return;
+        }
+        std::printf("generated %lld games (%.0f MB) in %.1f s\n", games, static_cast<double>(st.st_size) / 1e6,
+                    seconds_since(start));
+    }
+    constexpr int min_count = 1;
+    std::printf("book build of %s (%.0f MB), first 60 half-moves, minimum count %d\n", pgn.c_str(),
+                static_cast<double>(st.st_size) / 1e6, min_count);
+    BookBuildCounts counts;
+    const ChildCost ours = measure_child([&] {
+        const bool built = build_book(pgn, book, min_count, 0, &counts);
+        // The counts, for the parent: games, records, runs.
+        std::FILE* f = std::fopen((book + ".counts").c_str(), "w");
+        if (f != nullptr) {
+            std::fprintf(f, "%lld %lld %d\n", counts.games, counts.book_moves, counts.runs);
+            std::fclose(f);
+        }
+        return built ? 0 : 1;
+    });
+    if (std::FILE* f = std::fopen((book + ".counts").c_str(), "r")) {
+        if (std::fscanf(f, "%lld %lld %d", &counts.games, &counts.book_moves, &counts.runs) != 3) counts = {};
+        std::fclose(f);
+    }
+    auto show = [&](const char* who, const ChildCost& c, long long records, const std::string& more) {
+        if (!c.ok) {
+            std::printf("%-9s failed\n", who);
+            return;
+        }
+        std::printf("%-9s %lld games in %.1f s (processor %.1f s) = %.0f games/s, peak memory %.0f MB, %lld records%s\n",
+                    who, counts.games, c.wall, c.cpu, static_cast<double>(counts.games) / c.wall,
+                    static_cast<double>(c.peak_kb) / 1024, records, more.c_str());
+    };
+    show("varkon", ours, counts.book_moves, ", " + std::to_string(counts.runs) + " sorted runs spilled");
+    const std::string polyglot = find_polyglot();
+    if (polyglot.empty()) {
+        std::printf("polyglot not installed: no comparison (apt-get install polyglot)\n");
+    } else {
+        const ChildCost theirs = measure_child([&] {
+            execl(polyglot.c_str(), "polyglot", "make-book", "-pgn", pgn.c_str(), "-bin", bin.c_str(), "-max-ply", "60",
+                  "-min-game", std::to_string(min_count).c_str(), static_cast<char*>(nullptr));
+            return 127;
+        });
+        show("polyglot", theirs, file_records(bin), "");
+        if (ours.ok && theirs.ok)
+            std::printf("varkon: %.2fx polyglot's speed, %.2fx its processor time, %.2fx its peak memory\n",
+                        theirs.wall / ours.wall, ours.cpu / theirs.cpu,
+                        static_cast<double>(ours.peak_kb) / static_cast<double>(theirs.peak_kb));
+    }
+    for (const std::string& f : {book, book + ".counts", bin}) std::remove(f.c_str());
+    if (kept.empty()) std::remove(pgn.c_str());
     rmdir(dir);
 }
 
@@ -542,6 +649,7 @@ int main(int argc, char** argv) {
     if (which == "all" || which == "classic")
         bench_search("classic search", classic_program(), hash_classic::wipe, depth > 0 ? depth : CLASSIC_BENCH_DEPTH);
     if (which == "all" || which == "book") bench_book();
+    if (which == "book-large") bench_book_large(argc > 2 ? static_cast<long long>(std::atof(argv[2])) : 50000, argc > 3 ? argv[3] : "");
     if (which == "epd")
         bench_epd(depth > 0 ? depth : 100, argc > 3 ? argv[3] : VARKON_SOURCE_DIR "/tests/data/bratko-kopec.epd");
     if (which == "egtb") bench_egtb(argc > 2 ? argv[2] : "", "");

@@ -1,7 +1,10 @@
 #include "frontend/console.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -47,6 +50,9 @@ PollAction console_command() {
         console.stop_requested = true;
         return PollAction::stop;
     }
+    // A blank line, such as the rest of the line whose last word the console read before
+    // the work began, is no command: it must not put a "quit" behind it.
+    if (line.find_first_not_of(" \t") == std::string::npos) return PollAction::none;
     std::string word;
     for (std::size_t i = 0; i <= line.size(); ++i) {
         const char c = i < line.size() ? line[i] : ' ';
@@ -215,6 +221,40 @@ int number_of(const std::string& word) {
     return v > INT_MAX ? INT_MAX : (v < INT_MIN ? INT_MIN : static_cast<int>(v));
 }
 
+// A build ends early, keeping the book that is there, on Ctrl-C (or a request to end from
+// outside) and on "quit" or "stop" typed at the console. Commands that arrive through a
+// pipe or a file wait for the build: a script sends its "quit" right after the answers.
+volatile std::sig_atomic_t build_signal = 0;
+void note_build_signal(int signal_number) { build_signal = signal_number; }
+bool build_stopped() { return build_signal != 0 || (::isatty(STDIN_FILENO) && console_command() == PollAction::stop); }
+
+constexpr int build_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Builds with the signals above caught; a signal that stopped the build is raised again
+// afterwards, once the temporary files are gone, to end the program as it would have.
+bool build_caught(const std::string& pgn, const std::string& book, int minimum, int limit) {
+    struct sigaction caught = {}, old[std::size(build_signals)];
+    caught.sa_handler = note_build_signal;
+    caught.sa_flags = SA_RESTART;
+    sigemptyset(&caught.sa_mask);
+    build_signal = 0;
+    for (std::size_t i = 0; i < std::size(build_signals); ++i) {  // a signal ignored stays ignored
+        sigaction(build_signals[i], nullptr, &old[i]);
+        if (old[i].sa_handler != SIG_IGN) sigaction(build_signals[i], &caught, nullptr);
+    }
+    BookBuildOptions options;
+    options.game_limit = limit;
+    options.progress_in_place = ::isatty(STDOUT_FILENO) != 0;
+    options.stop = build_stopped;
+    const bool built = build_book(pgn, book, minimum, options);
+    for (std::size_t i = 0; i < std::size(build_signals); ++i) sigaction(build_signals[i], &old[i], nullptr);
+    if (build_signal != 0) {
+        std::fflush(stdout);
+        std::raise(build_signal);
+    }
+    return built;
+}
+
 }  // namespace
 
 void book_build() {
@@ -230,11 +270,13 @@ void book_build() {
     if (pgn.size() >= PATH_MAX)
         std::puts("pgn file name too long!");
     else if (book_name_valid(book))
-        built = build_book(pgn, book, book_options.min_played, limit);
+        built = build_caught(pgn, book, book_options.min_played, limit);
     tables.allocate(hash_size);
-    if (!built) return;
-    book_options.name = book;
-    std::fputs("\n\nready!\n", stdout);
+    if (built) {
+        book_options.name = book;
+        std::fputs("\n\nready!\n", stdout);
+    }
+    resume_console();
 }
 
 void console_bench() {
