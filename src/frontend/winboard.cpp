@@ -12,6 +12,7 @@
 #include "core/attacks.h"
 #include "core/moves.h"
 #include "core/notation.h"
+#include "egtb/probe_egtb.h"
 #include "frontend/command_input.h"
 #include "frontend/config.h"
 #include "frontend/console.h"
@@ -19,6 +20,7 @@
 #include "frontend/game.h"
 #include "frontend/learn.h"
 #include "frontend/program.h"
+#include "frontend/tablebases.h"
 #include "search/hash.h"
 #include "search/think.h"
 
@@ -427,7 +429,26 @@ void protover_command() {
     say("feature ping=1 setboard=1 san=0 ics=1 time=1\n");
     say("feature draw=1 analyze=1 name=1\n");
     say("feature myname=\"Varkon %s\" \n", program().version);
+    say("feature egt=\"syzygy,nalimov\"\n");
     say("feature done=1\n");
+}
+
+void tablebase_problem(const char* text) { say("Error (tablebase file): %s\n", text); }
+void tablebase_note(const char* text) { say("%s\n", text); }
+
+// "egtpath TYPE PATH": the tables of that kind are loaded from PATH at once.
+void egtpath_command() {
+    const std::string type = wb.command.word();
+    const std::string path = wb.command.rest(1 << 12);
+    if (type == "syzygy") {
+        load_syzygy_tables(path, tablebase_problem, tablebase_note);
+    } else if (type == "nalimov") {
+        if (path.empty()) return error("missing value", "egtpath nalimov");
+        egtb_settings.path = path;
+        egtb_init(false);
+    } else {
+        error("unknown tablebase kind", "egtpath " + type);
+    }
 }
 
 void feature_command(bool accepted) {
@@ -479,11 +500,11 @@ void setboard_command() {
     const std::string fen = wb.command.rest(1 << 12);
     CommandLine fields;
     fields.set(fen);
-    std::string f[4];
+    std::string f[5];
     for (std::string& field : f) field = fields.word();
     if (f[0].empty() || (!f[1].empty() && f[1] != "w" && f[1] != "b")) return error("bad FEN", "setboard");
     const PositionSnapshot before;
-    if (!set_up_game(f[0].c_str(), f[1].c_str(), f[2].c_str(), f[3].c_str()) || !playable_setup()) {
+    if (!set_up_game(f[0].c_str(), f[1].c_str(), f[2].c_str(), f[3].c_str(), f[4].c_str()) || !playable_setup()) {
         before.restore();
         return error("bad FEN", "setboard");
     }
@@ -551,6 +572,8 @@ void move_input(const std::string& word) {
 void run_command(const std::string& w) {
     if (w == "protover") {
         protover_command();
+    } else if (w == "egtpath") {
+        egtpath_command();
     } else if (w == "accepted" || w == "rejected") {
         feature_command(w == "accepted");
     } else if (w == "ping") {
