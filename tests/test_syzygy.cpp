@@ -288,6 +288,7 @@ TEST_F(Syzygy, BadFilesAreLeftOut) {
     const SyzygyReport r = load(dir.path() + ":" + dir.file("none") + ":" + dir.file("empty") + ":" + dir.file("KBvK.rtbw"));
     std::string all;
     for (const std::string& p : r.problems) all += p + "\n";
+    for (const std::string& d : r.directories) all += d + "\n";
     for (const char* name : {"KRvK.rtbw", "KRvKN.rtbw", "KRvKR.rtbw", "KQvKQ.rtbw", "KPvK.rtbw", "KQvK.rtbz"})
         EXPECT_NE(all.find(dir.file(name) + ": "), std::string::npos) << name << "\n" << all;
     EXPECT_NE(all.find(dir.file("none") + ": no such directory"), std::string::npos) << all;
@@ -303,6 +304,11 @@ TEST_F(Syzygy, BadFilesAreLeftOut) {
     ASSERT_TRUE(test::set_fen("8/8/8/5k2/8/8/1Q6/K7 w - -"));   // without KQvK.rtbz: no ranking
     std::vector<SyzygyRootMove> moves;
     EXPECT_FALSE(syzygy_root_moves(game(), moves));
+    // The same path again keeps the tables in use; a file mended is taken at the next load.
+    EXPECT_EQ(syzygy_load().files, 5);
+    fs::copy_file(tables + "/KRvK.rtbw", dir.file("KRvK.rtbw"), fs::copy_options::overwrite_existing);
+    EXPECT_EQ(syzygy_load().files, 7);
+    EXPECT_EQ(outcome("8/8/8/8/8/2k5/1R6/K7 w - -"), 2);
 }
 
 }  // namespace

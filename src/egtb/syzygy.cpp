@@ -41,6 +41,7 @@ struct TableFile {
     TbMaterial material;
     bool wdl = true;
     std::uint64_t size = 0;
+    std::string stamp;      // size, time of change and inode: the file as it was found
     bool rejected = false;
 };
 
@@ -51,6 +52,8 @@ struct Registry {
     std::vector<std::uint64_t> materials;  // keys of the win/draw/loss tables in use, sorted
     std::string link_dir;                  // the directory of links the prober reads
     bool prober_loaded = false;            // the prober was handed tables
+    std::string loaded;                    // the path and the files of the last load
+    SyzygyReport report;                   // and its report
     bool cleanup_registered = false;
 };
 Registry reg;
@@ -636,8 +639,10 @@ void run_trials(std::vector<TableFile>& files, const std::string& dir, std::vect
 }
 
 // The table files of the directories of `path`, each name from the first directory that has
-// a sound file of that name; what is left out goes to `problems`.
-std::vector<TableFile> find_files(const std::string& path, std::vector<std::string>& problems) {
+// a sound file of that name; files left out go to `problems`, directories that give none to
+// `directories`.
+std::vector<TableFile> find_files(const std::string& path, std::vector<std::string>& problems,
+                                  std::vector<std::string>& directories) {
     std::vector<TableFile> files;
     std::size_t start = 0;
     while (start <= path.size()) {
@@ -648,16 +653,16 @@ std::vector<TableFile> find_files(const std::string& path, std::vector<std::stri
         if (dir.empty()) continue;
         struct stat st;
         if (stat(dir.c_str(), &st) != 0) {
-            problems.push_back(dir + ": " + (errno == ENOENT ? std::string("no such directory") : describe_errno("cannot be read")));
+            directories.push_back(dir + ": " + (errno == ENOENT ? std::string("no such directory") : describe_errno("cannot be read")));
             continue;
         }
         if (!S_ISDIR(st.st_mode)) {
-            problems.push_back(dir + ": not a directory");
+            directories.push_back(dir + ": not a directory");
             continue;
         }
         DIR* d = opendir(dir.c_str());
         if (d == nullptr) {
-            problems.push_back(dir + ": " + describe_errno("cannot be read"));
+            directories.push_back(dir + ": " + describe_errno("cannot be read"));
             continue;
         }
         std::vector<std::string> names;
@@ -680,9 +685,11 @@ std::vector<TableFile> find_files(const std::string& path, std::vector<std::stri
             }
             stat(f.path.c_str(), &st);
             f.size = static_cast<std::uint64_t>(st.st_size);
+            f.stamp = std::to_string(f.size) + " " + std::to_string(st.st_mtim.tv_sec) + "." +
+                      std::to_string(st.st_mtim.tv_nsec) + " " + std::to_string(st.st_ino);
             files.push_back(f);
         }
-        if (found == 0) problems.push_back(dir + ": no Syzygy table files (.rtbw, .rtbz) in it");
+        if (found == 0) directories.push_back(dir + ": no Syzygy table files (.rtbw, .rtbz) in it");
     }
     return files;
 }
@@ -697,54 +704,66 @@ void syzygy_release() {
     reg.link_dir.clear();
     reg.largest = 0;
     reg.materials.clear();
+    reg.loaded.clear();
+    reg.report = SyzygyReport{};
 }
 
 SyzygyReport syzygy_load() {
+    if (reg.options.path.empty()) {
+        syzygy_release();
+        return SyzygyReport{};
+    }
     SyzygyReport report;
+    std::vector<TableFile> files = find_files(reg.options.path, report.problems, report.directories);
+    // The same files as the last load (a front end may send its path again and again).
+    std::string loaded = reg.options.path;
+    for (const TableFile& f : files) loaded += "\n" + f.path + " " + f.stamp;
+    if (!reg.loaded.empty() && loaded == reg.loaded) return reg.report;
     syzygy_release();
-    if (reg.options.path.empty()) return report;
     if (!reg.cleanup_registered) {
         reg.cleanup_registered = true;
         std::atexit(remove_links_at_exit);
     }
     remove_stale_link_dirs();
-    std::vector<TableFile> files = find_files(reg.options.path, report.problems);
-    if (files.empty()) return report;
-    std::string dir = temp_root() + "/" + LINK_PREFIX + std::to_string(getpid()) + "-XXXXXX";
-    if (mkdtemp(dir.data()) == nullptr) {
-        report.problems.push_back(describe_errno(("no directory for the tables could be made in " + temp_root()).c_str()) +
-                                  ": none is used");
-        return report;
+    if (!files.empty()) {
+        std::string dir = temp_root() + "/" + LINK_PREFIX + std::to_string(getpid()) + "-XXXXXX";
+        if (mkdtemp(dir.data()) == nullptr) {
+            report.problems.push_back(describe_errno(("no directory for the tables could be made in " + temp_root()).c_str()) +
+                                      ": none is used");
+            return report;
+        }
+        reg.link_dir = dir;
+        for (TableFile& f : files)
+            if (symlink(absolute(f.path).c_str(), (dir + "/" + f.name).c_str()) != 0) {
+                f.rejected = true;
+                report.problems.push_back(f.path + ": " + describe_errno("cannot be linked") + ": left out");
+            }
+        // Tables with fewer pieces first, then with fewer pawns; win/draw/loss before distance.
+        std::stable_sort(files.begin(), files.end(), [](const TableFile& a, const TableFile& b) {
+            const int pa = a.material.count[0][PAWN] + a.material.count[1][PAWN];
+            const int pb = b.material.count[0][PAWN] + b.material.count[1][PAWN];
+            if (a.material.pieces() != b.material.pieces()) return a.material.pieces() < b.material.pieces();
+            if (pa != pb) return pa < pb;
+            return a.wdl && !b.wdl;
+        });
+        run_trials(files, dir, report.problems);
+        for (const TableFile& f : files) {
+            if (f.rejected) {
+                unlink((dir + "/" + f.name).c_str());
+                continue;
+            }
+            ++report.files;
+            if (f.wdl) {
+                reg.materials.push_back(material_key(f.material));
+                reg.largest = std::max(reg.largest, f.material.pieces());
+            }
+        }
+        std::sort(reg.materials.begin(), reg.materials.end());
+        report.largest = reg.largest;
+        if (report.files > 0) init_prober(dir);
     }
-    reg.link_dir = dir;
-    for (TableFile& f : files)
-        if (symlink(absolute(f.path).c_str(), (dir + "/" + f.name).c_str()) != 0) {
-            f.rejected = true;
-            report.problems.push_back(f.path + ": " + describe_errno("cannot be linked") + ": left out");
-        }
-    // Tables with fewer pieces first, then with fewer pawns; win/draw/loss before distance.
-    std::stable_sort(files.begin(), files.end(), [](const TableFile& a, const TableFile& b) {
-        const int pa = a.material.count[0][PAWN] + a.material.count[1][PAWN];
-        const int pb = b.material.count[0][PAWN] + b.material.count[1][PAWN];
-        if (a.material.pieces() != b.material.pieces()) return a.material.pieces() < b.material.pieces();
-        if (pa != pb) return pa < pb;
-        return a.wdl && !b.wdl;
-    });
-    run_trials(files, dir, report.problems);
-    for (const TableFile& f : files) {
-        if (f.rejected) {
-            unlink((dir + "/" + f.name).c_str());
-            continue;
-        }
-        ++report.files;
-        if (f.wdl) {
-            reg.materials.push_back(material_key(f.material));
-            reg.largest = std::max(reg.largest, f.material.pieces());
-        }
-    }
-    std::sort(reg.materials.begin(), reg.materials.end());
-    report.largest = reg.largest;
-    if (report.files > 0) init_prober(dir);
+    reg.loaded = loaded;
+    reg.report = report;
     return report;
 }
 

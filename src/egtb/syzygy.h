@@ -29,11 +29,13 @@ struct SyzygyOptions {
 SyzygyOptions& syzygy_options();
 
 struct SyzygyReport {
-    int files = 0;                       // table files in use
-    int largest = 0;                     // pieces of the largest win/draw/loss table in use
-    std::vector<std::string> problems;   // one line for each directory or file left out
+    int files = 0;                          // table files in use
+    int largest = 0;                        // pieces of the largest win/draw/loss table in use
+    std::vector<std::string> problems;      // one line for each file left out
+    std::vector<std::string> directories;   // one line for each directory that gives no tables
 };
-// Releases the tables in use and loads those of syzygy_options().path.
+// Releases the tables in use and loads those of syzygy_options().path. When the path and its
+// files are as they were at the last load, the tables in use stay and its report is given.
 SyzygyReport syzygy_load();
 // Releases the tables in use.
 void syzygy_release();

@@ -433,8 +433,10 @@ void protover_command() {
     say("feature done=1\n");
 }
 
+// A bad table file is an error; a path that names no tables (such as the default path a
+// front end sends) is only remarked on.
 void tablebase_problem(const char* text) { say("Error (tablebase file): %s\n", text); }
-void tablebase_note(const char* text) { say("%s\n", text); }
+void tablebase_note(const char* text) { say("# %s\n", text); }
 
 // "egtpath TYPE PATH": the tables of that kind are loaded from PATH at once.
 void egtpath_command() {
