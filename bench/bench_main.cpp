@@ -579,8 +579,8 @@ bool bench_generate(const std::string& dir, const std::vector<std::string>& name
 // time of setting the positions up alone is subtracted.
 void bench_probe(const std::string& dir, int first, int last, const char* what) {
     init_program(varkon_program());
-    egtb_settings.path = dir;
-    egtb_settings.cache_mb = 2.0;
+    egtb_settings().path = dir;
+    egtb_settings().cache_mb = 2.0;
     std::fflush(stdout);
     const int saved = dup(1), null = open("/dev/null", O_WRONLY);
     dup2(null, 1);

@@ -253,7 +253,7 @@ TEST_F(Syzygy, SearchProbes) {
     EXPECT_EQ(node_score(1), 0);
     // Nalimov's tables answer only for what the Syzygy tables in use do not hold.
     test::TbDir nalimov({"krk"});
-    egtb_settings.path = nalimov.path();
+    egtb_settings().path = nalimov.path();
     test::capture_stdout([] { egtb_init(); });
     ASSERT_TRUE(test::set_fen("8/8/8/8/8/2k5/1R6/K7 w - -"));
     game().fifty[game().game_ply] = 5;

@@ -33,7 +33,7 @@ std::string fixed(const char* text) { return text; }
 // accepted and does nothing.
 const UciOption options[] = {
     {"Hash", "spin", [] { return fixed("2"); }, 2, 512, nullptr, set_option_pending_hash},
-    {"NalimovPath", "string", [] { return egtb_settings.path; }, 0, 0, nullptr, set_option_nalimov_path_marked},
+    {"NalimovPath", "string", [] { return egtb_settings().path; }, 0, 0, nullptr, set_option_nalimov_path_marked},
     {"NalimovCache", "spin", [] { return fixed("2"); }, 2, 32, nullptr, set_option_nalimov_cache_marked},
     {"SyzygyPath", "string", [] { return fixed("<empty>"); }, 0, 0, nullptr, set_option_syzygy_path},
     {"SyzygyProbeDepth", "spin", [] { return fixed("1"); }, 1, 100, nullptr, set_option_syzygy_probe_depth},

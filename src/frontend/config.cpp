@@ -110,10 +110,10 @@ void set_value(const std::string& key, const std::string& value) {
         std::printf("HASH     \t\t: %d MB\n", config.hash_mb);
     } else if (key == "EGTB_PATH") {
         if (!name_fits("EGTB_PATH", value)) return;
-        config.egtb_path = egtb_settings.path = value;
+        config.egtb_path = egtb_settings().path = value;
         std::printf("EGTB_PATH\t\t: %s\n", value.c_str());
     } else if (key == "EGTB_CACHE_SIZE") {
-        config.egtb_cache_mb = egtb_settings.cache_mb = static_cast<double>(std::clamp(leading_number(value), 1LL, 32LL));
+        config.egtb_cache_mb = egtb_settings().cache_mb = static_cast<double>(std::clamp(leading_number(value), 1LL, 32LL));
         std::printf("EGTB_CACHE_SIZE\t\t: %g MB\n", config.egtb_cache_mb);
     } else if (key == "SYZYGY_PATH") {
         if (!name_fits("SYZYGY_PATH", value)) return;

@@ -26,7 +26,7 @@ void init_state(const Program& p) {
     book_options.on = 1;
     book_options.style = p.book_style;
     book_options.name = "book.dat";
-    egtb_settings.path = p.egtb_path;
+    egtb_settings().path = p.egtb_path;
     syzygy_release();
     syzygy_options() = SyzygyOptions{};
     start_game();

@@ -411,9 +411,9 @@ void set_option_hash(const std::string&, double mb) {
 }
 void set_option_clear_hash(const std::string&, double) { program().search->tables.clear_all(); }
 void set_option_nalimov_path(const std::string& v, double) {
-    if (!v.empty()) egtb_settings.path = v;
+    if (!v.empty()) egtb_settings().path = v;
 }
-void set_option_nalimov_cache(const std::string&, double mb) { egtb_settings.cache_mb = mb; }
+void set_option_nalimov_cache(const std::string&, double mb) { egtb_settings().cache_mb = mb; }
 void set_option_syzygy_path(const std::string& v, double) { load_syzygy_tables(v, uci_note, uci_note); }
 void set_option_syzygy_probe_depth(const std::string&, double n) { syzygy_options().probe_depth = static_cast<int>(n); }
 void set_option_syzygy_rule50(const std::string& v, double) { syzygy_options().rule50 = v == "true"; }

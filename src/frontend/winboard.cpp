@@ -446,7 +446,7 @@ void egtpath_command() {
         load_syzygy_tables(path, tablebase_problem, tablebase_note);
     } else if (type == "nalimov") {
         if (path.empty()) return error("missing value", "egtpath nalimov");
-        egtb_settings.path = path;
+        egtb_settings().path = path;
         egtb_init(false);
     } else {
         error("unknown tablebase kind", "egtpath " + type);

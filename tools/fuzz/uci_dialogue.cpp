@@ -453,7 +453,7 @@ void UciDialogue::deep_perft() {
 void UciDialogue::set_option() {
     Rng& r = *rng_;
     std::string name, value;
-    switch (r.below(10)) {
+    switch (r.below(12)) {
         case 0: {
             static const std::vector<std::string> v = {"2", "4", "16", "33", "64", "abc", "", "-1", "0", "1e1", "8.5", " 16"};
             name = r.chance(80) ? "Hash" : "hash";
@@ -497,6 +497,19 @@ void UciDialogue::set_option() {
             static const std::vector<std::string> v = {"2", "8", "32", "0", "-4", "999", "zz"};
             name = "NalimovCache";
             value = r.pick(v);
+            break;
+        }
+        case 9:
+            name = "SyzygyPath";
+            if (!ctx_->syzygy_paths.empty()) value = r.pick(ctx_->syzygy_paths);
+            break;
+        case 10: {
+            static const std::vector<std::string> depths = {"1", "0", "4", "100", "101", "-3", "x"};
+            static const std::vector<std::string> limits = {"7", "0", "3", "4", "8", "-1", ""};
+            static const std::vector<std::string> checks = {"true", "false", "1", ""};
+            const int which = r.below(3);
+            name = which == 0 ? "SyzygyProbeDepth" : which == 1 ? "SyzygyProbeLimit" : "Syzygy50MoveRule";
+            value = r.pick(which == 0 ? depths : which == 1 ? limits : checks);
             break;
         }
         default: name = junk_word(r); value = junk_word(r); break;

@@ -439,7 +439,12 @@ void XboardDialogue::odd_command() {
         "ics freechess.org", "bk", "white", "black", ".", "hard", "easy", "post", "nopost", "board", "info",
         "pieces", "setboard", "setboard x", "setboard 8/8/8/8/8/8/8/8 w - -"};
     const int k = r.below(100);
-    if (k < 70) {
+    if (k < 8) {
+        // Table directories, sound, damaged and odd, for a kind the program knows or not.
+        static const std::vector<std::string> kinds = {"syzygy", "syzygy", "nalimov", "gaviota", ""};
+        const std::string dir = ctx_->syzygy_paths.empty() ? "" : r.pick(ctx_->syzygy_paths);
+        send_line("egtpath " + r.pick(kinds) + " " + dir);
+    } else if (k < 70) {
         const std::string& line = r.pick(lines);
         ponder_ = ponder_ || line == "hard";
         send_line(line);
