@@ -115,9 +115,9 @@ TEST_F(WinboardCommands, SearchTimeAndDepthLimitsUntilNew) {
     EXPECT_LT(st, 1000);
     EXPECT_LT(move_ms("st 1\nlevel 0 0:02 0"), 400);
     // "sd": no line deeper, whatever the clock; "new" lifts it, "level" and "st" keep it.
-    engine.ask("new\npost\nsd 3\nlevel 0 100 0\nst 100\nsetboard " + std::string(middlegame) + "\ngo\n", "move ");
+    ASSERT_TRUE(engine.ask("new\npost\nsd 3\nlevel 0 100 0\nst 100\nsetboard " + std::string(middlegame) + "\ngo\n", "move "));
     EXPECT_TRUE(std::regex_search(engine.output(), std::regex("\n3\t[^\n]*\nmove "))) << engine.output();
-    engine.ask("new\npost\nlevel 0 0:20 0\nsetboard " + std::string(middlegame) + "\ngo\n", "move ");
+    ASSERT_TRUE(engine.ask("new\npost\nlevel 0 0:20 0\nsetboard " + std::string(middlegame) + "\ngo\n", "move "));
     EXPECT_NE(engine.output().find("\n4\t"), std::string::npos) << engine.output();
     // Node rates are not offered; odd values change nothing.
     ASSERT_TRUE(engine.ask("nps 1000\nst\nst 0\nst -1\nst x\nsd\nsd 0\nsd x\nping 1\n", "pong 1"));
