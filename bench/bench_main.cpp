@@ -705,6 +705,7 @@ void bench_syzygy(const std::string& dir) {
         double nps[2] = {};
         for (const bool with : {false, true}) {
             quietly([&] { init_program(pr.program); });
+            book_options.on = 0;   // the endings are far from the book; its remarks would only clutter
             syzygy_options().path = with ? dir : "";
             quietly([] { syzygy_load(); });
             std::uint64_t nodes = 0, hits = 0;
