@@ -68,6 +68,8 @@ void set_option_clear_hash(const std::string& text, double);
 void set_option_nalimov_path(const std::string& text, double);
 void set_option_nalimov_cache(const std::string& text, double mb);
 void set_option_ponder(const std::string& text, double);
+void set_option_move_overhead(const std::string& text, double ms);
+void set_option_analyse_mode(const std::string& text, double);
 void set_option_own_book(const std::string& text, double);
 void set_option_book_name(const std::string& text, double);
 void set_option_book_style(const std::string& text, double);

@@ -453,7 +453,7 @@ void UciDialogue::deep_perft() {
 void UciDialogue::set_option() {
     Rng& r = *rng_;
     std::string name, value;
-    switch (r.below(10)) {
+    switch (r.below(12)) {
         case 0: {
             static const std::vector<std::string> v = {"2", "4", "16", "33", "64", "abc", "", "-1", "0", "1e1", "8.5", " 16"};
             name = r.chance(80) ? "Hash" : "hash";
@@ -496,6 +496,18 @@ void UciDialogue::set_option() {
         case 8: {
             static const std::vector<std::string> v = {"2", "8", "32", "0", "-4", "999", "zz"};
             name = "NalimovCache";
+            value = r.pick(v);
+            break;
+        }
+        case 9: {
+            static const std::vector<std::string> v = {"0", "10", "100", "5000", "99999", "-1", "abc", "1e9", " 3", ""};
+            name = r.chance(90) ? "Move Overhead" : "move overhead";
+            value = r.pick(v);
+            break;
+        }
+        case 10: {
+            static const std::vector<std::string> v = {"true", "false", "TRUE", "1", ""};
+            name = "UCI_AnalyseMode";
             value = r.pick(v);
             break;
         }
