@@ -260,6 +260,21 @@ Elo elo(int wins, int draws, int losses) {
     std::exit(2);
 }
 
+// The program a cmd= names, as an absolute path: each engine runs in a directory of its
+// own, and a name without a slash is looked up on PATH.
+std::string resolve(const std::string& cmd) {
+    if (cmd.find('/') != std::string::npos) return std::filesystem::absolute(cmd).string();
+    const char* path = std::getenv("PATH");
+    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+    for (std::size_t at = 0; at <= dirs.size();) {
+        const std::size_t end = std::min(dirs.find(':', at), dirs.size());
+        const std::filesystem::path candidate = std::filesystem::path(dirs.substr(at, end - at)) / cmd;
+        if (end > at && ::access(candidate.c_str(), X_OK) == 0) return std::filesystem::absolute(candidate).string();
+        at = end + 1;
+    }
+    return cmd;
+}
+
 Settings parse(int argc, char** argv) {
     Settings s;
     auto number = [&](int& i) {
@@ -276,7 +291,7 @@ Settings parse(int argc, char** argv) {
                 const std::size_t eq = kv.find('=');
                 if (eq == std::string::npos) usage(("no value in " + kv).c_str());
                 const std::string k = kv.substr(0, eq), v = kv.substr(eq + 1);
-                if (k == "cmd") e.path = v;
+                if (k == "cmd") e.path = resolve(v);
                 else if (k == "name") e.name = v;
                 else if (k.rfind("option.", 0) == 0) e.options.emplace_back(k.substr(7), v);
                 else usage(("unknown engine setting " + k).c_str());
