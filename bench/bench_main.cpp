@@ -21,6 +21,9 @@
 //                           probes per second through the block cache (in DIR, or a
 //                           temporary directory removed afterwards)
 //   varkon_bench egtb5 [DIR [SIG]]  the same, then one five-piece table (krbkr)
+//   varkon_bench syzygy [DIR] Syzygy tables (tests/data/syzygy by default): the time to load
+//                           them, win/draw/loss probes per second cold and hot, then both
+//                           programs' searches of 6-8 piece positions with and without them
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -49,6 +52,7 @@
 #include "core/perft.h"
 #include "core/position.h"
 #include "egtb/probe_egtb.h"
+#include "egtb/syzygy.h"
 #include "egtb/tbgen.h"
 #include "egtb/tbindex.h"
 #include "eval/eval.h"
@@ -575,8 +579,8 @@ bool bench_generate(const std::string& dir, const std::vector<std::string>& name
 // time of setting the positions up alone is subtracted.
 void bench_probe(const std::string& dir, int first, int last, const char* what) {
     init_program(varkon_program());
-    egtb_settings.path = dir;
-    egtb_settings.cache_mb = 2.0;
+    egtb_settings().path = dir;
+    egtb_settings().cache_mb = 2.0;
     std::fflush(stdout);
     const int saved = dup(1), null = open("/dev/null", O_WRONLY);
     dup2(null, 1);
@@ -620,6 +624,116 @@ void bench_probe(const std::string& dir, int first, int last, const char* what) 
     egtb_release();
 }
 
+// Runs `f` with standard output sent to /dev/null.
+void quietly(const std::function<void()>& f) {
+    std::fflush(stdout);
+    const int saved = dup(1), null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    f();
+    std::fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    close(null);
+}
+
+// Processor seconds of this process and of its waited-for children.
+double all_cpu_seconds() { return cpu_seconds(RUSAGE_SELF) + cpu_seconds(RUSAGE_CHILDREN); }
+
+void bench_syzygy(const std::string& dir) {
+    quietly([] { init_program(varkon_program()); });
+    // Positions of every three- and four-piece material, drawn through the index of the
+    // engine's own tables; those of materials the Syzygy tables hold are probed.
+    tb_init_index();
+    std::vector<std::array<std::string, 2>> all;
+    std::uint64_t state = 0x9E3779B97F4A7C15ULL;
+    for (int t = 1; t <= 35; ++t)
+        for (int n = 0; n < 1500; ++n) {
+            state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+            const int side = static_cast<int>(state >> 40 & 1);
+            TbBoard b;
+            if (tb_decode(t, side, static_cast<std::uint32_t>(state % tb_count(t, side)), b) && tb_legal(b) && b.ep == TB_NO_EP)
+                all.push_back({fen_of(b), side ? "b" : "w"});
+        }
+    syzygy_options().path = dir;
+    const auto load_start = std::chrono::steady_clock::now();
+    const double load_cpu = all_cpu_seconds();
+    const SyzygyReport report = syzygy_load();
+    std::printf("syzygy load of %s: %d files, up to %d pieces, %zu left out: %.2f s (%.2f processor s, the trial "
+                "process included)\n",
+                dir.c_str(), report.files, report.largest, report.problems.size(), seconds_since(load_start),
+                all_cpu_seconds() - load_cpu);
+    std::vector<std::array<std::string, 2>> positions;
+    for (const auto& p : all) {
+        set_up_game(p[0].c_str(), p[1].c_str(), "-", "-");
+        if (syzygy_holds(game())) positions.push_back(p);
+    }
+    long long answered = 0;
+    auto pass = [&](bool probe) {
+        const std::clock_t start = std::clock();
+        for (const auto& p : positions) {
+            set_up_game(p[0].c_str(), p[1].c_str(), "-", "-");
+            TbOutcome r;
+            if (probe) answered += syzygy_probe_wdl(game(), r);
+        }
+        return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+    };
+    const double cold = pass(true);   // the prober maps and reads each table as it meets it
+    double hot = 1e9, setup_only = 1e9;
+    for (int i = 0; i < 5; ++i) {
+        setup_only = std::min(setup_only, pass(false));
+        hot = std::min(hot, pass(true));
+    }
+    const double n = static_cast<double>(positions.size());
+    std::printf("syzygy probe (%zu positions of the tables' materials, %lld answered in 6 passes): cold %.2f M probes/s "
+                "(%.0f ns each), hot %.2f M probes/s (%.0f ns each), processor time\n",
+                positions.size(), answered, n / std::max(1e-9, cold - setup_only) / 1e6,
+                (cold - setup_only) / n * 1e9, n / std::max(1e-9, hot - setup_only) / 1e6, (hot - setup_only) / n * 1e9);
+
+    // Searches of positions with 6 to 8 pieces whose captures lead into the tables.
+    const char* const endings[][2] = {
+        {"8/5pk1/8/3r4/8/2R5/1P3K2/8", "w"},   {"4k3/8/3n4/8/8/2B1R3/6K1/r7", "w"},
+        {"8/6k1/5p2/3n4/8/2R5/5PK1/8", "b"},   {"8/2k5/8/1p1q4/8/4Q3/5PK1/8", "w"},
+        {"8/5k2/6p1/3r4/8/2R5/1P3PK1/8", "w"}, {"8/2p2k2/6p1/3r4/8/2R5/1P3PK1/8", "b"},
+        {"3k4/8/2n5/8/3P4/2N5/3K3r/7R", "w"},  {"6k1/6p1/8/4q3/8/3Q4/6P1/6K1", "w"},
+    };
+    const struct {
+        const char* name;
+        const Program& program;
+        int depth;
+    } programs[] = {{"varkon", varkon_program(), 12}, {"varkon_classic", classic_program(), 9}};
+    for (const auto& pr : programs) {
+        double nps[2] = {};
+        for (const bool with : {false, true}) {
+            quietly([&] { init_program(pr.program); });
+            syzygy_options().path = with ? dir : "";
+            quietly([] { syzygy_load(); });
+            std::uint64_t nodes = 0, hits = 0;
+            double cpu = 0;
+            for (const auto& e : endings) {
+                set_up_game(e[0], e[1], "-", "-");
+                pr.program.search->tables.clear_all();
+                SearchRequest request;
+                request.max_depth = pr.depth;
+                request.clock_limits = false;
+                const std::clock_t start = std::clock();
+                think(game(), request);
+                cpu += static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+                nodes += last_search().stats.nodes;
+                hits += last_search().stats.egtb_hits;
+            }
+            nps[with] = static_cast<double>(nodes) / cpu;
+            std::printf("syzygy search %s depth %d, %d positions of 6-8 pieces, %s tables: %llu nodes, %llu tbhits, "
+                        "%.2f processor s, %.2f M nodes/s\n",
+                        pr.name, pr.depth, static_cast<int>(std::size(endings)), with ? "with" : "without",
+                        static_cast<unsigned long long>(nodes), static_cast<unsigned long long>(hits), cpu, nps[with] / 1e6);
+        }
+        std::printf("syzygy search %s: with the tables %.1f%% of the nodes per second without\n", pr.name,
+                    100.0 * nps[1] / nps[0]);
+    }
+    syzygy_options() = SyzygyOptions{};
+    syzygy_release();
+}
+
 void bench_egtb(const std::string& given, const std::string& five) {
     tb_init_index();
     std::string dir = given;
@@ -654,5 +768,6 @@ int main(int argc, char** argv) {
         bench_epd(depth > 0 ? depth : 100, argc > 3 ? argv[3] : VARKON_SOURCE_DIR "/tests/data/bratko-kopec.epd");
     if (which == "egtb") bench_egtb(argc > 2 ? argv[2] : "", "");
     if (which == "egtb5") bench_egtb(argc > 2 ? argv[2] : "", argc > 3 ? argv[3] : "krbkr");
+    if (which == "syzygy") bench_syzygy(argc > 2 ? argv[2] : VARKON_SOURCE_DIR "/tests/data/syzygy");
     return 0;
 }

@@ -83,8 +83,8 @@ TEST(WinboardThinking, BoundsAreMarkedAndNeverShownAsScores) {
         const char* fen;
         int depth;
         char mark;
-    } cases[] = {{"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq -", 7, '?'},
-                 {"2r3k1/1p2q1pp/2b1pr2/p1pp4/6Q1/1P1PP1R1/P1PN2PP/5RK1 w - -", 8, '!'}};
+    } cases[] = {{"6k1/5pp1/7p/8/8/8/5PPP/3Q2K1 b - -", 6, '?'},
+                 {"2r3k1/1p2q1pp/2b1pr2/p1pp4/6Q1/1P1PP1R1/P1PN2PP/5RK1 w - -", 6, '!'}};
     for (const auto& c : cases) {
         const std::string wb_out = winboard_search(c.fen, c.depth), uci_out = uci_search(c.fen, c.depth);
         const std::vector<Line> wb = winboard_lines(wb_out), uci = uci_lines(uci_out);

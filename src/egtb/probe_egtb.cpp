@@ -18,8 +18,6 @@
 
 namespace varkon {
 
-EgtbSettings egtb_settings;
-
 namespace {
 
 constexpr std::uint32_t BLOCK = 8192;
@@ -66,6 +64,7 @@ struct Block {
 // The registry and the block cache, one for the process: the tables are shared by every
 // search.
 struct Tablebases {
+    EgtbSettings settings;
     TableDesc desc[TB_TABLES + 1];
     std::unique_ptr<std::uint8_t[]> cache_buffer;
     std::unique_ptr<Block[]> blocks;
@@ -238,7 +237,7 @@ void register_tables() {
         }
     }
     std::size_t start = 0;
-    const std::string& path = egtb_settings.path;
+    const std::string& path = egtb_settings().path;
     while (start <= path.size()) {
         std::size_t end = path.find_first_of(",;", start);
         if (end == std::string::npos) end = path.size();
@@ -355,6 +354,8 @@ inline int stored_byte(const Block& k, std::uint32_t index) {
 
 }  // namespace
 
+EgtbSettings& egtb_settings() { return tb.settings; }
+
 int egtb_read(int t, int side, std::uint32_t index) {
     if (tb.block_count == 0 || t < 1 || t > TB_TABLES || side < 0 || side > 1) return 127;
     SideData& s = tb.desc[t].side[side];
@@ -403,13 +404,13 @@ int egtb_read(int t, int side, std::uint32_t index) {
 int egtb_init(bool print_settings) {
     if (print_settings) {
         messagef("init egtb....\n");
-        messagef("egtb_path = %s\n", egtb_settings.path.c_str());
-        messagef("egtb_cache_size = %g\n", egtb_settings.cache_mb);
+        messagef("egtb_path = %s\n", egtb_settings().path.c_str());
+        messagef("egtb_cache_size = %g\n", egtb_settings().cache_mb);
     }
     tb.ready = false;
     register_tables();
     messagef("%d pieces endgame tablebases found\n", tb.pieces);
-    const double mb = egtb_settings.cache_mb;
+    const double mb = egtb_settings().cache_mb;
     const double wanted = mb > 0 ? std::floor(mb * 1048576.0) : 0.0;   // NaN and negatives: no cache
     tb.cache_buffer.reset();
     tb.blocks.reset();

@@ -11,6 +11,7 @@
 
 #include "book/book.h"
 #include "egtb/probe_egtb.h"
+#include "egtb/syzygy.h"
 #include "frontend/program.h"
 #include "search/think.h"
 #include "frontend/textfile.h"
@@ -115,11 +116,15 @@ bool set_value(const std::string& key, const std::string& value, bool confirm) {
         say("HASH     \t\t: %d MB\n", config.hash_mb);
     } else if (key == "EGTB_PATH") {
         if (!name_fits("EGTB_PATH", value, confirm)) return false;
-        config.egtb_path = egtb_settings.path = value;
+        config.egtb_path = egtb_settings().path = value;
         say("EGTB_PATH\t\t: %s\n", value.c_str());
     } else if (key == "EGTB_CACHE_SIZE") {
-        config.egtb_cache_mb = egtb_settings.cache_mb = static_cast<double>(std::clamp(leading_number(value), 1LL, 32LL));
+        config.egtb_cache_mb = egtb_settings().cache_mb = static_cast<double>(std::clamp(leading_number(value), 1LL, 32LL));
         say("EGTB_CACHE_SIZE\t\t: %g MB\n", config.egtb_cache_mb);
+    } else if (key == "SYZYGY_PATH") {
+        if (!name_fits("SYZYGY_PATH", value, confirm)) return false;
+        config.syzygy_path = syzygy_options().path = value == "<empty>" ? "" : value;
+        say("SYZYGY_PATH\t\t: %s\n", value.c_str());
     } else if (key == "USE_BOOK") {
         config.use_book = switch_on(value);
         book_options.on = config.use_book ? 1 : 0;
@@ -161,9 +166,9 @@ bool set_value(const std::string& key, const std::string& value, bool confirm) {
 }
 
 bool is_keyword(const std::string& word) {
-    static const char* const keywords[] = {"HASH",      "EGTB_PATH",    "EGTB_CACHE_SIZE", "USE_BOOK",
-                                           "BOOK_NAME", "BOOK_STYLE",   "RESIGN",          "RESIGN_VALUE",
-                                           "RESIGN_COUNT", "DRAW",      "LOGFILE"};
+    static const char* const keywords[] = {"HASH",      "EGTB_PATH",    "EGTB_CACHE_SIZE", "SYZYGY_PATH",
+                                           "USE_BOOK",  "BOOK_NAME",    "BOOK_STYLE",      "RESIGN",
+                                           "RESIGN_VALUE", "RESIGN_COUNT", "DRAW",         "LOGFILE"};
     for (const char* k : keywords)
         if (word == k) return true;
     return false;

@@ -28,6 +28,7 @@ struct Configuration {
     int hash_mb = 2;                   // HASH: transposition tables in MB, 2..512
     std::string egtb_path;             // EGTB_PATH: the program's default path until read
     double egtb_cache_mb = 2;          // EGTB_CACHE_SIZE: 1..32
+    std::string syzygy_path;           // SYZYGY_PATH: Syzygy table directories, ':'-separated
     bool use_book = true;              // USE_BOOK
     std::string book_name = "book.dat";// BOOK_NAME
     int book_style = 1;                // BOOK_STYLE: 1 best, 2 normal, 3 random

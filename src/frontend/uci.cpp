@@ -15,11 +15,13 @@
 #include "core/moves.h"
 #include "core/notation.h"
 #include "egtb/probe_egtb.h"
+#include "egtb/syzygy.h"
 #include "frontend/command_input.h"
 #include "frontend/console.h"
 #include "frontend/dialogue.h"
 #include "frontend/game.h"
 #include "frontend/program.h"
+#include "frontend/tablebases.h"
 #include "search/hash.h"
 #include "search/think.h"
 
@@ -84,7 +86,7 @@ void uci_position(const Tokens& t, std::size_t i) {
             // Up to six fields; a FEN given without its counters ends where "moves" begins.
             const char* field[6] = {"", "", "", "", "", ""};
             for (int f = 0; f < 6 && i < t.size() && t[i] != "moves"; ++f) field[f] = t[i++].c_str();
-            uci.position_refused = !set_up_game(field[0], field[1], field[2], field[3]);
+            uci.position_refused = !set_up_game(field[0], field[1], field[2], field[3], field[4]);
             if (uci.position_refused) uci_note("fen error");
         } else {
             continue;
@@ -431,9 +433,13 @@ void set_option_hash(const std::string&, double mb) {
 }
 void set_option_clear_hash(const std::string&, double) { program().search->tables.clear_all(); }
 void set_option_nalimov_path(const std::string& v, double) {
-    if (!v.empty()) egtb_settings.path = v;
+    if (!v.empty()) egtb_settings().path = v;
 }
-void set_option_nalimov_cache(const std::string&, double mb) { egtb_settings.cache_mb = mb; }
+void set_option_nalimov_cache(const std::string&, double mb) { egtb_settings().cache_mb = mb; }
+void set_option_syzygy_path(const std::string& v, double) { load_syzygy_tables(v, uci_note, uci_note); }
+void set_option_syzygy_probe_depth(const std::string&, double n) { syzygy_options().probe_depth = static_cast<int>(n); }
+void set_option_syzygy_rule50(const std::string& v, double) { syzygy_options().rule50 = v == "true"; }
+void set_option_syzygy_probe_limit(const std::string&, double n) { syzygy_options().probe_limit = static_cast<int>(n); }
 void set_option_ponder(const std::string& v, double) { uci.ponder_option = v == "true"; }
 void set_option_move_overhead(const std::string&, double ms) { uci.move_overhead_ms = static_cast<int>(ms); }
 void set_option_analyse_mode(const std::string& v, double) { uci.analyse_mode = v == "true"; }

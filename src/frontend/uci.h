@@ -67,6 +67,11 @@ void set_option_hash(const std::string& text, double mb);
 void set_option_clear_hash(const std::string& text, double);
 void set_option_nalimov_path(const std::string& text, double);
 void set_option_nalimov_cache(const std::string& text, double mb);
+// The Syzygy options; a path loads the tables at once and reports them as "info string"s.
+void set_option_syzygy_path(const std::string& text, double);
+void set_option_syzygy_probe_depth(const std::string& text, double plies);
+void set_option_syzygy_rule50(const std::string& text, double);
+void set_option_syzygy_probe_limit(const std::string& text, double pieces);
 void set_option_ponder(const std::string& text, double);
 void set_option_move_overhead(const std::string& text, double ms);
 void set_option_analyse_mode(const std::string& text, double);

@@ -77,7 +77,7 @@ void set_option_nalimov_path_marked(const std::string& v, double n) {
     pending_tables.marked = true;
 }
 void set_option_nalimov_cache_marked(const std::string&, double mb) {
-    egtb_settings.cache_mb = std::floor(mb);
+    egtb_settings().cache_mb = std::floor(mb);
     pending_tables.marked = true;
 }
 

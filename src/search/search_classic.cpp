@@ -223,9 +223,8 @@ int classic_search(SearchWorker& w, int alpha, int beta, int depth, bool null_ok
         avoid_null = h.avoid_null;
         mate_threat = h.avoid_null && h.threat;
     }
-    // The tablebases answer nodes with eight plies or more still to search.
-    if (depth > TABLEBASE_MIN_DEPTH)
-        if (const int v = tablebase_score(w); v != -1) return v;
+    // The Nalimov tables answer nodes with eight plies or more still to search.
+    if (const int v = tablebase_score(w, depth / PLY, depth > TABLEBASE_MIN_DEPTH); v != NO_TB_SCORE) return v;
 
     const bool prunable = !pv && !in_check && std::abs(beta) < hash_classic::MATE_BOUND;
     int eval = -INFINITE_SCORE;

@@ -7,6 +7,7 @@
 #include "core/genmoves.h"
 #include "core/moves.h"
 #include "egtb/probe_egtb.h"
+#include "egtb/syzygy.h"
 #include "search/hash.h"
 
 namespace varkon {
@@ -74,12 +75,32 @@ bool poll(SearchWorker& w) {
     return false;
 }
 
-int tablebase_score(SearchWorker& w) {
-    const PlyState& s = w.pos.cur();
-    if (!egtb_ready() || s.pieces + s.pawns > egtb_pieces()) return -1;
+int tablebase_score(SearchWorker& w, int depth_plies, bool nalimov_deep_enough) {
+    const Position& pos = w.pos;
+    const PlyState& s = pos.cur();
+    const int pieces = s.pieces + s.pawns;
+    const int syzygy = syzygy_cardinality();
+    if (pieces <= syzygy && (s.castle[0] | s.castle[1] | s.castle[2] | s.castle[3]) == 0) {
+        const SyzygyOptions& o = syzygy_options();
+        if ((pos.fifty[pos.game_ply] == 0 || !o.rule50) && (depth_plies >= o.probe_depth || pieces < syzygy)) {
+            ++w.stats.egtb_probes;
+            TbOutcome r;
+            if (syzygy_probe_wdl(pos, r)) {
+                ++w.stats.egtb_hits;
+                const int wdl = static_cast<int>(r);
+                const int decided = o.rule50 ? 2 : 1;   // without the rule, cursed wins are wins
+                if (wdl >= decided) return TB_WIN_SCORE - pos.ply;
+                if (wdl <= -decided) return pos.ply - TB_WIN_SCORE;
+                return wdl;   // a draw; a win or loss the rule spoils scores one point off it
+            }
+        }
+        if (syzygy_holds(pos)) return NO_TB_SCORE;
+    }
+    if (!nalimov_deep_enough || !egtb_ready() || pieces > egtb_pieces()) return NO_TB_SCORE;
     ++w.stats.egtb_probes;
-    const int v = egtb_probe(w.pos);
-    if (v != -1) ++w.stats.egtb_hits;
+    const int v = egtb_probe(pos);
+    if (v == -1) return NO_TB_SCORE;
+    ++w.stats.egtb_hits;
     return v;
 }
 

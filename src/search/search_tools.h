@@ -63,9 +63,19 @@ void select_best(Position& pos, int i);
 // Credits the cutoff move at position i with depth x depth; halves the table when large.
 void credit_history(SearchWorker& w, int i, int depth);
 
-// The tablebases' score of the current position (side to move's view, the search's
-// scale) when the tables in use cover it, counted in the probe counters; -1: no answer.
-int tablebase_score(SearchWorker& w);
+// Tablebase scores: a win the tables prove (and the fifty-move rule cannot spoil, when it
+// counts) scores TB_WIN_SCORE less the ply it was found at, just below the mate scores,
+// which only a mate the search or the Nalimov tables see reaches; a loss the opposite.
+constexpr int TB_WIN_SCORE = 30800;
+constexpr int NO_TB_SCORE = 2 * INFINITE_SCORE;   // no answer from the tables
+
+// The tablebases' score of the current position (side to move's view, the search's scale),
+// counted in the probe counters; NO_TB_SCORE: no answer. The Syzygy tables answer for
+// positions of their material without castling rights, at a node `depth_plies` from the
+// horizon as the options say (with the fifty-move rule counting, only right after a capture
+// or pawn move, when the counter is 0); the Nalimov tables, when `nalimov_deep_enough`, for
+// the materials the Syzygy tables do not hold.
+int tablebase_score(SearchWorker& w, int depth_plies, bool nalimov_deep_enough);
 
 // Draw by the fifty-move rule, by too little material (no pawns, `mat_value` at most a
 // knight) or by a repetition since the last irreversible move.

@@ -12,6 +12,7 @@
 #include "egtb/probe_egtb.h"
 #include "search/hash.h"
 #include "search/search_tools.h"
+#include "search/tablebase_root.h"
 
 namespace varkon {
 
@@ -52,8 +53,8 @@ struct Search {
         IterationLine line;
         line.depth = w.iteration;
         line.seldepth = w.seldepth;
-        line.score = w.root_score;
-        line.bound = bound;
+        line.score = reported_root_score(w, w.root_score);
+        line.bound = line.score == w.root_score ? bound : LineBound::none;   // the tables' result is exact
         line.elapsed_cs = w.elapsed_cs();
         line.nodes = w.stats.nodes;
         line.tbhits = w.stats.egtb_hits;
@@ -242,6 +243,7 @@ struct Search {
             result.book = true;
             if (r.line_for_every_move) score_chosen_move(w.root_best);
         } else if (p.decide_early == nullptr || !p.decide_early(w, result)) {
+            narrow_root_by_tables(w);
             iterate();
         } else if (result.single && r.line_for_every_move) {
             score_chosen_move(result.best);
@@ -260,7 +262,7 @@ struct Search {
         }
         if (!result.single) {
             result.best = w.root_best;
-            result.score = w.root_score;
+            result.score = reported_root_score(w, w.root_score);
             result.depth = w.iteration;
             if (!result.book && same_move(w.pv_table[0][0], w.root_best) && playable_pv_length(w) >= 2)
                 result.ponder = w.pv_table[0][1];

@@ -27,6 +27,7 @@ void SearchWorker::start_search(const Position& game, const SearchRequest& r, st
     root_score = 0;
     iteration = 0;
     shown_first = Move{};
+    root_tables = RootTables{};
 }
 
 void SearchWorker::clear_ordering() {

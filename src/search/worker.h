@@ -41,6 +41,12 @@ struct PollState {
     bool wait_for_stop = false;     // the answer waits for "stop" (or "ponderhit")
 };
 
+// The root's result from the Syzygy tables (search/tablebase_root).
+struct RootTables {
+    bool decided = false;   // the root moves were ranked and narrowed by the tables
+    int score = 0;          // the tables' score of the root
+};
+
 struct SearchWorker {
     Position pos;
     SearchStats stats;
@@ -60,6 +66,7 @@ struct SearchWorker {
     int iteration = 0;  // 1..99; the root is searched to this many plies
     // The first move of the last line shown (from = 0: none shown yet).
     Move shown_first{};
+    RootTables root_tables;
 
     SearchWorker();
     SearchWorker(const SearchWorker&) = delete;

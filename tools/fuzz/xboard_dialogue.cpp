@@ -513,7 +513,12 @@ void XboardDialogue::odd_command() {
         "st 1e400", "st 99999999999", "sd", "sd 0", "sd -1", "sd 99999", "sd x", "sd 2", "nps", "nps 1000", "memory",
         "memory 0", "memory -5", "memory x", "memory 3", "option", "option =", "exclude", "include all"};
     const int k = r.below(100);
-    if (k < 70) {
+    if (k < 8) {
+        // Table directories, sound, damaged and odd, for a kind the program knows or not.
+        static const std::vector<std::string> kinds = {"syzygy", "syzygy", "nalimov", "gaviota", ""};
+        const std::string dir = ctx_->syzygy_paths.empty() ? "" : r.pick(ctx_->syzygy_paths);
+        send_line("egtpath " + r.pick(kinds) + " " + dir);
+    } else if (k < 70) {
         const std::string& line = r.pick(lines);
         ponder_ = ponder_ || line == "hard";
         send_line(line);
