@@ -43,6 +43,8 @@ const UciOption options[] = {
     {"BookName", "string", [] { return book_options.name; }, 0, 0, nullptr, set_option_book_name},
     {"BookStyle", "combo", [] { return std::string(book_options.style == 1 ? "Best" : book_options.style == 3 ? "Risky" : "Normal"); }, 0, 0, " var Best var Normal var Risky",
      set_option_book_style},
+    {"Move Overhead", "spin", [] { return std::string("10"); }, 0, 5000, nullptr, set_option_move_overhead},
+    {"UCI_AnalyseMode", "check", [] { return std::string("false"); }, 0, 0, nullptr, set_option_analyse_mode},
     {nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr},
 };
 

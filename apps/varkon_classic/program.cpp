@@ -44,6 +44,8 @@ const UciOption options[] = {
     {"LogFile", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_log_file},
     {"BookName", "string", [] { return book_options.name; }, 0, 0, nullptr, set_option_book_name},
     {"BookStyle", "combo", [] { return fixed("Normal"); }, 0, 0, " var Best var Normal var Risky", set_option_book_style},
+    {"Move Overhead", "spin", [] { return fixed("10"); }, 0, 5000, nullptr, set_option_move_overhead},
+    {"UCI_AnalyseMode", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_analyse_mode},
     {nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr},
 };
 

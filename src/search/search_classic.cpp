@@ -443,7 +443,7 @@ bool replay_kept_reply(SearchWorker& w, int root_moves) {
     w.pv_length[0] = no_move(k.expected) ? 1 : 2;
     IterationLine line{k.depth, k.depth, k.score, LineBound::none, k.time_cs, k.nodes, 0, w.pv_table[0],
                        playable_pv_length(w)};
-    w.output().iteration(line);
+    show_line(w, line);
     return true;
 }
 

@@ -168,6 +168,11 @@ bool surely_legal_and_quiet(const Position& pos, const Move& m) {
     }
 }
 
+void show_line(SearchWorker& w, const IterationLine& line) {
+    w.shown_first = line.pv_length > 0 ? line.pv[0] : Move{};
+    w.output().iteration(line);
+}
+
 void put_root_best_first(SearchWorker& w, int score) {
     Position& pos = w.pos;
     for (int i = pos.ply_state[0].move_start; i < pos.ply_state[1].move_start; ++i)

@@ -1,6 +1,7 @@
 #include "search/think.h"
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 
 #include "book/book.h"
@@ -19,6 +20,11 @@ namespace {
 
 constexpr int ASPIRATION = 20;
 constexpr int MAX_ITERATION = 99;
+// The short search that scores a move chosen without a search (a book move, the only
+// reply): at most this many iterations (all with a full window), in at most a tenth of the
+// move's time.
+constexpr int SHORT_SEARCH_DEPTH = 5;
+constexpr int SHORT_SEARCH_SHARE = 10;
 
 void quiet_line(const IterationLine&) {}
 void quiet_move(const Move&, int, int, std::uint32_t) {}
@@ -41,6 +47,7 @@ struct Search {
     const SearchRequest& r;
     const SearchPolicy& p;
     TimeBudget budget{1, 1, 500};
+    int depth_cap = 0;   // the most iterations of this search; 0: none but the request's
 
     IterationLine line_of(LineBound bound) {
         IterationLine line;
@@ -56,11 +63,12 @@ struct Search {
         return line;
     }
 
-    void report(LineBound bound) { r.output->iteration(line_of(bound)); }
+    void report(LineBound bound) { show_line(w, line_of(bound)); }
 
     // True when the limits of the request say the search is complete.
     bool limits_reached() const {
         if (r.max_depth > 0 && w.iteration >= r.max_depth) return true;
+        if (depth_cap > 0 && w.iteration >= depth_cap) return true;
         if (r.mate_moves > 0 && w.root_score > MATE_BOUND && (32000 - w.root_score) / 2 <= r.mate_moves) return true;
         return false;
     }
@@ -108,7 +116,10 @@ struct Search {
                 beta = std::min(INFINITE_SCORE, w.root_score + ASPIRATION);
             }
             w.seldepth = iteration;
-            if (p.search_root(w, iteration, alpha, beta) == SEARCH_ABORTED) return;
+            if (p.search_root(w, iteration, alpha, beta) == SEARCH_ABORTED) {
+                if (iteration == 1 && r.line_for_every_move) finish_first_iteration();
+                return;
+            }
             if (w.root_score <= alpha && iteration >= 6) {
                 for (int k = 1;; k *= 2) {
                     report(LineBound::upper);
@@ -136,6 +147,55 @@ struct Search {
             report(LineBound::none);
             if (limits_reached()) return;
         }
+    }
+
+    // A search stopped before its first iteration ended would answer a move it never
+    // looked at: the first iteration (a few hundred nodes) is then finished with the stop
+    // held back, so that the answer has a searched line and score.
+    void finish_first_iteration() {
+        PollState& poll = w.poll;
+        const int interval = poll.interval;
+        poll.stopped = false;
+        poll.counter = 0;
+        poll.interval = std::numeric_limits<int>::max();
+        w.seldepth = 1;
+        if (p.search_root(w, 1, -INFINITE_SCORE, INFINITE_SCORE) != SEARCH_ABORTED) report(LineBound::none);
+        poll.stopped = true;
+        poll.interval = interval;
+    }
+
+    // Scores a root move chosen without a search (a book move, the only reply) by a short
+    // search of that move alone; the move stays the answer.
+    void score_chosen_move(const Move& chosen) {
+        Position& pos = w.pos;
+        const int first = pos.ply_state[0].move_start;
+        for (int i = first; i < pos.ply_state[1].move_start; ++i)
+            if (same_move(pos.move_stack[i], chosen)) {
+                std::swap(pos.move_stack[first], pos.move_stack[i]);
+                break;
+            }
+        pos.ply_state[1].move_start = first + 1;
+        w.root_best = Move{};   // the clock lets the first iteration end
+        extend_deadline(w, std::max<std::int32_t>(1, budget.alloc / SHORT_SEARCH_SHARE));
+        depth_cap = SHORT_SEARCH_DEPTH;
+        iterate();
+        w.root_best = pos.move_stack[first];
+    }
+
+    // Shows the answer's line when the last line shown does not begin with it: the move
+    // became best in an iteration that did not finish (its score and line are those of
+    // that iteration so far).
+    void show_answer_line(const ThinkResult& result) {
+        if (result.best.from == 0 || same_move(w.shown_first, result.best)) return;
+        IterationLine line = line_of(LineBound::none);
+        line.depth = std::max(1, w.iteration);
+        line.score = result.score;
+        if (line.pv_length == 0 || !same_move(line.pv[0], result.best)) {
+            w.pv_table[0][0] = result.best;
+            w.pv_length[0] = 1;
+            line.pv_length = playable_pv_length(w);
+        }
+        show_line(w, line);
     }
 
     // Keeps only the root moves named by "searchmoves".
@@ -181,9 +241,13 @@ struct Search {
         ThinkResult result;
         if (book_move()) {
             result.book = true;
+            if (r.line_for_every_move) score_chosen_move(w.root_best);
         } else if (p.decide_early == nullptr || !p.decide_early(w, result)) {
             narrow_root_by_tables(w);
             iterate();
+        } else if (result.single && r.line_for_every_move) {
+            score_chosen_move(result.best);
+            result.score = w.root_score;
         }
 
         const std::uint32_t spent = std::max<std::uint32_t>(1, w.elapsed_cs());
@@ -204,6 +268,7 @@ struct Search {
                 result.ponder = w.pv_table[0][1];
         }
         if (p.after_search != nullptr) p.after_search(w, result);
+        if (r.line_for_every_move) show_answer_line(result);
         r.output->best_move(result);
     }
 };

@@ -26,6 +26,7 @@ void SearchWorker::start_search(const Position& game, const SearchRequest& r, st
     root_best = Move{};
     root_score = 0;
     iteration = 0;
+    shown_first = Move{};
     root_tables = RootTables{};
 }
 

@@ -453,7 +453,7 @@ void UciDialogue::deep_perft() {
 void UciDialogue::set_option() {
     Rng& r = *rng_;
     std::string name, value;
-    switch (r.below(12)) {
+    switch (r.below(13)) {
         case 0: {
             static const std::vector<std::string> v = {"2", "4", "16", "33", "64", "abc", "", "-1", "0", "1e1", "8.5", " 16"};
             name = r.chance(80) ? "Hash" : "hash";
@@ -510,6 +510,18 @@ void UciDialogue::set_option() {
             const int which = r.below(3);
             name = which == 0 ? "SyzygyProbeDepth" : which == 1 ? "SyzygyProbeLimit" : "Syzygy50MoveRule";
             value = r.pick(which == 0 ? depths : which == 1 ? limits : checks);
+            break;
+        }
+        case 11: {
+            static const std::vector<std::string> v = {"0", "10", "100", "5000", "99999", "-1", "abc", "1e9", " 3", ""};
+            name = r.chance(90) ? "Move Overhead" : "move overhead";
+            value = r.pick(v);
+            break;
+        }
+        case 12: {
+            static const std::vector<std::string> v = {"true", "false", "TRUE", "1", ""};
+            name = "UCI_AnalyseMode";
+            value = r.pick(v);
             break;
         }
         default: name = junk_word(r); value = junk_word(r); break;
