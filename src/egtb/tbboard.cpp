@@ -67,19 +67,36 @@ constexpr Lines lines = make_lines();
 
 constexpr int slider_kind(int type) { return type == ROOK_T ? 1 : type == BISHOP_T ? 2 : type == QUEEN_T ? 3 : 0; }
 
-std::uint64_t slider_targets(int type, int s, std::uint64_t occ) {
+// The squares from each square outwards in the eight directions of king_df/king_dr.
+struct Rays {
+    std::array<std::array<std::uint64_t, 64>, 8> ray{};
+};
+constexpr Rays make_rays() {
+    Rays r{};
+    for (int k = 0; k < 8; ++k)
+        for (int s = 0; s < 64; ++s)
+            for (int f = s % 8 + king_df[k], rk = s / 8 + king_dr[k]; on_board(f, rk); f += king_df[k], rk += king_dr[k])
+                r.ray[k][s] |= 1ULL << (rk * 8 + f);
+    return r;
+}
+constexpr Rays rays = make_rays();
+// Directions along ranks and files, and along diagonals; the first two of each go
+// towards lower squares.
+constexpr int rook_dirs[4] = {1, 3, 4, 6}, bishop_dirs[4] = {0, 2, 5, 7};
+
+inline std::uint64_t ray_targets(const int* dirs, int s, std::uint64_t occ) {
     std::uint64_t t = 0;
-    const int want = slider_kind(type);
-    for (int k = 0; k < 8; ++k) {
-        const int df = king_df[k], dr = king_dr[k];
-        if (((df == 0 || dr == 0) ? 1 : 2) & ~want) continue;
-        for (int f = s % 8 + df, r = s / 8 + dr; on_board(f, r); f += df, r += dr) {
-            const std::uint64_t bit = 1ULL << (r * 8 + f);
-            t |= bit;
-            if (occ & bit) break;
-        }
+    for (int d = 0; d < 4; ++d) {
+        std::uint64_t r = rays.ray[dirs[d]][s];
+        if (const std::uint64_t block = r & occ) r ^= rays.ray[dirs[d]][d < 2 ? 63 - std::countl_zero(block) : std::countr_zero(block)];
+        t |= r;
     }
     return t;
+}
+
+std::uint64_t slider_targets(int type, int s, std::uint64_t occ) {
+    const int want = slider_kind(type);
+    return ((want & 1) ? ray_targets(rook_dirs, s, occ) : 0) | ((want & 2) ? ray_targets(bishop_dirs, s, occ) : 0);
 }
 
 std::uint64_t piece_targets(int type, int colour, int s, std::uint64_t occ) {
@@ -219,7 +236,10 @@ void tb_apply(TbBoard& b, const TbMove& m) {
     b.stm = 1 - c;
 }
 
-int tb_moves(const TbBoard& b, TbMove* out) {
+namespace {
+
+// The legal moves of b, or with `conversions_only` its captures and promotions.
+int legal_moves(const TbBoard& b, TbMove* out, bool conversions_only) {
     const int c = b.stm, o = 1 - c;
     const std::uint64_t occ = tb_occupancy(b);
     std::uint64_t own = 0, theirs = 0;
@@ -233,6 +253,7 @@ int tb_moves(const TbBoard& b, TbMove* out) {
                        static_cast<std::int8_t>(promotion), static_cast<std::int8_t>(dbl)};
         // Out of check, a move can only expose the king when the king moves, when the
         // piece leaves a line through the king, or when a pawn is taken en passant.
+        if (conversions_only && captured < 0 && promotion == 0) return;
         const int from = b.set[c].sq[slot];
         if (!in_check && slot != 0 && lines.kind[king][from] == 0 && !(captured >= 0 && to == b.ep)) {
             out[n++] = m;
@@ -269,12 +290,27 @@ int tb_moves(const TbBoard& b, TbMove* out) {
             }
             continue;
         }
-        for (std::uint64_t t2 = piece_targets(t, c, s, occ) & ~own; t2; t2 &= t2 - 1) {
+        for (std::uint64_t t2 = piece_targets(t, c, s, occ) & (conversions_only ? theirs : ~own); t2; t2 &= t2 - 1) {
             const int to = std::countr_zero(t2);
             add(i, to, (theirs >> to & 1) ? slot_on(b, o, to) : -1, 0, 0);
         }
     }
     return n;
+}
+
+}  // namespace
+
+int tb_moves(const TbBoard& b, TbMove* out) { return legal_moves(b, out, false); }
+
+bool tb_each_conversion(const TbBoard& b, TbVisitor visit, void* context) {
+    TbMove moves[TB_MAX_MOVES];
+    const int n = legal_moves(b, moves, true);
+    for (int k = 0; k < n; ++k) {
+        TbBoard a = b;
+        tb_apply(a, moves[k]);
+        if (!visit(a, context)) return false;
+    }
+    return true;
 }
 
 int tb_unmoves(const TbBoard& b, TbBoard* out, int max) {
@@ -330,6 +366,246 @@ int tb_ep_variants(const TbBoard& b, TbBoard* out, int max) {
         if (tb_legal(v)) out[n++] = v;
     }
     return n;
+}
+
+bool tb_each_quiet_successor(const TbBoard& b, TbVisitor visit, void* context) {
+    const int c = b.stm, o = 1 - c;
+    const std::uint64_t occ = tb_occupancy(b);
+    const int king = b.set[c].sq[0];
+    if (tb_attacked(b, king, o, occ)) {
+        // In check: the full generator, which tests every move.
+        TbMove moves[TB_MAX_MOVES];
+        const int n = tb_moves(b, moves);
+        for (int k = 0; k < n; ++k) {
+            if (moves[k].captured_slot >= 0 || moves[k].promotion != 0) continue;
+            TbBoard a = b;
+            tb_apply(a, moves[k]);
+            if (!visit(a, context)) return false;
+        }
+        return true;
+    }
+    TbBoard a = b;
+    a.stm = o;
+    a.ep = TB_NO_EP;
+    const TbSet& set = b.set[c];
+    const int f = forward(c), last = c == TB_WHITE ? 7 : 0;
+    for (int i = 1; i < set.n; ++i) {
+        const int s = set.sq[i], type = set.type[i];
+        // Out of check only a piece on a line through its king can expose it.
+        const bool may_pin = lines.kind[king][s] != 0;
+        auto go = [&](int to, int ep) {
+            a.set[c].sq[i] = to;
+            a.ep = ep;
+            if (may_pin && tb_attacked(a, king, o, (occ & ~(1ULL << s)) | 1ULL << to)) return true;
+            return visit(a, context);
+        };
+        if (type == PAWN_T) {
+            const int one = s + f;
+            if (!(occ >> one & 1) && tb_rank(one) != last) {
+                if (!go(one, TB_NO_EP)) return false;
+                const int two = one + f;
+                if (tb_rank(s) == start_rank(c) && !(occ >> two & 1) && !go(two, one)) return false;
+            }
+        } else {
+            for (std::uint64_t t = piece_targets(type, c, s, occ) & ~occ; t; t &= t - 1)
+                if (!go(std::countr_zero(t), TB_NO_EP)) return false;
+        }
+        a.set[c].sq[i] = s;
+        a.ep = TB_NO_EP;
+    }
+    const std::uint64_t without_king = occ & ~(1ULL << king);
+    std::uint64_t guarded = 0;
+    for (int i = 0; i < b.set[o].n; ++i) guarded |= piece_targets(b.set[o].type[i], o, b.set[o].sq[i], without_king);
+    for (std::uint64_t t = king_mask[king] & ~occ & ~guarded; t; t &= t - 1) {
+        a.set[c].sq[0] = std::countr_zero(t);
+        if (!visit(a, context)) return false;
+    }
+    return true;
+}
+
+bool tb_each_predecessor(const TbBoard& b, TbVisitor visit, void* context) {
+    const int mover = 1 - b.stm;  // the side that made the last move
+    const std::uint64_t occ = tb_occupancy(b);
+    const int their_king = b.set[b.stm].sq[0];
+    // Positions before with an en-passant right need pawns on both sides.
+    bool pawn_of[2] = {false, false};
+    for (int c = 0; c < 2; ++c)
+        for (int i = 1; i < b.set[c].n; ++i) pawn_of[c] = pawn_of[c] || b.set[c].type[i] == PAWN_T;
+    const bool pawns = pawn_of[0] && pawn_of[1];
+    const TbSet& set = b.set[mover];
+    TbBoard p = b;
+    p.stm = mover;
+    p.ep = TB_NO_EP;
+    // The moved piece's squares from which it would attack the other king before the
+    // move (the position before is then illegal); all squares when another piece attacks
+    // that king with the piece gone, since then only a square blocking that attack will
+    // do and each is tested.
+    int slot = 0;
+    std::uint64_t checking = 0;
+    bool test_each = false;
+    auto prepare = [&](int i) {
+        slot = i;
+        const int to = set.sq[i];
+        const std::uint64_t vacated = occ & ~(1ULL << to);
+        p.set[mover].sq[i] = their_king;   // out of the way: a piece does not attack its own square
+        test_each = tb_attacked(p, their_king, mover, vacated & ~(1ULL << their_king));
+        p.set[mover].sq[i] = to;
+        const int type = set.type[i];
+        checking = type == PAWN_T ? pawn_attacks[b.stm][their_king] : piece_targets(type, mover, their_king, vacated);
+    };
+    // Visits p with the piece moved back to `from`, then the en-passant variants of it.
+    auto before = [&](int from) {
+        const int to = set.sq[slot];
+        p.set[mover].sq[slot] = from;
+        bool go_on = true;
+        const bool legal = test_each ? !tb_attacked(p, their_king, mover, (occ & ~(1ULL << to)) | 1ULL << from)
+                                     : !(checking >> from & 1);
+        if (legal) {
+            go_on = visit(p, context);
+            if (go_on && pawns) {
+                TbBoard variants[4];
+                const int n = tb_ep_variants(p, variants, 4);
+                for (int k = 0; k < n && go_on; ++k) go_on = visit(variants[k], context);
+            }
+        }
+        p.set[mover].sq[slot] = to;
+        return go_on;
+    };
+    const int f = forward(mover);
+    if (b.ep != TB_NO_EP) {
+        const int pawn = b.ep + f, origin = b.ep - f;
+        const int i = slot_on(b, mover, pawn);
+        if (i < 0 || set.type[i] != PAWN_T || (occ >> b.ep & 1) || (occ >> origin & 1)) return true;
+        prepare(i);
+        return before(origin);
+    }
+    for (int i = 0; i < set.n; ++i) {
+        const int s = set.sq[i], t = set.type[i];
+        prepare(i);
+        if (t == PAWN_T) {
+            const int one = s - f;
+            if (occ >> one & 1) continue;
+            if (tb_rank(one) != 0 && tb_rank(one) != 7 && !before(one)) return false;
+            const int two = one - f;
+            // A double step next to a pawn of the side now to move gives that side an
+            // en-passant right: that is another position than `b`.
+            if (tb_rank(two) == start_rank(mover) && !(occ >> two & 1) && !pawn_beside(b, s, b.stm) && !before(two))
+                return false;
+            continue;
+        }
+        const std::uint64_t from = t == KING_T ? king_mask[s] : t == KNIGHT_T ? knight_mask[s] : slider_targets(t, s, occ);
+        for (std::uint64_t t2 = from & ~occ; t2; t2 &= t2 - 1)
+            if (!before(std::countr_zero(t2))) return false;
+    }
+    return true;
+}
+
+int tb_unmove_squares(const TbBoard& b, TbSquares* out) {
+    if (b.ep != TB_NO_EP) return 0;
+    const int mover = 1 - b.stm;
+    const std::uint64_t occ = tb_occupancy(b);
+    const int their_king = b.set[b.stm].sq[0];
+    const TbSet& set = b.set[mover];
+    const int f = forward(mover);
+    TbBoard p = b;
+    int n = 0;
+    for (int i = 0; i < set.n; ++i) {
+        const int s = set.sq[i], t = set.type[i];
+        std::uint64_t from = 0;
+        if (t == PAWN_T) {
+            const int one = s - f;
+            if (occ >> one & 1) continue;
+            if (tb_rank(one) != 0 && tb_rank(one) != 7) from |= 1ULL << one;
+            const int two = one - f;
+            if (tb_rank(two) == start_rank(mover) && !(occ >> two & 1) && !pawn_beside(b, s, b.stm)) from |= 1ULL << two;
+        } else {
+            from = (t == KING_T ? king_mask[s] : t == KNIGHT_T ? knight_mask[s] : slider_targets(t, s, occ)) & ~occ;
+        }
+        if (from == 0) continue;
+        // The position before is illegal where the piece would attack the other king from
+        // there; when another piece attacks that king with this one gone, only squares
+        // blocking that attack will do, and each is tested.
+        const std::uint64_t vacated = occ & ~(1ULL << s);
+        p.set[mover].sq[i] = their_king;   // out of the way: a piece does not attack its own square
+        const bool exposed = tb_attacked(p, their_king, mover, vacated);
+        if (exposed) {
+            for (std::uint64_t x = from; x; x &= x - 1) {
+                const int sq = std::countr_zero(x);
+                p.set[mover].sq[i] = sq;
+                if (tb_attacked(p, their_king, mover, vacated | 1ULL << sq)) from &= ~(1ULL << sq);
+            }
+        } else {
+            from &= ~(t == PAWN_T ? pawn_attacks[b.stm][their_king] : piece_targets(t, mover, their_king, vacated));
+        }
+        p.set[mover].sq[i] = s;
+        if (from) out[n++] = TbSquares{i, from};
+    }
+    return n;
+}
+
+int tb_quiet_move_squares(const TbBoard& b, TbSquares* out) {
+    const int c = b.stm, o = 1 - c;
+    const std::uint64_t occ = tb_occupancy(b);
+    const int king = b.set[c].sq[0];
+    const bool in_check = tb_attacked(b, king, o, occ);
+    const TbSet& set = b.set[c];
+    const int f = forward(c), last = c == TB_WHITE ? 7 : 0;
+    TbBoard a = b;
+    int n = 0;
+    for (int i = 1; i < set.n; ++i) {
+        const int s = set.sq[i], type = set.type[i];
+        std::uint64_t to = 0;
+        if (type == PAWN_T) {
+            const int one = s + f;
+            if (!(occ >> one & 1) && tb_rank(one) != last) {
+                to |= 1ULL << one;
+                const int two = one + f;
+                if (tb_rank(s) == start_rank(c) && !(occ >> two & 1)) to |= 1ULL << two;
+            }
+        } else {
+            to = piece_targets(type, c, s, occ) & ~occ;
+        }
+        // Out of check only a piece on a line through its king can expose it.
+        if (to && (in_check || lines.kind[king][s] != 0)) {
+            for (std::uint64_t x = to; x; x &= x - 1) {
+                const int sq = std::countr_zero(x);
+                a.set[c].sq[i] = sq;
+                if (tb_attacked(a, king, o, (occ & ~(1ULL << s)) | 1ULL << sq)) to &= ~(1ULL << sq);
+            }
+            a.set[c].sq[i] = s;
+        }
+        if (to) out[n++] = TbSquares{i, to};
+    }
+    const std::uint64_t without_king = occ & ~(1ULL << king);
+    std::uint64_t guarded = 0;
+    for (int i = 0; i < b.set[o].n; ++i) guarded |= piece_targets(b.set[o].type[i], o, b.set[o].sq[i], without_king);
+    if (const std::uint64_t to = king_mask[king] & ~occ & ~guarded) out[n++] = TbSquares{0, to};
+    return n;
+}
+
+bool tb_may_convert(const TbBoard& b) {
+    const int c = b.stm, o = 1 - c;
+    const TbSet& mine = b.set[c];
+    const TbSet& theirs = b.set[o];
+    if (b.ep != TB_NO_EP) return true;
+    const std::uint64_t occ = tb_occupancy(b);
+    const int last = c == TB_WHITE ? 6 : 1;   // the rank a pawn promotes from
+    for (int i = 0; i < mine.n; ++i) {
+        const int s = mine.sq[i], type = mine.type[i];
+        if (type == PAWN_T && tb_rank(s) == last) return true;
+        for (int k = 1; k < theirs.n; ++k) {
+            const int target = theirs.sq[k];
+            bool hits;
+            switch (type) {
+                case KING_T: hits = king_mask[s] >> target & 1; break;
+                case KNIGHT_T: hits = knight_mask[s] >> target & 1; break;
+                case PAWN_T: hits = pawn_attacks[c][s] >> target & 1; break;
+                default: hits = (lines.kind[s][target] & slider_kind(type)) && (lines.between[s][target] & occ) == 0; break;
+            }
+            if (hits) return true;
+        }
+    }
+    return false;
 }
 
 int tb_symmetries(const TbBoard& b) {

@@ -79,6 +79,48 @@ int tb_unmoves(const TbBoard& b, TbBoard* out, int max);
 // the side to move; returns their number (at most `max`).
 int tb_ep_variants(const TbBoard& b, TbBoard* out, int max);
 
+// Visitors of positions: called with each position in turn, they return whether to go
+// on; the functions that call them return false when one said stop, else true.
+using TbVisitor = bool (*)(const TbBoard& position, void* context);
+
+// The positions after each legal move of b that neither captures nor promotes (a double
+// step sets the en-passant square, as tb_apply does).
+bool tb_each_quiet_successor(const TbBoard& b, TbVisitor visit, void* context);
+// The positions after each legal capture or promotion of b (a promotion once for each
+// piece the pawn may become).
+bool tb_each_conversion(const TbBoard& b, TbVisitor visit, void* context);
+// The positions before b: those of tb_unmoves, each followed by its tb_ep_variants.
+bool tb_each_predecessor(const TbBoard& b, TbVisitor visit, void* context);
+// Whether the side to move may have a capture or a promotion: false only when it has
+// none (true does not mean that one is legal).
+bool tb_may_convert(const TbBoard& b);
+
+// Moves grouped by piece: the slot of a piece and a set of squares.
+struct TbSquares {
+    int slot;
+    std::uint64_t squares;
+};
+// For each piece of the side that made the last move in b, the squares it can have come
+// from with a move that neither captured nor promoted, the position before being legal:
+// tb_unmoves as sets, but for a b with an en-passant square (none is given then).
+int tb_unmove_squares(const TbBoard& b, TbSquares* out);
+// For each piece of the side to move, the squares it can go to with a legal move that
+// neither captures nor promotes (a pawn's double step included).
+int tb_quiet_move_squares(const TbBoard& b, TbSquares* out);
+
+template <class F>
+bool tb_each_quiet_successor(const TbBoard& b, F&& f) {
+    return tb_each_quiet_successor(b, [](const TbBoard& p, void* c) { return (*static_cast<F*>(c))(p); }, &f);
+}
+template <class F>
+bool tb_each_conversion(const TbBoard& b, F&& f) {
+    return tb_each_conversion(b, [](const TbBoard& p, void* c) { return (*static_cast<F*>(c))(p); }, &f);
+}
+template <class F>
+bool tb_each_predecessor(const TbBoard& b, F&& f) {
+    return tb_each_predecessor(b, [](const TbBoard& p, void* c) { return (*static_cast<F*>(c))(p); }, &f);
+}
+
 // The number of board symmetries (of the eight of the square) that map the position onto
 // itself: 1 or 2. Only for positions without pawns.
 int tb_symmetries(const TbBoard& b);
