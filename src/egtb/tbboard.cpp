@@ -83,6 +83,8 @@ constexpr Rays rays = make_rays();
 // Directions along ranks and files, and along diagonals; the first two of each go
 // towards lower squares.
 constexpr int rook_dirs[4] = {1, 3, 4, 6}, bishop_dirs[4] = {0, 2, 5, 7};
+// The direction (index into king_df/king_dr) of a step (df, dr), at (dr + 1) * 3 + df + 1.
+constexpr int direction_of[9] = {0, 1, 2, 3, -1, 4, 5, 6, 7};
 
 inline std::uint64_t ray_targets(const int* dirs, int s, std::uint64_t occ) {
     std::uint64_t t = 0;
@@ -543,44 +545,50 @@ int tb_unmove_squares(const TbBoard& b, TbSquares* out) {
     return n;
 }
 
-int tb_quiet_move_squares(const TbBoard& b, TbSquares* out) {
+std::uint64_t tb_quiet_targets(const TbBoard& b, int slot, bool in_check) {
     const int c = b.stm, o = 1 - c;
     const std::uint64_t occ = tb_occupancy(b);
     const int king = b.set[c].sq[0];
-    const bool in_check = tb_attacked(b, king, o, occ);
-    const TbSet& set = b.set[c];
-    const int f = forward(c), last = c == TB_WHITE ? 7 : 0;
-    TbBoard a = b;
-    int n = 0;
-    for (int i = 1; i < set.n; ++i) {
-        const int s = set.sq[i], type = set.type[i];
-        std::uint64_t to = 0;
-        if (type == PAWN_T) {
-            const int one = s + f;
-            if (!(occ >> one & 1) && tb_rank(one) != last) {
-                to |= 1ULL << one;
-                const int two = one + f;
-                if (tb_rank(s) == start_rank(c) && !(occ >> two & 1)) to |= 1ULL << two;
-            }
-        } else {
-            to = piece_targets(type, c, s, occ) & ~occ;
-        }
-        // Out of check only a piece on a line through its king can expose it.
-        if (to && (in_check || lines.kind[king][s] != 0)) {
-            for (std::uint64_t x = to; x; x &= x - 1) {
-                const int sq = std::countr_zero(x);
-                a.set[c].sq[i] = sq;
-                if (tb_attacked(a, king, o, (occ & ~(1ULL << s)) | 1ULL << sq)) to &= ~(1ULL << sq);
-            }
-            a.set[c].sq[i] = s;
-        }
-        if (to) out[n++] = TbSquares{i, to};
+    const int s = b.set[c].sq[slot], type = b.set[c].type[slot];
+    if (slot == 0) {
+        const std::uint64_t without_king = occ & ~(1ULL << king);
+        std::uint64_t guarded = 0;
+        for (int i = 0; i < b.set[o].n; ++i) guarded |= piece_targets(b.set[o].type[i], o, b.set[o].sq[i], without_king);
+        return king_mask[king] & ~occ & ~guarded;
     }
-    const std::uint64_t without_king = occ & ~(1ULL << king);
-    std::uint64_t guarded = 0;
-    for (int i = 0; i < b.set[o].n; ++i) guarded |= piece_targets(b.set[o].type[i], o, b.set[o].sq[i], without_king);
-    if (const std::uint64_t to = king_mask[king] & ~occ & ~guarded) out[n++] = TbSquares{0, to};
-    return n;
+    std::uint64_t to;
+    if (type == PAWN_T) {
+        const int f = forward(c), one = s + f;
+        if ((occ >> one & 1) || tb_rank(one) == (c == TB_WHITE ? 7 : 0)) return 0;
+        to = 1ULL << one;
+        if (tb_rank(s) == start_rank(c) && !(occ >> (one + f) & 1)) to |= 1ULL << (one + f);
+    } else {
+        to = piece_targets(type, c, s, occ) & ~occ;
+    }
+    if (to == 0) return 0;
+    if (in_check) {
+        // Only moves that block the check will do.
+        TbBoard a = b;
+        for (std::uint64_t x = to; x; x &= x - 1) {
+            const int sq = std::countr_zero(x);
+            a.set[c].sq[slot] = sq;
+            if (tb_attacked(a, king, o, (occ & ~(1ULL << s)) | 1ULL << sq)) to &= ~(1ULL << sq);
+        }
+        return to;
+    }
+    // Out of check only a piece pinned to its king by a slider beyond it is held to
+    // the line between the two.
+    const int line = lines.kind[king][s];
+    if (line == 0 || (lines.between[king][s] & occ)) return to;
+    const int df = (tb_file(s) > tb_file(king)) - (tb_file(s) < tb_file(king));
+    const int dr = (tb_rank(s) > tb_rank(king)) - (tb_rank(s) < tb_rank(king));
+    const int dir = direction_of[(dr + 1) * 3 + df + 1];
+    const std::uint64_t beyond = rays.ray[dir][s] & occ;
+    if (beyond == 0) return to;
+    const int first = dir >= 4 ? std::countr_zero(beyond) : 63 - std::countl_zero(beyond);
+    const int pinner = slot_on(b, o, first);
+    if (pinner < 0 || !(slider_kind(b.set[o].type[pinner]) & line)) return to;
+    return to & lines.between[king][first];
 }
 
 bool tb_may_convert(const TbBoard& b) {

@@ -104,9 +104,10 @@ struct TbSquares {
 // from with a move that neither captured nor promoted, the position before being legal:
 // tb_unmoves as sets, but for a b with an en-passant square (none is given then).
 int tb_unmove_squares(const TbBoard& b, TbSquares* out);
-// For each piece of the side to move, the squares it can go to with a legal move that
-// neither captures nor promotes (a pawn's double step included).
-int tb_quiet_move_squares(const TbBoard& b, TbSquares* out);
+// The squares the piece in `slot` of the side to move can go to with a legal move that
+// neither captures nor promotes (a pawn's double step included); `in_check` tells
+// whether the side to move is in check.
+std::uint64_t tb_quiet_targets(const TbBoard& b, int slot, bool in_check);
 
 template <class F>
 bool tb_each_quiet_successor(const TbBoard& b, F&& f) {

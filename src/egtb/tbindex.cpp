@@ -953,6 +953,10 @@ const TbBoard* TbIndexer::decode(Cursor& c, int side, std::uint32_t index) const
     const Data::Side& ds = d_->side[side];
     const Shape& sh = *ds.sh;
     if (c.side == side && index >= c.first && index < c.last) {
+        if (c.listed) {
+            c.board.set[c.set].sq[c.slots[0]] = c.squares[index - c.first] ^ c.v;
+            return &c.board;
+        }
         const Group& g = sh.g[c.group];
         int squares[3];
         group_squares(g, index - c.first, c.mk, c.ok, c.skip, c.n_skip, c.pawns, c.n_pawns, squares);
@@ -994,6 +998,25 @@ const TbBoard* TbIndexer::decode(Cursor& c, int side, std::uint32_t index) const
             insert_sorted(c.skip, c.n_skip, normal);
             if (out.set[s2].type[i] == PAWN_T) insert_sorted(c.pawns, c.n_pawns, normal);
         }
+    // A single piece takes the open squares in their order.
+    c.listed = g.count == 1;
+    if (c.listed) {
+        const PairRanks& pr = ds.pairs[static_cast<std::size_t>(pair)];
+        std::uint64_t taken = 0;
+        for (int s2 = 0; s2 < 2; ++s2)
+            for (int i = 1; i < out.set[s2].n; ++i)
+                if (!(s2 == c.set && out.set[s2].type[i] == g.type) && (g.mode == SKIP || out.set[s2].type[i] == PAWN_T))
+                    taken |= 1ULL << (out.set[s2].sq[i] ^ c.v);
+        if (g.mode != SKIP && g.mode != PAWN_SKIP) taken = 0;
+        int n = 0;
+        for (int s2 = 0; s2 < 64; ++s2) {
+            // Pawns counted after others skip the earlier pawns' squares only (a pawn on a
+            // king's square makes an index of no position).
+            const bool open = g.mode == PAWN_SKIP ? s2 >= 8 && s2 < 56 : pr.rank[c.group][s2] != NONE;
+            if (open && !(taken >> s2 & 1)) c.squares[n++] = static_cast<std::uint8_t>(s2);
+        }
+        c.listed = static_cast<std::uint32_t>(n) == radix;
+    }
     c.side = side;
     return &out;
 }

@@ -102,6 +102,8 @@ public:
         TbBoard board;
         int group = 0, set = 0, slots[3] = {};
         int mk = 0, ok = 0, v = 0, skip[5] = {}, n_skip = 0, pawns[3] = {}, n_pawns = 0;
+        bool listed = false;              // a single last piece: its squares by rank in `squares`
+        std::uint8_t squares[64] = {};
     };
     // The position of `index`, held by the cursor until the next call; nullptr when the
     // index lies beyond the table.

@@ -393,9 +393,13 @@ private:
         if (ep_table_) {
             all_won = tb_each_quiet_successor(b, [&](const TbBoard& r) { return won(idx_.index(r)); });
         } else {
-            TbSquares sets[TB_MAX_SET];
-            const int n = tb_quiet_move_squares(b, sets);
-            for (int k = 0; k < n && all_won; ++k) all_won = each_index(b, s, b.stm, sets[k], won);
+            // Piece by piece, the king last: most positions fail at their first move.
+            const bool in_check = tb_in_check(b, b.stm);
+            for (int k = 1; k <= b.set[b.stm].n && all_won; ++k) {
+                const int slot = k % b.set[b.stm].n;
+                const TbSquares set{slot, tb_quiet_targets(b, slot, in_check)};
+                if (set.squares) all_won = each_index(b, s, b.stm, set, won);
+            }
         }
         if (!all_won) return UNDECIDED;
         int bound = d + 1;
