@@ -506,10 +506,8 @@ int tb_unmove_squares(const TbBoard& b, TbSquares* out) {
     if (b.ep != TB_NO_EP) return 0;
     const int mover = 1 - b.stm;
     const std::uint64_t occ = tb_occupancy(b);
-    const int their_king = b.set[b.stm].sq[0];
     const TbSet& set = b.set[mover];
     const int f = forward(mover);
-    TbBoard p = b;
     int n = 0;
     for (int i = 0; i < set.n; ++i) {
         const int s = set.sq[i], t = set.type[i];
@@ -519,76 +517,27 @@ int tb_unmove_squares(const TbBoard& b, TbSquares* out) {
             if (occ >> one & 1) continue;
             if (tb_rank(one) != 0 && tb_rank(one) != 7) from |= 1ULL << one;
             const int two = one - f;
+            // A double step next to a pawn of the side now to move gives that side an
+            // en-passant right: that is another position than `b`.
             if (tb_rank(two) == start_rank(mover) && !(occ >> two & 1) && !pawn_beside(b, s, b.stm)) from |= 1ULL << two;
         } else {
             from = (t == KING_T ? king_mask[s] : t == KNIGHT_T ? knight_mask[s] : slider_targets(t, s, occ)) & ~occ;
         }
-        if (from == 0) continue;
-        // The position before is illegal where the piece would attack the other king from
-        // there; when another piece attacks that king with this one gone, only squares
-        // blocking that attack will do, and each is tested.
-        const std::uint64_t vacated = occ & ~(1ULL << s);
-        p.set[mover].sq[i] = their_king;   // out of the way: a piece does not attack its own square
-        const bool exposed = tb_attacked(p, their_king, mover, vacated);
-        if (exposed) {
-            for (std::uint64_t x = from; x; x &= x - 1) {
-                const int sq = std::countr_zero(x);
-                p.set[mover].sq[i] = sq;
-                if (tb_attacked(p, their_king, mover, vacated | 1ULL << sq)) from &= ~(1ULL << sq);
-            }
-        } else {
-            from &= ~(t == PAWN_T ? pawn_attacks[b.stm][their_king] : piece_targets(t, mover, their_king, vacated));
-        }
-        p.set[mover].sq[i] = s;
         if (from) out[n++] = TbSquares{i, from};
     }
     return n;
 }
 
-std::uint64_t tb_quiet_targets(const TbBoard& b, int slot, bool in_check) {
-    const int c = b.stm, o = 1 - c;
+std::uint64_t tb_pseudo_quiet_targets(const TbBoard& b, int slot) {
+    const int c = b.stm;
     const std::uint64_t occ = tb_occupancy(b);
-    const int king = b.set[c].sq[0];
     const int s = b.set[c].sq[slot], type = b.set[c].type[slot];
-    if (slot == 0) {
-        const std::uint64_t without_king = occ & ~(1ULL << king);
-        std::uint64_t guarded = 0;
-        for (int i = 0; i < b.set[o].n; ++i) guarded |= piece_targets(b.set[o].type[i], o, b.set[o].sq[i], without_king);
-        return king_mask[king] & ~occ & ~guarded;
-    }
-    std::uint64_t to;
-    if (type == PAWN_T) {
-        const int f = forward(c), one = s + f;
-        if ((occ >> one & 1) || tb_rank(one) == (c == TB_WHITE ? 7 : 0)) return 0;
-        to = 1ULL << one;
-        if (tb_rank(s) == start_rank(c) && !(occ >> (one + f) & 1)) to |= 1ULL << (one + f);
-    } else {
-        to = piece_targets(type, c, s, occ) & ~occ;
-    }
-    if (to == 0) return 0;
-    if (in_check) {
-        // Only moves that block the check will do.
-        TbBoard a = b;
-        for (std::uint64_t x = to; x; x &= x - 1) {
-            const int sq = std::countr_zero(x);
-            a.set[c].sq[slot] = sq;
-            if (tb_attacked(a, king, o, (occ & ~(1ULL << s)) | 1ULL << sq)) to &= ~(1ULL << sq);
-        }
-        return to;
-    }
-    // Out of check only a piece pinned to its king by a slider beyond it is held to
-    // the line between the two.
-    const int line = lines.kind[king][s];
-    if (line == 0 || (lines.between[king][s] & occ)) return to;
-    const int df = (tb_file(s) > tb_file(king)) - (tb_file(s) < tb_file(king));
-    const int dr = (tb_rank(s) > tb_rank(king)) - (tb_rank(s) < tb_rank(king));
-    const int dir = direction_of[(dr + 1) * 3 + df + 1];
-    const std::uint64_t beyond = rays.ray[dir][s] & occ;
-    if (beyond == 0) return to;
-    const int first = dir >= 4 ? std::countr_zero(beyond) : 63 - std::countl_zero(beyond);
-    const int pinner = slot_on(b, o, first);
-    if (pinner < 0 || !(slider_kind(b.set[o].type[pinner]) & line)) return to;
-    return to & lines.between[king][first];
+    if (type != PAWN_T) return piece_targets(type, c, s, occ) & ~occ;
+    const int f = forward(c), one = s + f;
+    if ((occ >> one & 1) || tb_rank(one) == (c == TB_WHITE ? 7 : 0)) return 0;
+    std::uint64_t to = 1ULL << one;
+    if (tb_rank(s) == start_rank(c) && !(occ >> (one + f) & 1)) to |= 1ULL << (one + f);
+    return to;
 }
 
 bool tb_may_convert(const TbBoard& b) {

@@ -101,13 +101,14 @@ struct TbSquares {
     std::uint64_t squares;
 };
 // For each piece of the side that made the last move in b, the squares it can have come
-// from with a move that neither captured nor promoted, the position before being legal:
-// tb_unmoves as sets, but for a b with an en-passant square (none is given then).
+// from with a move that neither captured nor promoted (for a b with an en-passant
+// square, none). Unlike tb_unmoves, the position before may be illegal: the side now to
+// move in check in it.
 int tb_unmove_squares(const TbBoard& b, TbSquares* out);
-// The squares the piece in `slot` of the side to move can go to with a legal move that
-// neither captures nor promotes (a pawn's double step included); `in_check` tells
-// whether the side to move is in check.
-std::uint64_t tb_quiet_targets(const TbBoard& b, int slot, bool in_check);
+// The squares the piece in `slot` of the side to move can go to with a move that neither
+// captures nor promotes (a pawn's double step included), its own king's safety left
+// aside.
+std::uint64_t tb_pseudo_quiet_targets(const TbBoard& b, int slot);
 
 template <class F>
 bool tb_each_quiet_successor(const TbBoard& b, F&& f) {

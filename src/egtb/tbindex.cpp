@@ -719,7 +719,7 @@ void build_pair(const Shape& sh, int pair, PairRanks& pr) {
 
 // pair_index for N pieces that are all of different groups.
 template <int N>
-inline std::uint32_t single_pieces_index(const TbIndexer::Data::Side& ds, const PairRanks& pr, const int* normal) {
+[[gnu::always_inline]] inline std::uint32_t single_pieces_index(const TbIndexer::Data::Side& ds, const PairRanks& pr, const int* normal) {
     std::uint32_t index = pr.base;
     bool bad = false;
     for (int f = 0; f < N; ++f) {
@@ -737,7 +737,7 @@ inline std::uint32_t single_pieces_index(const TbIndexer::Data::Side& ds, const 
 
 // The index of the pieces on normal squares `normal` (flat order) with the king pair of
 // `pr`, as index_normal gives it for positions without an en-passant right.
-inline std::uint32_t pair_index(const TbIndexer::Data::Side& ds, const PairRanks& pr, const int* normal) {
+[[gnu::always_inline]] inline std::uint32_t pair_index(const TbIndexer::Data::Side& ds, const PairRanks& pr, const int* normal) {
     if (ds.all_single) {
         switch (ds.n) {
             case 1: return single_pieces_index<1>(ds, pr, normal);

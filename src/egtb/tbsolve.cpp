@@ -4,6 +4,7 @@
 #include <atomic>
 #include <bit>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -300,6 +301,7 @@ private:
             });
             return;
         }
+        // Positions before that are illegal hold 127 (or have no index): f leaves them.
         TbSquares sets[TB_MAX_SET];
         const int n = tb_unmove_squares(b, sets);
         for (int k = 0; k < n; ++k)
@@ -337,17 +339,21 @@ private:
         const std::int8_t code = level_code(d);
         const std::int8_t* v = v_[s].data();
         std::int8_t* ov = v_[o].data();
-        std::vector<std::uint64_t> counted(static_cast<std::size_t>(threads_), 0);
+        std::atomic<std::uint64_t> counted{0};
         std::atomic<bool> candidates{false};
-        for_chunks(count_[s], CHUNK, [&](int worker, std::uint64_t first, std::uint64_t last) {
+        for_chunks(count_[s], CHUNK, [&](int, std::uint64_t first, std::uint64_t last) {
             bool marked = false;
+            std::uint64_t here = 0;
             TbIndexer::Cursor cursor;
             for (std::uint64_t block = first >> BLOCK_SHIFT; (block << BLOCK_SHIFT) < last; ++block) {
                 if (!take_pending(s, block, d)) continue;
                 const std::uint64_t end = std::min(last, (block + 1) << BLOCK_SHIFT);
                 for (std::uint64_t x = block << BLOCK_SHIFT; x < end; ++x) {
-                    if (v[x] != code) continue;
-                    ++counted[static_cast<std::size_t>(worker)];
+                    // The positions of the ply are few among many: let memchr find them.
+                    const void* at = std::memchr(v + x, code, end - x);
+                    if (at == nullptr) break;
+                    x = static_cast<std::uint64_t>(static_cast<const std::int8_t*>(at) - v);
+                    ++here;
                     const TbBoard& b = *idx_.decode(cursor, s, static_cast<std::uint32_t>(x));
                     if (d % 2 == 0) {
                         const std::int8_t win = win_code(d + 1);
@@ -372,11 +378,10 @@ private:
                 }
             }
             if (marked) candidates.store(true, std::memory_order_relaxed);
+            counted.fetch_add(here, std::memory_order_relaxed);
         });
         any_candidate_ = candidates.load();
-        std::uint64_t n = 0;
-        for (std::uint64_t c : counted) n += c;
-        return n;
+        return counted.load();
     }
 
     // The byte of undecided position b when every move reaches a win of the other side
@@ -385,19 +390,23 @@ private:
     std::int8_t loss_if_lost(const TbBoard& b, int d, bool exact) const {
         const int s = 1 - b.stm;
         const std::int8_t* sv = v_[s].data();
+        // Moves that leave the own king in check reach indices of no position (127, or
+        // none at all): they are no moves.
+        const std::uint32_t count = count_[s];
         auto won = [&](std::uint32_t j) {
-            if (exact) return sv[j] >= 1 && sv[j] <= 126 && level_of(sv[j]) <= d;
-            return is_win(std::atomic_ref<const std::int8_t>(sv[j]).load(std::memory_order_relaxed));
+            if (j >= count) return true;
+            const int c = exact ? sv[j] : std::atomic_ref<const std::int8_t>(sv[j]).load(std::memory_order_relaxed);
+            if (exact) return c == ILLEGAL || (c >= 1 && c <= 126 && level_of(c) <= d);
+            return c == ILLEGAL || is_win(c);
         };
         bool all_won = true;
         if (ep_table_) {
             all_won = tb_each_quiet_successor(b, [&](const TbBoard& r) { return won(idx_.index(r)); });
         } else {
             // Piece by piece, the king last: most positions fail at their first move.
-            const bool in_check = tb_in_check(b, b.stm);
             for (int k = 1; k <= b.set[b.stm].n && all_won; ++k) {
                 const int slot = k % b.set[b.stm].n;
-                const TbSquares set{slot, tb_quiet_targets(b, slot, in_check)};
+                const TbSquares set{slot, tb_pseudo_quiet_targets(b, slot)};
                 if (set.squares) all_won = each_index(b, s, b.stm, set, won);
             }
         }
