@@ -117,6 +117,16 @@ int slot_on(const TbBoard& b, int c, int s) {
     return -1;
 }
 
+// Whether a piece of `type` and `colour` on `from` attacks `to` with the occupancy occ.
+inline bool hits(int type, int colour, int from, int to, std::uint64_t occ) {
+    switch (type) {
+        case KING_T: return king_mask[from] >> to & 1;
+        case KNIGHT_T: return knight_mask[from] >> to & 1;
+        case PAWN_T: return pawn_attacks[colour][from] >> to & 1;
+        default: return (lines.kind[from][to] & slider_kind(type)) && (lines.between[from][to] & occ) == 0;
+    }
+}
+
 void remove_slot(TbSet& set, int i) {
     for (int k = i; k + 1 < set.n; ++k) {
         set.type[k] = set.type[k + 1];
@@ -538,6 +548,154 @@ std::uint64_t tb_pseudo_quiet_targets(const TbBoard& b, int slot) {
     std::uint64_t to = 1ULL << one;
     if (tb_rank(s) == start_rank(c) && !(occ >> (one + f) & 1)) to |= 1ULL << (one + f);
     return to;
+}
+
+bool tb_each_pseudo_conversion(const TbBoard& b, TbVisitor visit, void* context) {
+    const int c = b.stm, o = 1 - c;
+    const std::uint64_t occ = tb_occupancy(b);
+    std::uint64_t theirs = 0;
+    for (int i = 1; i < b.set[o].n; ++i) theirs |= 1ULL << b.set[o].sq[i];
+    const TbSet& set = b.set[c];
+    const int f = forward(c), last = c == TB_WHITE ? 7 : 0;
+    // Moves piece i to `to`, taking the piece in `victim` (-1: none) and turning into
+    // `promotion` (0: none).
+    auto go = [&](int i, int to, int victim, int promotion) {
+        TbBoard a = b;
+        a.set[c].sq[i] = to;
+        if (victim >= 0) remove_slot(a.set[o], victim);
+        if (promotion != 0) {
+            a.set[c].type[i] = promotion;
+            sort_set(a.set[c]);
+        }
+        a.stm = o;
+        a.ep = TB_NO_EP;
+        return visit(a, context);
+    };
+    for (int i = 0; i < set.n; ++i) {
+        const int s = set.sq[i], t = set.type[i];
+        if (t != PAWN_T) {
+            for (int k = 1; k < b.set[o].n; ++k)
+                if (hits(t, c, s, b.set[o].sq[k], occ) && !go(i, b.set[o].sq[k], k, 0)) return false;
+            continue;
+        }
+        const int one = s + f;
+        const bool promotes = tb_rank(one) == last;
+        if (promotes && !(occ >> one & 1))
+            for (int p = QUEEN_T; p >= KNIGHT_T; --p)
+                if (!go(i, one, -1, p)) return false;
+        for (std::uint64_t x = pawn_attacks[c][s] & theirs; x; x &= x - 1) {
+            const int to = std::countr_zero(x), victim = slot_on(b, o, to);
+            if (!promotes) {
+                if (!go(i, to, victim, 0)) return false;
+                continue;
+            }
+            for (int p = QUEEN_T; p >= KNIGHT_T; --p)
+                if (!go(i, to, victim, p)) return false;
+        }
+        if (b.ep != TB_NO_EP && (pawn_attacks[c][s] >> b.ep & 1)) {
+            const int victim = slot_on(b, o, b.ep - f);
+            if (victim >= 0 && b.set[o].type[victim] == PAWN_T && !go(i, b.ep, victim, 0)) return false;
+        }
+    }
+    return true;
+}
+
+bool tb_has_quiet_move(const TbBoard& b) {
+    const int c = b.stm, o = 1 - c;
+    const std::uint64_t occ = tb_occupancy(b);
+    const int king = b.set[c].sq[0];
+    // The king first: most positions have a step to a square nothing guards.
+    const std::uint64_t without_king = occ & ~(1ULL << king);
+    std::uint64_t guarded = 0;
+    for (int i = 0; i < b.set[o].n; ++i) guarded |= piece_targets(b.set[o].type[i], o, b.set[o].sq[i], without_king);
+    if (king_mask[king] & ~occ & ~guarded) return true;
+    const bool in_check = tb_attacked(b, king, o, occ);
+    TbBoard a = b;
+    for (int i = 1; i < b.set[c].n; ++i) {
+        const int s = b.set[c].sq[i];
+        std::uint64_t to = tb_pseudo_quiet_targets(b, i);
+        if (to == 0) continue;
+        // Out of check only a piece on a line through its king can expose it.
+        if (!in_check && lines.kind[king][s] == 0) return true;
+        for (; to; to &= to - 1) {
+            const int sq = std::countr_zero(to);
+            a.set[c].sq[i] = sq;
+            if (!tb_attacked(a, king, o, (occ & ~(1ULL << s)) | 1ULL << sq)) return true;
+        }
+        a.set[c].sq[i] = s;
+    }
+    return false;
+}
+
+TbSurvey tb_survey(const TbBoard& b) {
+    TbSurvey out{false, false, false};
+    std::uint64_t occ = 0;
+    for (const TbSet& set : b.set)
+        for (int i = 0; i < set.n; ++i) {
+            const std::uint64_t bit = 1ULL << set.sq[i];
+            if (occ & bit) return out;
+            occ |= bit;
+        }
+    const int c = b.stm, o = 1 - c;
+    const TbSet& mine = b.set[c];
+    const TbSet& theirs = b.set[o];
+    bool legal = true, convert = b.ep != TB_NO_EP;
+    for (int i = 0; i < mine.n; ++i) {
+        const int type = mine.type[i], s = mine.sq[i];
+        legal = legal && !hits(type, c, s, theirs.sq[0], occ);
+        convert = convert || (type == PAWN_T && tb_rank(s) == (c == TB_WHITE ? 6 : 1));
+        for (int k = 1; k < theirs.n && !convert; ++k) convert = hits(type, c, s, theirs.sq[k], occ);
+    }
+    out.legal = b.ep != TB_NO_EP ? tb_legal(b) : legal;
+    out.in_check = tb_attacked(b, mine.sq[0], o, occ);
+    out.may_convert = convert;
+    return out;
+}
+
+TbRowSurvey tb_row_survey(const TbBoard& b, int colour, int slot) {
+    TbRowSurvey out{~0ULL, 0, 0};
+    const int c = b.stm, o = 1 - c;
+    // The other pieces' squares; where two share one, every square is illegal.
+    std::uint64_t occ = 0;
+    for (int k = 0; k < 2; ++k)
+        for (int i = 0; i < b.set[k].n; ++i) {
+            if (k == colour && i == slot) continue;
+            const std::uint64_t bit = 1ULL << b.set[k].sq[i];
+            if (occ & bit) return out;
+            occ |= bit;
+        }
+    // The squares of the varying piece where `from` attacks `to`, `from` and `to` being
+    // pieces (colour, slot) with the varying one as either.
+    auto where_attacks = [&](int fc, int fi, int tc, int ti) -> std::uint64_t {
+        const bool from_x = fc == colour && fi == slot, to_x = tc == colour && ti == slot;
+        const int type = b.set[fc].type[fi];
+        if (from_x) {
+            // The squares from which a piece of its type reaches the target.
+            const int t = b.set[tc].sq[ti];
+            return type == PAWN_T ? pawn_attacks[1 - fc][t] : piece_targets(type, fc, t, occ);
+        }
+        const int from = b.set[fc].sq[fi];
+        if (to_x) return type == PAWN_T ? pawn_attacks[fc][from] : piece_targets(type, fc, from, occ);
+        const int to = b.set[tc].sq[ti];
+        if (!hits(type, fc, from, to, occ)) return 0;
+        // A slider's attack is blocked by the varying piece standing between.
+        return slider_kind(type) ? ~lines.between[from][to] : ~0ULL;
+    };
+    std::uint64_t bad = 0, check = 0, convert = 0;
+    for (int i = 0; i < b.set[c].n; ++i) {
+        bad |= where_attacks(c, i, o, 0);
+        for (int k = 1; k < b.set[o].n; ++k) convert |= where_attacks(c, i, o, k);
+        if (b.set[c].type[i] == PAWN_T) {
+            const int last = c == TB_WHITE ? 6 : 1;
+            if (c == colour && i == slot) convert |= 0xFFULL << (8 * last);
+            else if (tb_rank(b.set[c].sq[i]) == last) convert = ~0ULL;
+        }
+    }
+    for (int i = 0; i < b.set[o].n; ++i) check |= where_attacks(o, i, c, 0);
+    out.illegal = bad | occ;
+    out.check = check;
+    out.convert = convert;
+    return out;
 }
 
 bool tb_may_convert(const TbBoard& b) {

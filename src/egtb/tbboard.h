@@ -89,8 +89,28 @@ bool tb_each_quiet_successor(const TbBoard& b, TbVisitor visit, void* context);
 // The positions after each legal capture or promotion of b (a promotion once for each
 // piece the pawn may become).
 bool tb_each_conversion(const TbBoard& b, TbVisitor visit, void* context);
+// The positions after each capture or promotion of b, its own king's safety left aside
+// (the position after may be illegal).
+bool tb_each_pseudo_conversion(const TbBoard& b, TbVisitor visit, void* context);
 // The positions before b: those of tb_unmoves, each followed by its tb_ep_variants.
 bool tb_each_predecessor(const TbBoard& b, TbVisitor visit, void* context);
+// Whether the side to move has a legal move that neither captures nor promotes.
+bool tb_has_quiet_move(const TbBoard& b);
+// What the set-up of a table asks of a position, worked out in one go.
+struct TbSurvey {
+    bool legal;         // as tb_legal, for positions with pawns off the first and last ranks and the kings apart
+    bool in_check;      // the side to move is in check
+    bool may_convert;   // as tb_may_convert
+};
+TbSurvey tb_survey(const TbBoard& b);
+// tb_survey for all the positions that differ from b in the square of one piece only
+// (colour, slot), as sets of that piece's squares: where the position is illegal,
+// where the side to move is in check, where it may have a capture or a promotion.
+// Positions with an en-passant square are not covered.
+struct TbRowSurvey {
+    std::uint64_t illegal, check, convert;
+};
+TbRowSurvey tb_row_survey(const TbBoard& b, int colour, int slot);
 // Whether the side to move may have a capture or a promotion: false only when it has
 // none (true does not mean that one is legal).
 bool tb_may_convert(const TbBoard& b);
@@ -117,6 +137,10 @@ bool tb_each_quiet_successor(const TbBoard& b, F&& f) {
 template <class F>
 bool tb_each_conversion(const TbBoard& b, F&& f) {
     return tb_each_conversion(b, [](const TbBoard& p, void* c) { return (*static_cast<F*>(c))(p); }, &f);
+}
+template <class F>
+bool tb_each_pseudo_conversion(const TbBoard& b, F&& f) {
+    return tb_each_pseudo_conversion(b, [](const TbBoard& p, void* c) { return (*static_cast<F*>(c))(p); }, &f);
 }
 template <class F>
 bool tb_each_predecessor(const TbBoard& b, F&& f) {

@@ -825,16 +825,30 @@ TbIndexer::TbIndexer(int t) : t_(t), d_(std::make_unique<Data>()) {
 
 TbIndexer::~TbIndexer() = default;
 
-std::uint32_t TbIndexer::index(const TbBoard& b) const {
-    const int side = b.stm;
+std::uint32_t TbIndexer::index(const TbBoard& b, bool exchanged) const {
+    // With the colours exchanged every square is mirrored in the middle rank and the
+    // other side is to move in the table's view.
+    const int flip = exchanged ? 56 : 0;
+    const int side = b.stm ^ exchanged;
+    const TbSet& mover = b.set[b.stm];
+    const TbSet& other = b.set[1 - b.stm];
     const Data::Side& ds = d_->side[side];
     const Shape& sh = *ds.sh;
-    const KingPlacement& k = ds.placement[b.set[side].sq[0] * 64 + b.set[1 - side].sq[0]];
+    const KingPlacement& k = ds.placement[(mover.sq[0] ^ flip) * 64 + (other.sq[0] ^ flip)];
     if (k.pair < 0) return TB_NO_INDEX;
-    if ((sh.ep && b.ep != TB_NO_EP) || b.set[side].n != sh.n_mover + 1 || b.set[1 - side].n != sh.n_other + 1)
-        return tb_board_index(t_, b, true);
+    if ((sh.ep && b.ep != TB_NO_EP) || mover.n != sh.n_mover + 1 || other.n != sh.n_other + 1) {
+        if (!exchanged) return tb_board_index(t_, b, true);
+        TbBoard m;
+        m.stm = side;
+        m.ep = b.ep == TB_NO_EP ? TB_NO_EP : b.ep ^ 56;
+        for (int c = 0; c < 2; ++c) {
+            m.set[c] = b.set[1 - c];
+            for (int i = 0; i < m.set[c].n; ++i) m.set[c].sq[i] ^= 56;
+        }
+        return tb_board_index(t_, m, true);
+    }
     int normal[3];
-    for (int f = 0; f < ds.n; ++f) normal[f] = normal_square(k, b.set[side ^ ds.other[f]].sq[ds.slot[f]]);
+    for (int f = 0; f < ds.n; ++f) normal[f] = normal_square(k, (ds.other[f] ? other : mover).sq[ds.slot[f]] ^ flip);
     const PairRanks& pr = ds.pairs[static_cast<std::size_t>(k.pair)];
     const std::uint32_t index = pair_index(ds, pr, normal);
     if (!pr.diagonal) return index;

@@ -71,7 +71,9 @@ public:
     TbIndexer(const TbIndexer&) = delete;
     TbIndexer& operator=(const TbIndexer&) = delete;
 
-    std::uint32_t index(const TbBoard& b) const;
+    // With `exchanged`, the index of b with its colours exchanged (and every square
+    // mirrored in the middle rank), for a table that names b's Black first.
+    std::uint32_t index(const TbBoard& b, bool exchanged = false) const;
     bool decode(int side, std::uint32_t index, TbBoard& out) const;
 
     // The indices of the positions that differ from a position only in the square of

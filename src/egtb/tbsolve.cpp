@@ -104,21 +104,6 @@ bool may_have_twin(const TbBoard& b, bool pawns) {
     return ((w & 7) == (w >> 3) && (k & 7) == (k >> 3)) || ((w & 7) + (w >> 3) == 7 && (k & 7) + (k >> 3) == 7);
 }
 
-// Whether a decoded position is legal. Decoding already keeps pawns off the first and
-// last ranks and the kings apart; what remains is pieces sharing a square, the side not
-// to move in check, and a wrong en-passant square.
-bool legal(const TbBoard& b) {
-    if (b.ep != TB_NO_EP) return tb_legal(b);
-    std::uint64_t occ = 0;
-    for (const TbSet& set : b.set)
-        for (int i = 0; i < set.n; ++i) {
-            const std::uint64_t bit = 1ULL << set.sq[i];
-            if (occ & bit) return false;
-            occ |= bit;
-        }
-    return !tb_attacked(b, b.set[1 - b.stm].sq[0], b.stm, occ);
-}
-
 class Solver {
 public:
     Solver(int t, const TbSubTables& subs, const TbSolveOptions& options, std::vector<std::int8_t>* v)
@@ -208,31 +193,24 @@ private:
         return true;
     }
 
-    // The byte of a position after a capture or a promotion, from the table it is in; a
-    // position with the kings alone is a draw. 127 when no table holds it.
+    // The byte of a position after a capture or a promotion, from the table it is in (127
+    // for an illegal position); a position with the kings alone is a draw. NO_TABLE when
+    // the table is not at hand.
+    static constexpr int NO_TABLE = 1000;
     int sub_value(const TbBoard& r) const {
-        if (r.set[0].n == 1 && r.set[1].n == 1) return 0;
+        if (r.set[0].n == 1 && r.set[1].n == 1) {
+            const int a = r.set[0].sq[0], k = r.set[1].sq[0];
+            const int df = (a & 7) - (k & 7), dr = (a >> 3) - (k >> 3);
+            return df >= -1 && df <= 1 && dr >= -1 && dr <= 1 ? ILLEGAL : 0;
+        }
         int counts[2][6];
         count_material(r, counts);
         const int found = tb_material(counts);
         const int u = found > 0 ? found : -found;
-        if (u == 0 || !sub_index_[u]) return ILLEGAL;
-        std::uint32_t index;
-        int side = r.stm;
-        if (found > 0) {
-            index = sub_index_[u]->index(r);
-        } else {
-            // The table holds the colours the other way round: swap them, and the ranks.
-            TbBoard m;
-            m.stm = 1 - r.stm;
-            m.ep = r.ep == TB_NO_EP ? TB_NO_EP : r.ep ^ 56;
-            for (int c = 0; c < 2; ++c) {
-                m.set[c] = r.set[1 - c];
-                for (int i = 0; i < m.set[c].n; ++i) m.set[c].sq[i] ^= 56;
-            }
-            side = m.stm;
-            index = sub_index_[u]->index(m);
-        }
+        if (u == 0 || !sub_index_[u]) return NO_TABLE;
+        // A table naming Black first holds the position with the colours exchanged.
+        const int side = found > 0 ? r.stm : 1 - r.stm;
+        const std::uint32_t index = sub_index_[u]->index(r, found < 0);
         return index < tb_count(u, side) ? subs_.side[u][side][index] : ILLEGAL;
     }
 
@@ -242,13 +220,15 @@ private:
     std::int8_t first_value(const TbBoard& b) {
         int best_win = -1, worst_loss = -1;
         bool draw = false, any = false;
-        tb_each_conversion(b, [&](const TbBoard& r) {
-            any = true;
-            const int p = byte_plies(sub_value(r));
-            if (p == -2) {
-                fail("no value for a position after a capture or promotion");
+        tb_each_pseudo_conversion(b, [&](const TbBoard& r) {
+            const int v = sub_value(r);
+            if (v == NO_TABLE) {
+                fail("no table for a position after a capture or promotion");
                 return false;
             }
+            if (v == ILLEGAL) return true;   // the move leaves its own king in check
+            any = true;
+            const int p = byte_plies(v);
             if (p == -1) draw = true;
             else if (p % 2 == 0) best_win = best_win < 0 ? p + 1 : std::min(best_win, p + 1);
             else worst_loss = std::max(worst_loss, p + 1);
@@ -256,8 +236,7 @@ private:
         });
         if (best_win >= 0) return win_code(best_win);
         if (draw) return UNDECIDED;
-        const bool quiet = !tb_each_quiet_successor(b, [](const TbBoard&) { return false; });
-        if (quiet) return UNDECIDED;
+        if (tb_has_quiet_move(b)) return UNDECIDED;
         if (!any) return tb_in_check(b, b.stm) ? loss_code(0) : UNDECIDED;
         return loss_code(worst_loss);
     }
@@ -267,16 +246,32 @@ private:
         const std::uint64_t total = static_cast<std::uint64_t>(count_[0]) + count_[1];
         for_chunks(count_[s], CHUNK, [&](int worker, std::uint64_t first, std::uint64_t last) {
             TbIndexer::Cursor cursor;
+            TbRowSurvey row{};
+            std::uint32_t row_first = 0xFFFFFFFFu;
             for (std::uint64_t x = first; x < last; ++x) {
                 const std::uint32_t i = static_cast<std::uint32_t>(x);
+                // Decoding keeps pawns off the first and last ranks and the kings apart.
                 const TbBoard* decoded = idx_.decode(cursor, s, i);
-                if (decoded == nullptr || !legal(*decoded) || (may_have_twin(*decoded, pawns_) && idx_.index(*decoded) != i)) {
+                TbSurvey survey{false, false, false};
+                if (decoded && cursor.side == s && cursor.listed) {
+                    // Along a row only the last piece moves: one survey for all of it.
+                    if (cursor.first != row_first) {
+                        row_first = cursor.first;
+                        row = tb_row_survey(*decoded, cursor.set, cursor.slots[0]);
+                    }
+                    const int sq = decoded->set[cursor.set].sq[cursor.slots[0]];
+                    survey.legal = !(row.illegal >> sq & 1);
+                    survey.in_check = row.check >> sq & 1;
+                    survey.may_convert = row.convert >> sq & 1;
+                } else if (decoded) {
+                    survey = tb_survey(*decoded);
+                }
+                if (!survey.legal || (may_have_twin(*decoded, pawns_) && idx_.index(*decoded) != i)) {
                     v[i] = ILLEGAL;
                     continue;
                 }
-                const TbBoard& b = *decoded;
                 // Without a check or a capture or promotion nothing is decided yet.
-                const std::int8_t c = !tb_may_convert(b) && !tb_in_check(b, s) ? UNDECIDED : first_value(b);
+                const std::int8_t c = !survey.may_convert && !survey.in_check ? UNDECIDED : first_value(*decoded);
                 v[i] = c;
                 const int level = level_of(c);
                 if (level >= 0) set_pending(s, i, level);
@@ -412,8 +407,10 @@ private:
         }
         if (!all_won) return UNDECIDED;
         int bound = d + 1;
-        const bool all_lose = tb_each_conversion(b, [&](const TbBoard& r) {
-            const int p = byte_plies(sub_value(r));
+        const bool all_lose = tb_each_pseudo_conversion(b, [&](const TbBoard& r) {
+            const int v = sub_value(r);
+            if (v == ILLEGAL) return true;
+            const int p = byte_plies(v);
             bound = std::max(bound, p + 1);
             return p >= 0 && p % 2 == 1;
         });
