@@ -119,6 +119,7 @@ public:
         }
         for (int u = 1; u <= TB_TABLES; ++u)
             if (subs.side[u][0] != nullptr && subs.side[u][1] != nullptr) sub_index_[u] = std::make_unique<TbIndexer>(u);
+        note_materials();
         const std::size_t largest = std::max(count_[0], count_[1]);
         candidates_.assign(largest / 64 + 1, 0);
         for (int s = 0; s < 2; ++s) pending_[s].assign(blocks_[s] * BLOCK_WORDS, 0);
@@ -205,13 +206,52 @@ private:
         }
         int counts[2][6];
         count_material(r, counts);
-        const int found = tb_material(counts);
+        const int found = material_of(counts);
         const int u = found > 0 ? found : -found;
         if (u == 0 || !sub_index_[u]) return NO_TABLE;
         // A table naming Black first holds the position with the colours exchanged.
         const int side = found > 0 ? r.stm : 1 - r.stm;
         const std::uint32_t index = sub_index_[u]->index(r, found < 0);
         return index < tb_count(u, side) ? subs_.side[u][side][index] : ILLEGAL;
+    }
+
+    // tb_material for the material after a capture or promotion, from the few such
+    // materials noted beforehand.
+    static std::uint32_t material_key(const int counts[2][6]) {
+        std::uint32_t key = 0;
+        for (int c = 0; c < 2; ++c)
+            for (int t = 1; t <= 5; ++t) key = key * 4 + static_cast<std::uint32_t>(counts[c][t] & 3);
+        return key;
+    }
+    int material_of(const int counts[2][6]) const {
+        const std::uint32_t key = material_key(counts);
+        for (const auto& [k, found] : materials_)
+            if (k == key) return found;
+        return tb_material(counts);
+    }
+    void note_materials() {
+        const std::string name = tb_name(t_);
+        const std::size_t k2 = name.find('k', 1);
+        int counts[2][6] = {};
+        auto type_of = [](char c) { return c == 'p' ? 1 : c == 'n' ? 2 : c == 'b' ? 3 : c == 'r' ? 4 : 5; };
+        for (std::size_t i = 1; i < name.size(); ++i)
+            if (i != k2) ++counts[i < k2 ? 0 : 1][type_of(name[i])];
+        auto note = [&] { materials_.emplace_back(material_key(counts), tb_material(counts)); };
+        for (int c = 0; c < 2; ++c)
+            for (int taken = 0; taken <= 5; ++taken) {
+                if (taken != 0 && counts[1 - c][taken] == 0) continue;
+                if (taken != 0) --counts[1 - c][taken];
+                note();
+                if (counts[c][1] > 0)
+                    for (int p = 2; p <= 5; ++p) {
+                        --counts[c][1];
+                        ++counts[c][p];
+                        note();
+                        --counts[c][p];
+                        ++counts[c][1];
+                    }
+                if (taken != 0) ++counts[1 - c][taken];
+            }
     }
 
     // The byte of a legal position from its moves alone: a mate, a stalemate, or the
@@ -511,6 +551,7 @@ private:
     TbIndexer idx_;
     const TbSubTables& subs_;
     std::unique_ptr<TbIndexer> sub_index_[TB_TABLES + 1];
+    std::vector<std::pair<std::uint32_t, int>> materials_;   // after captures and promotions
     int threads_;
     const std::atomic<bool>* stop_;
     TbProgress* progress_;
