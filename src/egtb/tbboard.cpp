@@ -314,17 +314,6 @@ int legal_moves(const TbBoard& b, TbMove* out, bool conversions_only) {
 
 int tb_moves(const TbBoard& b, TbMove* out) { return legal_moves(b, out, false); }
 
-bool tb_each_conversion(const TbBoard& b, TbVisitor visit, void* context) {
-    TbMove moves[TB_MAX_MOVES];
-    const int n = legal_moves(b, moves, true);
-    for (int k = 0; k < n; ++k) {
-        TbBoard a = b;
-        tb_apply(a, moves[k]);
-        if (!visit(a, context)) return false;
-    }
-    return true;
-}
-
 int tb_unmoves(const TbBoard& b, TbBoard* out, int max) {
     const int mover = 1 - b.stm;  // the side that made the last move
     const std::uint64_t occ = tb_occupancy(b);
@@ -436,78 +425,13 @@ bool tb_each_quiet_successor(const TbBoard& b, TbVisitor visit, void* context) {
 }
 
 bool tb_each_predecessor(const TbBoard& b, TbVisitor visit, void* context) {
-    const int mover = 1 - b.stm;  // the side that made the last move
-    const std::uint64_t occ = tb_occupancy(b);
-    const int their_king = b.set[b.stm].sq[0];
-    // Positions before with an en-passant right need pawns on both sides.
-    bool pawn_of[2] = {false, false};
-    for (int c = 0; c < 2; ++c)
-        for (int i = 1; i < b.set[c].n; ++i) pawn_of[c] = pawn_of[c] || b.set[c].type[i] == PAWN_T;
-    const bool pawns = pawn_of[0] && pawn_of[1];
-    const TbSet& set = b.set[mover];
-    TbBoard p = b;
-    p.stm = mover;
-    p.ep = TB_NO_EP;
-    // The moved piece's squares from which it would attack the other king before the
-    // move (the position before is then illegal); all squares when another piece attacks
-    // that king with the piece gone, since then only a square blocking that attack will
-    // do and each is tested.
-    int slot = 0;
-    std::uint64_t checking = 0;
-    bool test_each = false;
-    auto prepare = [&](int i) {
-        slot = i;
-        const int to = set.sq[i];
-        const std::uint64_t vacated = occ & ~(1ULL << to);
-        p.set[mover].sq[i] = their_king;   // out of the way: a piece does not attack its own square
-        test_each = tb_attacked(p, their_king, mover, vacated & ~(1ULL << their_king));
-        p.set[mover].sq[i] = to;
-        const int type = set.type[i];
-        checking = type == PAWN_T ? pawn_attacks[b.stm][their_king] : piece_targets(type, mover, their_king, vacated);
-    };
-    // Visits p with the piece moved back to `from`, then the en-passant variants of it.
-    auto before = [&](int from) {
-        const int to = set.sq[slot];
-        p.set[mover].sq[slot] = from;
-        bool go_on = true;
-        const bool legal = test_each ? !tb_attacked(p, their_king, mover, (occ & ~(1ULL << to)) | 1ULL << from)
-                                     : !(checking >> from & 1);
-        if (legal) {
-            go_on = visit(p, context);
-            if (go_on && pawns) {
-                TbBoard variants[4];
-                const int n = tb_ep_variants(p, variants, 4);
-                for (int k = 0; k < n && go_on; ++k) go_on = visit(variants[k], context);
-            }
-        }
-        p.set[mover].sq[slot] = to;
-        return go_on;
-    };
-    const int f = forward(mover);
-    if (b.ep != TB_NO_EP) {
-        const int pawn = b.ep + f, origin = b.ep - f;
-        const int i = slot_on(b, mover, pawn);
-        if (i < 0 || set.type[i] != PAWN_T || (occ >> b.ep & 1) || (occ >> origin & 1)) return true;
-        prepare(i);
-        return before(origin);
-    }
-    for (int i = 0; i < set.n; ++i) {
-        const int s = set.sq[i], t = set.type[i];
-        prepare(i);
-        if (t == PAWN_T) {
-            const int one = s - f;
-            if (occ >> one & 1) continue;
-            if (tb_rank(one) != 0 && tb_rank(one) != 7 && !before(one)) return false;
-            const int two = one - f;
-            // A double step next to a pawn of the side now to move gives that side an
-            // en-passant right: that is another position than `b`.
-            if (tb_rank(two) == start_rank(mover) && !(occ >> two & 1) && !pawn_beside(b, s, b.stm) && !before(two))
-                return false;
-            continue;
-        }
-        const std::uint64_t from = t == KING_T ? king_mask[s] : t == KNIGHT_T ? knight_mask[s] : slider_targets(t, s, occ);
-        for (std::uint64_t t2 = from & ~occ; t2; t2 &= t2 - 1)
-            if (!before(std::countr_zero(t2))) return false;
+    TbBoard before[TB_MAX_MOVES], variants[4];
+    const int n = tb_unmoves(b, before, TB_MAX_MOVES);
+    for (int k = 0; k < n; ++k) {
+        if (!visit(before[k], context)) return false;
+        const int m = tb_ep_variants(before[k], variants, 4);
+        for (int e = 0; e < m; ++e)
+            if (!visit(variants[e], context)) return false;
     }
     return true;
 }
@@ -696,50 +620,6 @@ TbRowSurvey tb_row_survey(const TbBoard& b, int colour, int slot) {
     out.check = check;
     out.convert = convert;
     return out;
-}
-
-bool tb_may_convert(const TbBoard& b) {
-    const int c = b.stm, o = 1 - c;
-    const TbSet& mine = b.set[c];
-    const TbSet& theirs = b.set[o];
-    if (b.ep != TB_NO_EP) return true;
-    const std::uint64_t occ = tb_occupancy(b);
-    const int last = c == TB_WHITE ? 6 : 1;   // the rank a pawn promotes from
-    for (int i = 0; i < mine.n; ++i) {
-        const int s = mine.sq[i], type = mine.type[i];
-        if (type == PAWN_T && tb_rank(s) == last) return true;
-        for (int k = 1; k < theirs.n; ++k) {
-            const int target = theirs.sq[k];
-            bool hits;
-            switch (type) {
-                case KING_T: hits = king_mask[s] >> target & 1; break;
-                case KNIGHT_T: hits = knight_mask[s] >> target & 1; break;
-                case PAWN_T: hits = pawn_attacks[c][s] >> target & 1; break;
-                default: hits = (lines.kind[s][target] & slider_kind(type)) && (lines.between[s][target] & occ) == 0; break;
-            }
-            if (hits) return true;
-        }
-    }
-    return false;
-}
-
-int tb_symmetries(const TbBoard& b) {
-    auto invariant = [&](auto reflect) {
-        for (const TbSet& set : b.set)
-            for (int i = 0; i < set.n; ++i) {
-                const int image = reflect(set.sq[i]);
-                bool found = false;
-                for (int k = 0; k < set.n && !found; ++k) found = set.sq[k] == image && set.type[k] == set.type[i];
-                if (!found) return false;
-            }
-        return true;
-    };
-    const int wk = b.set[0].sq[0], bk = b.set[1].sq[0];
-    auto diag = [](int s) { return tb_file(s) * 8 + tb_rank(s); };
-    auto anti = [](int s) { return (7 - tb_file(s)) * 8 + (7 - tb_rank(s)); };
-    if (diag(wk) == wk && diag(bk) == bk && invariant(diag)) return 2;
-    if (anti(wk) == wk && anti(bk) == bk && invariant(anti)) return 2;
-    return 1;
 }
 
 }  // namespace varkon

@@ -86,9 +86,6 @@ using TbVisitor = bool (*)(const TbBoard& position, void* context);
 // The positions after each legal move of b that neither captures nor promotes (a double
 // step sets the en-passant square, as tb_apply does).
 bool tb_each_quiet_successor(const TbBoard& b, TbVisitor visit, void* context);
-// The positions after each legal capture or promotion of b (a promotion once for each
-// piece the pawn may become).
-bool tb_each_conversion(const TbBoard& b, TbVisitor visit, void* context);
 // The positions after each capture or promotion of b, its own king's safety left aside
 // (the position after may be illegal).
 bool tb_each_pseudo_conversion(const TbBoard& b, TbVisitor visit, void* context);
@@ -100,7 +97,7 @@ bool tb_has_quiet_move(const TbBoard& b);
 struct TbSurvey {
     bool legal;         // as tb_legal, for positions with pawns off the first and last ranks and the kings apart
     bool in_check;      // the side to move is in check
-    bool may_convert;   // as tb_may_convert
+    bool may_convert;   // false only when the side to move has no capture or promotion
 };
 TbSurvey tb_survey(const TbBoard& b);
 // tb_survey for all the positions that differ from b in the square of one piece only
@@ -111,9 +108,6 @@ struct TbRowSurvey {
     std::uint64_t illegal, check, convert;
 };
 TbRowSurvey tb_row_survey(const TbBoard& b, int colour, int slot);
-// Whether the side to move may have a capture or a promotion: false only when it has
-// none (true does not mean that one is legal).
-bool tb_may_convert(const TbBoard& b);
 
 // Moves grouped by piece: the slot of a piece and a set of squares.
 struct TbSquares {
@@ -135,10 +129,6 @@ bool tb_each_quiet_successor(const TbBoard& b, F&& f) {
     return tb_each_quiet_successor(b, [](const TbBoard& p, void* c) { return (*static_cast<F*>(c))(p); }, &f);
 }
 template <class F>
-bool tb_each_conversion(const TbBoard& b, F&& f) {
-    return tb_each_conversion(b, [](const TbBoard& p, void* c) { return (*static_cast<F*>(c))(p); }, &f);
-}
-template <class F>
 bool tb_each_pseudo_conversion(const TbBoard& b, F&& f) {
     return tb_each_pseudo_conversion(b, [](const TbBoard& p, void* c) { return (*static_cast<F*>(c))(p); }, &f);
 }
@@ -146,9 +136,5 @@ template <class F>
 bool tb_each_predecessor(const TbBoard& b, F&& f) {
     return tb_each_predecessor(b, [](const TbBoard& p, void* c) { return (*static_cast<F*>(c))(p); }, &f);
 }
-
-// The number of board symmetries (of the eight of the square) that map the position onto
-// itself: 1 or 2. Only for positions without pawns.
-int tb_symmetries(const TbBoard& b);
 
 }  // namespace varkon

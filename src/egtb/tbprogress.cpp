@@ -1,5 +1,6 @@
 #include "egtb/tbprogress.h"
 
+#include <algorithm>
 #include <cinttypes>
 
 namespace varkon {
@@ -49,21 +50,22 @@ void TbProgress::setting_up(double done) {
 
 void TbProgress::pass(int number, std::uint64_t decided, std::uint64_t decided_now) {
     const double t = seconds();
-    if (number == 1) setup_seconds_ = t;
-    const double duration = t - last_pass_end_;
+    // Wins and losses take turns from pass to pass, so the passes are taken in pairs.
+    // While the pairs decide fewer and fewer positions, the rest is taken to shrink at
+    // the same rate as from the previous pair to the last.
+    for (int k = 3; k > 0; --k) recent_[k] = recent_[k - 1];
+    recent_[0] = decided_now;
+    pair_seconds_[1] = pair_seconds_[0];
+    pair_seconds_[0] = t - last_pass_end_;
     last_pass_end_ = t;
-    // The passes decide fewer and fewer positions towards the end; while they do, the rest
-    // is taken to shrink at the same rate as from the previous pass to this one.
+    const double last_pair = static_cast<double>(recent_[0] + recent_[1]);
+    const double pair_before = static_cast<double>(recent_[2] + recent_[3]);
     std::string left = "time left not known yet";
-    if (decided_now < previous_now_ && decided_now > 0 && number > 2) {
-        double rate = static_cast<double>(decided_now) / static_cast<double>(previous_now_);
-        if (rate > 0.9) rate = 0.9;
-        const double rest = static_cast<double>(decided_now) * rate / (1 - rate);
-        left = "about " + seconds_text(rest * duration / static_cast<double>(decided_now)) + " left";
-    } else if (decided_now == 0 && number > 1) {
-        left = "nearly done";
+    if (number > 4 && last_pair > 0 && last_pair < pair_before) {
+        const double rate = std::min(0.9, last_pair / pair_before);
+        const double rest = last_pair * rate / (1 - rate);
+        left = "about " + seconds_text(rest * (pair_seconds_[0] + pair_seconds_[1]) / last_pair) + " left";
     }
-    previous_now_ = decided_now;
     if (out_ == nullptr) return;
     if (terminal_ && t - last_shown_ < 0.2) return;
     last_shown_ = t;

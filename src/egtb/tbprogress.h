@@ -35,10 +35,10 @@ private:
     std::string table_;
     std::uint64_t positions_;
     std::chrono::steady_clock::time_point start_;
-    double setup_seconds_ = 0;
     double last_shown_ = -1;
     double last_pass_end_ = 0;
-    std::uint64_t previous_now_ = 0;
+    std::uint64_t recent_[4] = {};        // positions decided in the last four passes
+    double pair_seconds_[2] = {};         // time of the last two passes
     std::size_t width_ = 0;   // length of the line on the terminal
 };
 
