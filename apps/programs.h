@@ -1,7 +1,7 @@
 // The two programs of the engine, as the library sees them.
 #pragma once
 
-#include "frontend/init.h"
+#include "frontend/program.h"
 
 namespace varkon {
 

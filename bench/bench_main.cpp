@@ -13,6 +13,10 @@
 //   varkon_bench book       book builder: games per second and records written for the
 //                           collections in data/ and tests/data/, beside Debian's
 //                           `polyglot make-book` on the same files when it is installed
+//   varkon_bench book-large [N [FILE]]  book builder on N generated games (default 50000;
+//                           1e6 for a million): time, processor time, peak memory and
+//                           games per second, beside polyglot's; FILE keeps the collection
+//                           (an existing FILE is used as it is)
 //   varkon_bench egtb [DIR] tablebase generator: the 35 three- and four-piece tables, then
 //                           probes per second through the block cache (in DIR, or a
 //                           temporary directory removed afterwards)
@@ -31,6 +35,7 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,17 +48,22 @@
 #include "book/book.h"
 #include "core/attacks.h"
 #include "core/genmoves.h"
-#include "core/input.h"
 #include "core/moves.h"
+#include "core/notation.h"
+#include "core/perft.h"
 #include "core/position.h"
 #include "egtb/probe_egtb.h"
 #include "egtb/tbgen.h"
 #include "egtb/tbindex.h"
 #include "eval/eval.h"
-#include "frontend/utils.h"
+#include "frontend/game.h"
+#include "frontend/program.h"
+#include "frontend/startup.h"
+#include "game_generator.h"
 #include "search/hash.h"
 #include "search/hash_classic.h"
-#include "search/search.h"
+#include "search/search_tools.h"
+#include "search/think.h"
 
 using namespace varkon;
 
@@ -79,9 +89,9 @@ void bench_perft() {
     std::uint64_t all = 0;
     double all_time = 0;
     for (const auto& c : cases) {
-        setup_fen(c.fen[0], c.fen[1], c.fen[2], c.fen[3]);
+        set_up_game(c.fen[0], c.fen[1], c.fen[2], c.fen[3]);
         const auto start = std::chrono::steady_clock::now();
-        const std::uint64_t n = perft(c.depth);
+        const std::uint64_t n = perft(game(), c.depth).nodes;
         const double t = seconds_since(start);
         all += n;
         all_time += t;
@@ -108,28 +118,36 @@ const struct {
     const Program& (*program)();
     void (*clear_caches)();
 } eval_programs[] = {
-    {"varkon", varkon_program, [] { hash_clear_all(), clear_evaluation_cache(); }},
+    {"varkon", varkon_program, hash_clear_all},
     {"varkon_classic", classic_program, hash_classic::wipe},
 };
 
-// Visits the legal move sequences of `depth` plies and, when `with_eval` is set,
-// evaluates each leaf with the full window, as a search meets its leaves.
-std::uint64_t visit_leaves(int depth, bool with_eval, long long& sum) {
-    if (depth == 0) {
-        if (with_eval) sum += evaluate(-32000, 32000);
-        return 1;
+// The evaluation of one program at the leaves of a tree.
+struct LeafVisit {
+    Position& pos;
+    EvalState& state;
+    SearchStats& stats;
+    const Program& program;
+
+    // Visits the legal move sequences of `depth` plies and, when `with_eval` is set,
+    // evaluates each leaf with the full window, as a search meets its leaves.
+    std::uint64_t leaves(int depth, bool with_eval, long long& sum) {
+        if (depth == 0) {
+            if (with_eval) sum += program.evaluation(pos, state, stats, -32000, 32000);
+            return 1;
+        }
+        pos.cur().in_check = 0;
+        generate_moves(pos);
+        const int first = pos.cur().move_start, last = pos.ply_state[pos.ply + 1].move_start;
+        std::uint64_t n = 0;
+        for (int i = first; i < last; ++i) {
+            make_move(pos, i);
+            if (!king_in_check(pos, -pos.side)) n += leaves(depth - 1, with_eval, sum);
+            unmake_move(pos, i);
+        }
+        return n;
     }
-    ply_state[ply].in_check = 0;
-    generate_moves();
-    const int first = ply_state[ply].move_start, last = ply_state[ply + 1].move_start;
-    std::uint64_t n = 0;
-    for (int i = first; i < last; ++i) {
-        make_move(i);
-        if (!king_in_check(-side)) n += visit_leaves(depth - 1, with_eval, sum);
-        unmake_move(i);
-    }
-    return n;
-}
+};
 
 // Full evaluations per second at the leaves of two-ply trees, from empty caches: they
 // answer as they would in a search (the pawn cache when a leaf keeps its predecessor's pawns). The time
@@ -141,17 +159,20 @@ void bench_eval() {
         init_program(entry.program());
         long long sum = 0;
         std::uint64_t leaves = 0;
+        EvalState state;
+        SearchStats stats;
+        LeafVisit visit{game(), state, stats, entry.program()};
         auto pass = [&](bool with_eval) {
             entry.clear_caches();  // every pass meets the caches as a new search would
+            state.clear();
             leaves = 0;
             const auto start = std::chrono::steady_clock::now();
             for (const auto& f : eval_positions) {
-                setup_fen(f[0], f[1], f[2], f[3]);
-                leaves += visit_leaves(2, with_eval, sum);
+                set_up_game(f[0], f[1], f[2], f[3]);
+                leaves += visit.leaves(2, with_eval, sum);
             }
             return seconds_since(start);
         };
-        stats = SearchStats{};
         double with_eval = 1e9, walk_only = 1e9;
         for (int i = 0; i < PASSES; ++i) {
             with_eval = std::min(with_eval, pass(true));
@@ -180,19 +201,21 @@ void bench_tt() {
         k = state;
     }
     hash_clear_all();  // brings every page of the table in, so the loops see no page faults
+    SearchStats stats;
     auto start = std::chrono::steady_clock::now();
     for (std::size_t i = 0; i < keys.size(); ++i)
-        hash_store(keys[i], static_cast<int>(i % 2001) - 1000, 31, 41, -100, 100, static_cast<int>(i % 20));
+        hash_store(keys[i], static_cast<int>(i % 2001) - 1000, 31, 41, -100, 100, static_cast<int>(i % 20), 1, stats);
     const double store_time = seconds_since(start);
 
     long long answered = 0;
+    HashMove move{};
     start = std::chrono::steady_clock::now();
     for (std::size_t i = 0; i < keys.size(); ++i)
-        answered += hash_probe(keys[i ^ 1], -100, 100, 4, (i & 3) == 0) != NO_HASH_SCORE;
+        answered += hash_probe(keys[i ^ 1], -100, 100, 4, (i & 3) == 0, move) != NO_HASH_SCORE;
     const double probe_time = seconds_since(start);
     const double n = static_cast<double>(keys.size());
-    std::printf("tt   Hash %d MB (%u buckets): %.0f stores in %5.2f s = %6.2f M stores/s\n", hash_mb,
-                hash_bucket_count, n, store_time, n / store_time / 1e6);
+    std::printf("tt   Hash %d MB (%u buckets): %.0f stores in %5.2f s = %6.2f M stores/s\n", hash_size_mb(),
+                hash_bucket_count(), n, store_time, n / store_time / 1e6);
     std::printf("tt   %.0f probes in %5.2f s = %6.2f M probes/s (%lld answered)\n", n, probe_time,
                 n / probe_time / 1e6, answered);
 }
@@ -222,20 +245,17 @@ void bench_search(const char* name, const Program& program, void (*clear_tables)
     std::uint64_t total = 0;
     double total_time = 0, total_cpu = 0;
     for (const auto& f : positions) {
-        setup_fen(f[0], f[1], f[2], f[3]);
+        set_up_game(f[0], f[1], f[2], f[3]);
         clear_tables();
-        limits = SearchLimits{};
-        limits.max_depth = depth;
-        limits.clock = false;
-        std::fflush(stdout);
-        dup2(null, 1);
+        SearchRequest request;
+        request.max_depth = depth;
+        request.clock_limits = false;
         const auto start = std::chrono::steady_clock::now();
         const std::clock_t cpu_start = std::clock();
-        think();
+        think(game(), request);
         const double cpu = static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
         const double t = seconds_since(start);
-        std::fflush(stdout);
-        dup2(saved, 1);
+        const SearchStats& stats = last_search().stats;
         total += stats.nodes;
         total_time += t;
         total_cpu += cpu;
@@ -295,30 +315,31 @@ void bench_epd(int centiseconds, const std::string& path) {
         const int saved = dup(1), null = open("/dev/null", O_WRONLY);
         dup2(null, 1);
         init_program(p.program());
-        book_on = 0;
+        book_options.on = 0;
         int solved = 0, total = 0;
         std::string missed;
         for (const std::string& line : lines) {
             char fen[4][100];
             if (std::sscanf(line.c_str(), "%99s %99s %99s %99s", fen[0], fen[1], fen[2], fen[3]) != 4) continue;
-            if (!setup_fen(fen[0], fen[1], fen[2], fen[3])) continue;
-            std::vector<int> best, avoid;
-            for (const std::string& m : epd_moves(line, "bm")) best.push_back(find_san_move(m.c_str()));
-            for (const std::string& m : epd_moves(line, "am")) avoid.push_back(find_san_move(m.c_str()));
+            if (!set_up_game(fen[0], fen[1], fen[2], fen[3])) continue;
+            Position& pos = game();
             std::vector<Move> best_moves, avoid_moves;
-            for (int i : best) if (i != 0) best_moves.push_back(move_stack[i]);
-            for (int i : avoid) if (i != 0) avoid_moves.push_back(move_stack[i]);
+            for (const std::string& m : epd_moves(line, "bm"))
+                if (const int i = find_san_move(pos, m.c_str()); i != 0) best_moves.push_back(pos.move_stack[i]);
+            for (const std::string& m : epd_moves(line, "am"))
+                if (const int i = find_san_move(pos, m.c_str()); i != 0) avoid_moves.push_back(pos.move_stack[i]);
             p.program().search->tables.clear_all();
-            limits = SearchLimits{};
-            limits.movetime = centiseconds;
-            limits.clock = false;
-            if (const char* n = std::getenv("VARKON_BENCH_NODES")) limits.max_nodes = std::strtoull(n, nullptr, 10);
-            think();
+            SearchRequest request;
+            request.movetime = centiseconds;
+            request.clock_limits = false;
+            if (const char* n = std::getenv("VARKON_BENCH_NODES")) request.max_nodes = std::strtoull(n, nullptr, 10);
+            think(pos, request);
+            const Move chosen = last_search().root_best;
             bool ok = !best_moves.empty() || !avoid_moves.empty();
-            for (const Move& m : avoid_moves) ok = ok && !same_move(m, root_best);
+            for (const Move& m : avoid_moves) ok = ok && !same_move(m, chosen);
             if (!best_moves.empty()) {
                 bool found = false;
-                for (const Move& m : best_moves) found = found || same_move(m, root_best);
+                for (const Move& m : best_moves) found = found || same_move(m, chosen);
                 ok = ok && found;
             }
             ++total;
@@ -397,17 +418,117 @@ void bench_book() {
             pbest = std::min(pbest, seconds_since(start));
             pbest_cpu = std::min(pbest_cpu, cpu_seconds(RUSAGE_CHILDREN) - cpu);
         }
-        std::printf("varkon   %-20s %6d games in %6.3f s / %6.3f s = %8.0f games/s, %6d records written\n", name,
-                    counts.games, best, best_cpu, counts.games / best, counts.book_moves);
+        std::printf("varkon   %-20s %6lld games in %6.3f s / %6.3f s = %8.0f games/s, %6lld records written\n", name,
+                    counts.games, best, best_cpu, static_cast<double>(counts.games) / best, counts.book_moves);
         if (polyglot.empty()) continue;
-        std::printf("polyglot %-20s %6d games in %6.3f s / %6.3f s = %8.0f games/s, %6ld records written"
+        std::printf("polyglot %-20s %6lld games in %6.3f s / %6.3f s = %8.0f games/s, %6ld records written"
                     "  (varkon %.2fx its speed, %.2fx in CPU time)\n",
-                    name, counts.games, pbest, pbest_cpu, counts.games / pbest, file_records(bin), pbest / best,
+                    name, counts.games, pbest, pbest_cpu, static_cast<double>(counts.games) / pbest, file_records(bin), pbest / best,
                     pbest_cpu / best_cpu);
         std::remove(bin.c_str());
     }
     if (polyglot.empty()) std::printf("polyglot not installed: no comparison\n");
     std::remove(out.c_str());
+    rmdir(dir);
+}
+
+// What a child process cost: wall time, processor time and its peak resident memory.
+struct ChildCost {
+    bool ok = false;
+    double wall = 0, cpu = 0;
+    long peak_kb = 0;
+};
+
+// Runs `work` in a child process (its output to /dev/null) and measures it alone.
+ChildCost measure_child(const std::function<int()>& work) {
+    ChildCost cost;
+    std::fflush(stdout);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid < 0) return cost;
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        _exit(work());
+    }
+    int status = 0;
+    rusage u{};
+    if (wait4(pid, &status, 0, &u) != pid) return cost;
+    cost.wall = seconds_since(start);
+    cost.cpu = static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+               static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    cost.peak_kb = u.ru_maxrss;
+    cost.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return cost;
+}
+
+// The builder on a large generated collection, beside polyglot on the same file: time,
+// processor time and peak memory of each, measured in a process of its own. The collection
+// is made (seed 1) in a temporary directory, or in `kept` (and kept there; an existing file
+// of that name is used as it is).
+void bench_book_large(long long games, const std::string& kept) {
+    char dir[] = "/tmp/varkon_bench_XXXXXX";
+    if (mkdtemp(dir) == nullptr) return;
+    const std::string pgn = kept.empty() ? std::string(dir) + "/games.pgn" : kept;
+    const std::string book = std::string(dir) + "/book.dat", bin = std::string(dir) + "/book.bin";
+    struct stat st;
+    if (stat(pgn.c_str(), &st) != 0) {
+        const auto start = std::chrono::steady_clock::now();
+        std::FILE* f = std::fopen(pgn.c_str(), "wb");
+        const bool written = f != nullptr && pgngen::write_games(f, games, 1);
+        if (f == nullptr || std::fclose(f) != 0 || !written || stat(pgn.c_str(), &st) != 0) {
+            std::printf("book-large: cannot write %s\n", pgn.c_str());
+            return;
+        }
+        std::printf("generated %lld games (%.0f MB) in %.1f s\n", games, static_cast<double>(st.st_size) / 1e6,
+                    seconds_since(start));
+    }
+    constexpr int min_count = 1;
+    std::printf("book build of %s (%.0f MB), first 60 half-moves, minimum count %d\n", pgn.c_str(),
+                static_cast<double>(st.st_size) / 1e6, min_count);
+    BookBuildCounts counts;
+    const ChildCost ours = measure_child([&] {
+        const bool built = build_book(pgn, book, min_count, 0, &counts);
+        // The counts, for the parent: games, records, runs.
+        std::FILE* f = std::fopen((book + ".counts").c_str(), "w");
+        if (f != nullptr) {
+            std::fprintf(f, "%lld %lld %d\n", counts.games, counts.book_moves, counts.runs);
+            std::fclose(f);
+        }
+        return built ? 0 : 1;
+    });
+    if (std::FILE* f = std::fopen((book + ".counts").c_str(), "r")) {
+        if (std::fscanf(f, "%lld %lld %d", &counts.games, &counts.book_moves, &counts.runs) != 3) counts = {};
+        std::fclose(f);
+    }
+    auto show = [&](const char* who, const ChildCost& c, long long records, const std::string& more) {
+        if (!c.ok) {
+            std::printf("%-9s failed\n", who);
+            return;
+        }
+        std::printf("%-9s %lld games in %.1f s (processor %.1f s) = %.0f games/s, peak memory %.0f MB, %lld records%s\n",
+                    who, counts.games, c.wall, c.cpu, static_cast<double>(counts.games) / c.wall,
+                    static_cast<double>(c.peak_kb) / 1024, records, more.c_str());
+    };
+    show("varkon", ours, counts.book_moves, ", " + std::to_string(counts.runs) + " sorted runs spilled");
+    const std::string polyglot = find_polyglot();
+    if (polyglot.empty()) {
+        std::printf("polyglot not installed: no comparison (apt-get install polyglot)\n");
+    } else {
+        const ChildCost theirs = measure_child([&] {
+            execl(polyglot.c_str(), "polyglot", "make-book", "-pgn", pgn.c_str(), "-bin", bin.c_str(), "-max-ply", "60",
+                  "-min-game", std::to_string(min_count).c_str(), static_cast<char*>(nullptr));
+            return 127;
+        });
+        show("polyglot", theirs, file_records(bin), "");
+        if (ours.ok && theirs.ok)
+            std::printf("varkon: %.2fx polyglot's speed, %.2fx its processor time, %.2fx its peak memory\n",
+                        theirs.wall / ours.wall, ours.cpu / theirs.cpu,
+                        static_cast<double>(ours.peak_kb) / static_cast<double>(theirs.peak_kb));
+    }
+    for (const std::string& f : {book, book + ".counts", bin}) std::remove(f.c_str());
+    if (kept.empty()) std::remove(pgn.c_str());
     rmdir(dir);
 }
 
@@ -489,8 +610,8 @@ void bench_generate_alone(const std::string& dir, const std::string& name, int t
 // time of setting the positions up alone is subtracted.
 void bench_probe(const std::string& dir, int first, int last, const char* what) {
     init_program(varkon_program());
-    egtb_path = dir;
-    egtb_cache_size = 2.0;
+    egtb_settings.path = dir;
+    egtb_settings.cache_mb = 2.0;
     std::fflush(stdout);
     const int saved = dup(1), null = open("/dev/null", O_WRONLY);
     dup2(null, 1);
@@ -514,8 +635,8 @@ void bench_probe(const std::string& dir, int first, int last, const char* what) 
     auto pass = [&](bool probe) {
         const auto start = std::chrono::steady_clock::now();
         for (const auto& p : positions) {
-            setup_fen(p[0].c_str(), p[1].c_str(), "-", "-");
-            if (probe) answered += egtb_probe() != -1;
+            set_up_game(p[0].c_str(), p[1].c_str(), "-", "-");
+            if (probe) answered += egtb_probe(game()) != -1;
         }
         return seconds_since(start);
     };
@@ -588,6 +709,7 @@ int main(int argc, char** argv) {
     if (which == "all" || which == "classic")
         bench_search("classic search", classic_program(), hash_classic::wipe, depth > 0 ? depth : CLASSIC_BENCH_DEPTH);
     if (which == "all" || which == "book") bench_book();
+    if (which == "book-large") bench_book_large(argc > 2 ? static_cast<long long>(std::atof(argv[2])) : 50000, argc > 3 ? argv[3] : "");
     if (which == "epd")
         bench_epd(depth > 0 ? depth : 100, argc > 3 ? argv[3] : VARKON_SOURCE_DIR "/tests/data/bratko-kopec.epd");
     if (which == "egtb") bench_egtb(argc > 2 ? argv[2] : "", "");

@@ -24,11 +24,12 @@
 #include "apps/programs.h"
 #include "book/book.h"
 #include "core/messages.h"
-#include "core/input.h"
+#include "core/notation.h"
 #include "core/moves.h"
-#include "frontend/interupt.h"
+#include "frontend/command_input.h"
+#include "frontend/console.h"
 #include "frontend/learn.h"
-#include "frontend/main.h"
+#include "frontend/startup.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
 
@@ -81,24 +82,26 @@ std::size_t reachable_records(const std::vector<BookRecord>& all) {
     for (const BookRecord& r : all) by_key.insert({key_of(r), r});
     std::set<HashKey> seen;
     std::size_t reached = 0;
+    Position& pos = game();
     std::function<void()> walk = [&] {
-        if (!seen.insert(hash_history[game_ply]).second) return;
-        const auto range = by_key.equal_range(hash_history[game_ply]);
+        if (!seen.insert(pos.key()).second) return;
+        const auto range = by_key.equal_range(pos.key());
         for (auto it = range.first; it != range.second; ++it) {
             const std::string move = std::string(square_name[it->second.from]) + square_name[it->second.to];
-            if (!parse_coordinate_move(move.c_str()) && !parse_coordinate_move((move + "q").c_str())) continue;
+            if (!parse_coordinate_move(pos, move.c_str()) && !parse_coordinate_move(pos, (move + "q").c_str())) continue;
             ++reached;
             walk();
-            take_back();
+            take_back(pos);
         }
     };
-    new_game();
+    start_game();
     walk();
     return reached;
 }
 
 // Everything the book prints, collected through its output function.
 std::string said;
+void collect_said(const char* line) { said += line; }
 std::string said_by(const std::function<void()>& f) {
     said.clear();
     f();
@@ -113,16 +116,16 @@ class Book : public ::testing::Test {
 protected:
     void SetUp() override {
         test::use_varkon();
-        start = hash_history[game_ply];
-        book_name = path = dir + "/book.dat";
-        book_style = 1;
+        start = game().key();
+        book_options.name = path = dir + "/book.dat";
+        book_options.style = 1;
         std::srand(7);
-        set_message_output([](const char* line) { said += line; });
+        set_message_output(collect_said);
     }
     void TearDown() override {
         set_message_output(nullptr);
         book_build_end();
-        book_name = "book.dat";
+        book_options.name = "book.dat";
         test::use_varkon();
     }
     // Probes `key` `n` times: what was printed; the moves chosen in `chosen` ("-": none).
@@ -145,17 +148,17 @@ protected:
     // Plays 1. e4 e5 2. Nf3 Nc6 3. Bb5 a6 4. Ba4 Nf6 in a new game; keys[g] is the key of the
     // position of the move at game_ply g, and at(g, weight) the record of that move.
     void play_game() {
-        new_game();
+        start_game();
         for (int g = 1; g <= 8; ++g) {
-            keys[g] = hash_history[game_ply];
-            ASSERT_EQ(parse_coordinate_move(names[g]), 1);
+            keys[g] = game().key();
+            ASSERT_EQ(parse_coordinate_move(game(), names[g]), 1);
         }
     }
     BookRecord at(int g, int weight) const { return rec(keys[g], names[g], weight); }
     // The WinBoard "result" command's learning from the game played; what it printed.
     std::string learn(const char* result, Side colour, int last_book_move) {
-        last_bookmove_number = last_book_move;
-        return said_by([&] { learn_from_result(result, colour); });
+        book_state.last_bookmove_number = last_book_move;
+        return said_by([&] { learn_from_result(game(), result, colour); });
     }
 
     const test::WorkDir work;
@@ -218,9 +221,9 @@ TEST_F(Book, RankedListAndChoice) {
             const std::size_t n = style == 1 ? 1 : style == 2 ? 2 : style == 3 ? ranked.size() : 0;
             std::set<std::string> expected(ranked.begin(), ranked.begin() + std::min(n, ranked.size()));
             if (expected.empty()) expected.insert("-");
-            book_style = style;
+            book_options.style = style;
             EXPECT_EQ(probe(start), printed);
-            EXPECT_EQ(book_entries, static_cast<int>(bytes.size() / 16));
+            EXPECT_EQ(book_state.entries, static_cast<int>(bytes.size() / 16));
             probe(start, 300);
             EXPECT_EQ(chosen, expected) << printed << "style " << style;
         }
@@ -229,29 +232,41 @@ TEST_F(Book, RankedListAndChoice) {
     // says so at once and tries again the next time.
     ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
     for (const std::string& name : {dir + "/missing.dat", dir, dir + "/fifo", std::string("/dev/zero")}) {
-        book_name = name;
+        book_options.name = name;
         EXPECT_EQ(probe(start, 2), "can't open book file!\ncan't open book file!\n") << name;
         EXPECT_EQ(chosen, std::set<std::string>{"-"});
     }
-    last_bookmove_number = 7;
-    new_game();  // the counters belong to the game
-    EXPECT_EQ(book_entries, 0);
-    EXPECT_EQ(last_bookmove_number, 0);
+    book_state.last_bookmove_number = 7;
+    start_game();  // the counters belong to the game
+    EXPECT_EQ(book_state.entries, 0);
+    EXPECT_EQ(book_state.last_bookmove_number, 0);
 }
 
+// A relative name not in the working directory: beside the program, else in the data
+// directory of an installation.
 TEST_F(Book, RelativeNameFallsBackBesideTheProgram) {
     const std::string name = "test_book_" + std::to_string(getpid()) + ".dat";
-    const std::string beside = std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/" + name;
-    write_bytes(beside, book_bytes({rec(start, "e2e4", 5)}));
+    const std::filesystem::path program_dir = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    const std::filesystem::path data_dir = (program_dir / VARKON_DATA_FROM_BIN).lexically_normal();
+    const bool made_data_dir = std::filesystem::create_directories(data_dir);
+    const std::string beside = program_dir.string() + "/" + name, installed = (data_dir / name).string();
+    write_bytes(installed, book_bytes({rec(start, "c2c4", 4)}));
     const std::filesystem::path old = std::filesystem::current_path();
     std::filesystem::current_path(dir);
-    book_name = name;
+    book_options.name = name;
+    EXPECT_EQ(probe(start), "1. c2c4  4\n");
+    write_bytes(beside, book_bytes({rec(start, "e2e4", 5)}));
     EXPECT_EQ(probe(start), "1. e2e4  5\n");
     write_bytes(name, book_bytes({rec(start, "d2d4", 6)}));
     EXPECT_EQ(probe(start), "1. d2d4  6\n");  // a book of that name in the working directory comes first
     EXPECT_EQ(std::string(book_file_path(dir + "/none.dat")), dir + "/none.dat");  // absolute: as it is
     std::filesystem::current_path(old);
     std::filesystem::remove(beside);
+    std::filesystem::remove(installed);
+    if (made_data_dir) {  // share/varkon and share, each only when nothing else is in it
+        std::error_code ignored;
+        if (std::filesystem::remove(data_dir, ignored)) std::filesystem::remove(data_dir.parent_path(), ignored);
+    }
 }
 
 // The book built with the engine matches its keys, and the lookup reads it: 1.d4 first.
@@ -260,7 +275,7 @@ TEST_F(Book, ShippedBookMatchesTheEngine) {
     ASSERT_GT(all.size(), 3000u);
     EXPECT_EQ(reachable_records(all), all.size());
     for (const BookRecord& r : all) ASSERT_GE(r.weight, SHIPPED_BOOK_MIN_PLAYED);
-    book_name = SHIPPED_BOOK;
+    book_options.name = SHIPPED_BOOK;
     EXPECT_TRUE(probe(start).starts_with("1. d2d4  ")) << said;
     EXPECT_EQ(chosen, std::set<std::string>{"d2d4"});
 }
@@ -280,32 +295,6 @@ TEST_F(Book, MinimumCount) {
                                [](const BookRecord& a, const BookRecord& b) { return key_of(a) % 5000 < key_of(b) % 5000; }));
     build(game + "\n" + game, "three.dat", 3);
     EXPECT_TRUE(built && std::filesystem::exists(dir + "/three.dat") && bytes("three.dat").empty());
-}
-
-// A pair spilled twice at 500 and counted again in memory makes one record; a spill that
-// cannot open its file loses that spill alone.
-TEST_F(Book, SpilledPairsAreMerged) {
-    ASSERT_TRUE(book_build_begin(dir + "/spill.dat", 2));
-    const std::string temp = dir + "/" + list_dir(dir).at(0);  // the private directory
-    const HashKey key = 0x0000000100000007ULL;                // keys key + 5000 * i share its bucket
-    auto add = [](HashKey k, const char* m) {
-        book_add(static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(k >> 32), parse_square(m), parse_square(m + 2));
-    };
-    ASSERT_EQ(rmdir(temp.c_str()), 0);
-    EXPECT_EQ(said_by([&] { for (int i = 1; i <= 500; ++i) add(key + 5000ULL * i, "d2d4"); }), "can't open temp file! \n");
-    ASSERT_EQ(mkdir(temp.c_str(), 0700), 0);
-    for (int spills = 1; spills <= 2; ++spills) {
-        add(key, "e2e4");
-        for (int i = 1; i < 500; ++i) add(key + 5000ULL * (i + 500 * spills), "d2d4");  // the 500th spills
-    }
-    for (int i = 0; i < 698; ++i) add(key, "e2e4");
-    said_by([&] { built = book_write(nullptr); });
-    book_build_end();
-    EXPECT_EQ(list_dir(dir), std::vector<std::string>{"spill.dat"});
-    const std::vector<BookRecord> recs = read_book(dir + "/spill.dat");
-    ASSERT_EQ(recs.size(), 1u);
-    EXPECT_EQ(key_of(recs[0]), key);
-    EXPECT_EQ(recs[0].weight, 700);
 }
 
 // Comments, variations, annotations, move numbers against their moves, a byte-order mark,
@@ -424,7 +413,7 @@ TEST_F(Book, LearningMovesTheWeightsOfTheEnginesMoves) {
     book[16 + 14] = '\xab';
     book += book_bytes({at(8, 5)}).substr(0, 15);
     write_bytes(path, book);
-    ASSERT_EQ(book_entries, 0);
+    ASSERT_EQ(book_state.entries, 0);
     EXPECT_EQ(learn(" 1-0", WHITE, 7), learn_head + "last_bookmove_number= 7\n1. e2e4 score = 40 --> 45 + - 5\n"
                                                     "5. f1b5 score = 100 --> 110 + - 10\n7. b5a4 score = 200 --> 220 + - 20\n");
     EXPECT_EQ(learn("1-0", BLACK, 8), learn_head + "last_bookmove_number= 8\n2. e7e5 score = 3 --> -2 + - -5\n"
@@ -452,10 +441,10 @@ TEST_F(Book, LearningNeverDamagesTheBook) {
     write_bytes(path, book);
     ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
     for (const std::string& name : {dir + "/missing.dat", dir, dir + "/fifo", std::string("/dev/zero")}) {
-        book_name = name;
+        book_options.name = name;
         EXPECT_EQ(learn(" 1-0", WHITE, 3), learn_head + "can't open book file!\n") << name;
     }
-    book_name = path;
+    book_options.name = path;
     // Read-only, tried by another user when the test runs as root, who may write anything.
     ASSERT_EQ(chmod(path.c_str(), 0444) | chmod(dir.c_str(), 0755), 0);
     pid_t pid = fork();
@@ -517,8 +506,11 @@ TEST_F(Book, ConsoleDialogue) {
         "minimum of played moves (1-100)    \t\t: how many games to build (0=all)    \t\t: ";
     std::string out = test::run_engine(VARKON_BIN, "build\ng.pgn\nbook.dat\n1\n0\nquit\n", &status, dir);
     EXPECT_EQ(status, 0);
-    EXPECT_NE(out.find("\n\n" + prompts + "\nbuilding book...\ngames = 1 , move_errors = 0\r"), std::string::npos) << out;
-    EXPECT_TRUE(out.ends_with("\t book_moves = 3\r\n\nready!\n")) << out;
+    // Not on a terminal: plain progress lines, the last one of each phase always.
+    EXPECT_NE(out.find("\n\n" + prompts + "\nbuilding book...\ngames = 2 , move_errors = 0 , 100% of the file , "),
+              std::string::npos) << out;
+    EXPECT_TRUE(out.ends_with("write: 5000 / 5000\t book_moves = 3\n\n\nready!\n")) << out;
+    EXPECT_EQ(out.find('\r'), std::string::npos);
 
     const std::string long_name = "a_very_long_book_name_" + std::string(200, 'x') + ".dat", too_long(PATH_MAX, 'y');
     write_bytes(dir + "/Varkon.ini", "");  // varkon_classic's configuration: the built-in defaults
@@ -528,7 +520,7 @@ TEST_F(Book, ConsoleDialogue) {
                            &status, dir);
     EXPECT_EQ(status, 0);
     for (const std::string& part : {prompts + "\nbuilding book...\npgn file not found!\n",
-                                    std::string("games = 7 , move_errors = 0\r\n"), prompts + "book name too long!\n",
+                                    std::string("games = 7 , move_errors = 0 , "), prompts + "book name too long!\n",
                                     prompts + "pgn file name too long!\n"})
         EXPECT_NE(out.find(part), std::string::npos) << part << out;
     EXPECT_EQ(out.find("games = 8"), std::string::npos);
@@ -551,6 +543,7 @@ TEST_F(Book, TablesAreReleasedForTheBuild) {
     static Program with_tables = varkon_program();
     with_tables.search = &noting;
     init_program(with_tables);
+    set_message_output(collect_said);   // the start-up put back the standard output
     table_calls.clear();
     write_bytes(dir + "/t.pgn", "1. e4 *\n");
     const std::filesystem::path old = std::filesystem::current_path();
@@ -563,12 +556,12 @@ TEST_F(Book, TablesAreReleasedForTheBuild) {
     for (const auto& run : runs) {
         table_calls.clear();
         std::filesystem::remove("t.dat");
-        book_name = "old.dat";
+        book_options.name = "old.dat";
         unread_line(run.answers);
         EXPECT_EQ(test::capture_stdout(book_build).ends_with("\n\nready!\n"), run.ready);
         EXPECT_EQ(table_calls, run.calls);
-        EXPECT_EQ(book_name, run.ready ? "t.dat" : "old.dat");
-        EXPECT_EQ(min_played, run.min);
+        EXPECT_EQ(book_options.name, run.ready ? "t.dat" : "old.dat");
+        EXPECT_EQ(book_options.min_played, run.min);
     }
     std::filesystem::current_path(old);
     EXPECT_EQ(said_by([] { EXPECT_FALSE(set_book_name("") || set_book_name(std::string(PATH_MAX, 'z'))); }),

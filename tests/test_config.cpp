@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "book/book.h"
@@ -48,7 +49,7 @@ TEST(ConfigFile, NumbersAreClampedAndNeverOverflow) {
         {"EGTB_CACHE_SIZE 7.9", "EGTB_CACHE_SIZE\t\t: 7 MB\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(read_text(c[0]), c[1]) << c[0];
-    EXPECT_EQ(egtb_cache_size, 7.0);
+    EXPECT_EQ(egtb_settings.cache_mb, 7.0);
 }
 
 TEST(ConfigFile, WordsCommentsAndSkippedLines) {
@@ -57,16 +58,31 @@ TEST(ConfigFile, WordsCommentsAndSkippedLines) {
                         std::string(50000, '-') + " HASH 8\r\n\t\nDRAW\nLOGFILE on\r\nRESIGN_COUNT"),
               "USE_BOOK \t\t: on\nBOOK_STYLE\t\t: random\nBOOK_NAME \t\t: my.dat\nEGTB_PATH\t\t: /tb\n"
               "DRAW        \t\t: yes\nLOGFILE     \t\t: 1\nRESIGN    \t\t: on\nHASH     \t\t: 32 MB\n"
-              "HASH     \t\t: 64 MB\nBOOK_STYLE\t\t: ?\nDRAW without a value: not changed\n"
-              "LOGFILE     \t\t: on\nRESIGN_COUNT without a value: not changed\n");
-    EXPECT_EQ(book_on + book_style, 1 + 3);  // an unknown style changes nothing
-    EXPECT_EQ(book_name + egtb_path, "my.dat/tb");
+              "HASH     \t\t: 64 MB\nBOOK_STYLE\t\t: ?\nDRAW        \t\t: LOGFILE\n"
+              "RESIGN_COUNT without a value: not changed\n");
+    EXPECT_EQ(book_options.on + book_options.style, 1 + 3);  // an unknown style changes nothing
+    EXPECT_EQ(book_options.name + egtb_settings.path, "my.dat/tb");
     EXPECT_FALSE(configuration().draw);  // only "on" and "1" switch on; the word is echoed
     EXPECT_TRUE(configuration().log && configuration().resign);
     EXPECT_EQ(configuration().hash_mb, 64);
     // Any other word switches off; case matters; a byte-order mark does not.
     EXPECT_EQ(read_text("\xEF\xBB\xBFUSE_BOOK On\nhash 16\n"), "USE_BOOK \t\t: off\n");
-    EXPECT_EQ(book_on, 0);
+    EXPECT_EQ(book_options.on, 0);
+}
+
+// Words, not lines: a value may stand on a later line than its keyword, and a line may hold
+// any number of pairs.
+TEST(ConfigFile, AValueIsTheNextWordWhereverItStands) {
+    EXPECT_EQ(read_text("HASH\n16\n"), "HASH     \t\t: 16 MB\n");
+    EXPECT_EQ(read_text("HASH\r\n\r\n\t 24 junk HASH 8\nBOOK_STYLE\rnormal DRAW on\nRESIGN_VALUE # no number\nRESIGN on"),
+              "HASH     \t\t: 24 MB\nBOOK_STYLE\t\t: normal\nDRAW        \t\t: on\nRESIGN_VALUE\t\t: -100\n"
+              "RESIGN    \t\t: on\n");
+    EXPECT_EQ(configuration().hash_mb + book_options.style, 24 + 2);
+    std::string many;
+    for (int i = 0; i < 3000; ++i) many += "HASH 8 ";
+    EXPECT_EQ(test::count(read_text(many + "HASH 16 USE_BOOK off\n"), "\n"), 3002);
+    EXPECT_EQ(configuration().hash_mb, 16);
+    EXPECT_EQ(book_options.on, 0);
 }
 
 TEST(ConfigFile, BinaryBytesAndLongNamesAreBounded) {
@@ -82,8 +98,8 @@ TEST(ConfigFile, BinaryBytesAndLongNamesAreBounded) {
     EXPECT_EQ(read_text("BOOK_NAME " + longest + "\nEGTB_PATH " + longest + "q\nBOOK_NAME " + std::string(1 << 20, 'n')),
               "BOOK_NAME \t\t: " + longest + "\nEGTB_PATH is longer than 4095 characters: not changed\n"
               "BOOK_NAME is longer than 4095 characters: not changed\n");
-    EXPECT_EQ(book_name, longest);
-    EXPECT_EQ(egtb_path, "c:/tb");
+    EXPECT_EQ(book_options.name, longest);
+    EXPECT_EQ(egtb_settings.path, "c:/tb");
 }
 
 // ---- start-up of the built program --------------------------------------------------------
@@ -109,9 +125,18 @@ TEST(ConfigStartup, AUciClientInAnEmptyDirectory) {
 }
 
 TEST(ConfigStartup, UnwritableUnreadableAndBesideTheProgram) {
-    // /proc takes no new files: the same default settings are used.
+    // /proc takes no new files, and no user's directory can be made there either: the same
+    // default settings are used. (The user's directory serving instead: tests/install_test.sh.)
+    const char* const old_config_home = std::getenv("XDG_CONFIG_HOME");
+    const std::string kept = old_config_home != nullptr ? old_config_home : "";
+    setenv("XDG_CONFIG_HOME", "/proc/none", 1);
     std::string out = test::run_engine(VARKON_CLASSIC_BIN, "board\nquit\n", nullptr, "/proc");
-    EXPECT_NE(out.find("Error (Varkon.ini not found!)\ncan't create Varkon.ini ("), std::string::npos) << out;
+    if (old_config_home != nullptr)
+        setenv("XDG_CONFIG_HOME", kept.c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
+    EXPECT_NE(out.find("Error (Varkon.ini not found!)\ncan't create Varkon.ini (No such file or directory; /proc/none: "),
+              std::string::npos) << out;
     EXPECT_NE(out.find("): going on with the default settings\nreading config file...\nHASH     \t\t: 64 MB\n"),
               std::string::npos);
     EXPECT_NE(out.find("pos_value : "), std::string::npos);

@@ -43,6 +43,16 @@ TEST(Console, PerftDepthsAreReadSafelyAndCountsStop) {
     engine.send("perft 9\n");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(engine.quit(), 0);
+    // "quit" alone ends the count and the program, with the input still open: the rest of
+    // the line the count was read from does not hold it back.
+    test::EngineProcess counting(VARKON_BIN);
+    counting.send("perft 9\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    counting.send("quit\n");
+    const auto start = test::Clock::now();
+    EXPECT_FALSE(counting.wait_for("never printed", 20000));
+    EXPECT_LT(test::millis_since(start), 10000);
+    EXPECT_EQ(counting.wait_exit(), 0);
 }
 
 // The bench shows its first position and waits for a key; the end of input then ends the

@@ -25,13 +25,13 @@ protected:
     void SetUp() override { test::use_varkon(); }
     void TearDown() override {
         egtb_release();
-        egtb_path = "c:\\tb";
-        egtb_cache_size = 2.0;
+        egtb_settings.path = "c:\\tb";
+        egtb_settings.cache_mb = 2.0;
     }
     // Runs egtb_init on `path` and returns its report.
     static std::string init(const std::string& path, double mb = 2.0, int* result = nullptr) {
-        egtb_path = path;
-        egtb_cache_size = mb;
+        egtb_settings.path = path;
+        egtb_settings.cache_mb = mb;
         static int r;
         r = 0;
         const std::string out = test::capture_stdout([] { r = egtb_init(); });
@@ -40,7 +40,7 @@ protected:
     }
     static int probe(const std::string& fen) {
         EXPECT_TRUE(test::set_fen(fen)) << fen;
-        return egtb_probe();
+        return egtb_probe(game());
     }
     // A copy of the shared tables in a directory of its own.
     static void copy_tables(const test::TbDir& to, std::initializer_list<const char*> files) {
@@ -55,7 +55,7 @@ TEST_F(EgtbProbe, ReportAndScores) {
     EXPECT_EQ(init(tables->path(), 2.0, &ok),
               "init egtb....\negtb_path = " + tables->path() + "\negtb_cache_size = 2\n3 pieces endgame tablebases found\n");
     EXPECT_EQ(ok, 1);
-    EXPECT_EQ(egtb_pieces, 3);
+    EXPECT_EQ(egtb_pieces(), 3);
     EXPECT_TRUE(egtb_registered(tb_number("kqk"), 0) && egtb_registered(tb_number("krk"), 1));
     // Mate in 10 (the longest of KQK), scored as the search scores mates: 32000 - 2n - ply.
     EXPECT_EQ(probe("8/8/8/5k2/8/8/1Q6/K7 w - -"), 32000 - 20);
@@ -93,7 +93,7 @@ TEST_F(EgtbProbe, DirectoriesAndMissingSides) {
     int ok = 0;
     EXPECT_NE(init("/no/such/dir", 2.0, &ok).find("\n0 pieces endgame tablebases found\n"), std::string::npos);
     EXPECT_EQ(ok, 1);
-    EXPECT_EQ(egtb_pieces, 0);
+    EXPECT_EQ(egtb_pieces(), 0);
 }
 
 TEST_F(EgtbProbe, BrokenFilesAreLeftOut) {
@@ -229,7 +229,7 @@ TEST_F(EgtbProbe, CompressedFiles) {
     cut.resize(cut.size() - 10);   // blocks missing at the end
     test::write_bytes(dir.file("kqknbb.emd"), cut);
     EXPECT_NE(init(dir.path()).find("*** " + dir.file("kqknbb.emd") + " corrupted\n"), std::string::npos);
-    EXPECT_EQ(egtb_pieces, 0);
+    EXPECT_EQ(egtb_pieces(), 0);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <regex>
 
 #include "core/attacks.h"
-#include "core/input.h"
+#include "core/notation.h"
 #include "core/moves.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
@@ -53,19 +53,20 @@ TEST(EgtbUci, BothSidesPlayTheTablesToMate) {
     for (const char* bin : {VARKON_BIN, VARKON_CLASSIC_BIN}) {
         test::use_varkon();
         ASSERT_TRUE(test::set_fen(fen));
+        varkon::Position& referee = varkon::game();
         test::EngineProcess engine(bin);
         ASSERT_TRUE(engine.ask("uci\nsetoption name NalimovPath value " + dir.path() + "\nisready\n", "readyok"));
         std::string moves;
         int winner_moves = 0;
-        while (varkon::has_legal_move() && winner_moves <= 16) {
+        while (varkon::has_legal_move(referee) && winner_moves <= 16) {
             ASSERT_TRUE(engine.ask("position fen " + fen + " moves" + moves + "\ngo depth 12\n", "bestmove ")) << bin;
             const std::string m = test::word_after(engine.output(), "bestmove ");
-            ASSERT_EQ(varkon::parse_coordinate_move(m.c_str()), 1) << bin << ": " << m << " after" << moves;
-            winner_moves += varkon::side == varkon::BLACK;
+            ASSERT_EQ(varkon::parse_coordinate_move(referee, m.c_str()), 1) << bin << ": " << m << " after" << moves;
+            winner_moves += referee.side == varkon::BLACK;
             moves += " " + m;
         }
         EXPECT_EQ(winner_moves, 16) << bin << ":" << moves;
-        EXPECT_TRUE(varkon::king_in_check(varkon::side)) << bin << ":" << moves;
+        EXPECT_TRUE(varkon::king_in_check(referee, referee.side)) << bin << ":" << moves;
         EXPECT_EQ(engine.quit(), 0);
     }
 }

@@ -6,9 +6,9 @@
 
 #include "eval/eval.h"
 #include "eval/eval_classic.h"
+#include "frontend/program.h"
 #include "search/hash.h"
 #include "search/hash_classic.h"
-#include "search/search.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
 
@@ -18,34 +18,49 @@ namespace {
 
 constexpr int FULL = 32000;
 
+// The scratch and the counters of the tests' evaluations of the game position.
+EvalState state;
+SearchStats stats;
+
+void start_evaluations() {
+    state.clear();
+    stats = SearchStats{};
+}
+
 class Eval : public ::testing::Test {
 protected:
     void SetUp() override {
         test::use_varkon();
         hash_clear_all();
+        start_evaluations();
     }
     // The full-window score, which also fixes `endgame` and `pawn_mask` for the terms.
     static int full(const std::string& fen) {
         EXPECT_TRUE(test::set_fen(fen)) << fen;
-        return evaluate(-FULL, FULL);
+        return evaluate_standard(game(), state, stats, -FULL, FULL);
     }
 };
 
-int whole() { return evaluate(-FULL, FULL); }
+int whole() { return evaluate_standard(game(), state, stats, -FULL, FULL); }
+int pawn_structure() { return eval_pawn_structure(game(), state, stats); }
+int pieces() { return eval_pieces(game(), state); }
+int king() { return eval_king(game(), state); }
 
-}  // namespace
-
-int varkon_eval(int alpha, int beta) { return evaluate(alpha, beta); }
+// The running program's evaluation of the game position.
+int program_eval(int alpha, int beta) { return program().evaluation(game(), state, stats, alpha, beta); }
 int classic_cold_eval(int alpha, int beta) {  // every call sees the same (empty) caches
     hash_classic::wipe();
-    return evaluate(alpha, beta);
+    return program_eval(alpha, beta);
 }
+
+}  // namespace
 
 // Both evaluations: a position and its colour mirror score alike in every window, the same
 // placement with the other side to move scores the negated value, and a lazy value lies
 // beyond the window by at least the smaller lazy margin.
 TEST(Evaluations, MirroredPositionsScoreAlikeInEveryWindow) {
     test::use_varkon();
+    start_evaluations();
     std::vector<std::string> fens = test::pgn_positions(TEST_DATA_DIR "/selfplay-games.pgn", 3000);
     for (const std::string& f : test::epd_positions(TEST_DATA_DIR "/bratko-kopec.epd")) fens.push_back(f);
     ASSERT_GT(fens.size(), 3000u);
@@ -65,7 +80,7 @@ TEST(Evaluations, MirroredPositionsScoreAlikeInEveryWindow) {
         void (*use)();
         int (*eval)(int alpha, int beta);
         int margin;
-    } programs[] = {{test::use_varkon, varkon_eval, LAZY_MARGIN_PAWNS}, {test::use_classic, classic_cold_eval, CLASSIC_LAZY_MARGIN}};
+    } programs[] = {{test::use_varkon, program_eval, LAZY_MARGIN_PAWNS}, {test::use_classic, classic_cold_eval, CLASSIC_LAZY_MARGIN}};
     for (const auto& p : programs) {
         p.use();
         for (const std::string& fen : fens) {
@@ -73,7 +88,7 @@ TEST(Evaluations, MirroredPositionsScoreAlikeInEveryWindow) {
             char& to_move = other[other.find(' ') + 1];
             to_move = to_move == 'w' ? 'b' : 'w';
             ASSERT_TRUE(test::set_fen(fen)) << fen;
-            const int v = p.eval(-FULL, FULL), material = mat_balance();
+            const int v = p.eval(-FULL, FULL), material = game().mat_balance();
             if (test::set_fen(other)) {  // unless the side to move is in check: no such position
                 ASSERT_EQ(p.eval(-FULL, FULL), -v) << fen;
             }
@@ -111,7 +126,7 @@ TEST_F(Eval, LazyExitsAtTheirExactMargins) {
     for (const auto& c : cases) {
         ASSERT_TRUE(test::set_fen(std::string("4k3/8/8/8/8/8/PP6/6K1 ") + c.side + " - -"));
         const std::uint64_t counted = stats.eval_count;
-        EXPECT_EQ(evaluate(c.alpha, c.beta), c.want) << c.side << " " << c.alpha << " " << c.beta;
+        EXPECT_EQ(evaluate_standard(game(), state, stats, c.alpha, c.beta), c.want) << c.side << " " << c.alpha << " " << c.beta;
         EXPECT_EQ(stats.eval_count - counted, std::abs(c.want) == 182 ? 1u : 0u) << c.alpha;
     }
 }
@@ -119,19 +134,19 @@ TEST_F(Eval, LazyExitsAtTheirExactMargins) {
 TEST_F(Eval, PawnCacheHitsOnTheSameSkeletonAndMissesOnTheOtherPhase) {
     const std::string a = "r3k3/p4ppp/8/8/4P3/8/PP3PPP/4K2R w - -";
     const std::string b = "4r1k1/p4ppp/8/8/4P3/8/PP3PPP/2R3K1 b - -";  // rooks on an open and a half-open file
-    const int cold_b = full(b), pieces_b = eval_pieces();
+    const int cold_b = full(b), pieces_b = pieces();
     hash_clear_all();
     full(a);
     full("4k3/pppppppp/8/8/8/8/PPPPPPPP/4K3 w - -");  // other pawns, other files
     std::uint64_t hits = stats.phash_hits;
     EXPECT_EQ(full(b), cold_b);
     EXPECT_EQ(stats.phash_hits, ++hits);
-    EXPECT_EQ(eval_pieces(), pieces_b);  // the rooks read the files the hit brought back
+    EXPECT_EQ(pieces(), pieces_b);  // the rooks read the files the hit brought back
     // Same pawns, enough pieces for the middlegame: a miss, scored with the other half.
     full("rqqqk3/p4ppp/8/8/4P3/8/PP3PPP/QQQ1K2R w - -");
-    EXPECT_EQ(endgame, 0);
+    EXPECT_EQ(state.endgame, 0);
     EXPECT_EQ(stats.phash_hits, hits);
-    EXPECT_EQ(eval_pawn_structure(), 22);  // e4 counts 10 in the middlegame half, 6 in the endgame half
+    EXPECT_EQ(pawn_structure(), 22);  // e4 counts 10 in the middlegame half, 6 in the endgame half
     EXPECT_EQ(stats.phash_hits, hits + 1);
 }
 
@@ -143,19 +158,19 @@ TEST_F(Eval, WorkedExamplesOfTheScoreAndItsTerms) {
     } cases[] = {
         {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -", whole, 0},
         {"k7/8/8/8/8/8/8/3K4 w - -", whole, 20},                              // endgame table: d1 -5, a8 -25
-        {"4k3/8/8/4P3/4P3/8/8/4K3 w - -", eval_pawn_structure, 24},          // e4 6-10-10+20, e5 8-10-10+30
-        {"4k3/8/5PP1/8/8/8/8/4K3 w - -", eval_pawn_structure, 188},          // f6 8+60, g6 8+2+60+50
-        {"4k3/8/8/3P4/1P6/2P5/8/4K3 w - -", eval_pawn_structure, 66},        // c3 backward 2-8+10, b4 24, d5 38
-        {"4k3/8/8/4P3/3p4/8/8/4K3 w - -", eval_pawn_structure, 0},           // neither passed
-        {"8/8/8/7k/8/8/8/N3K3 w - -", eval_pieces, 2},                       // king within 4 ranks: +20
-        {"7k/8/8/8/8/8/8/3R3K w - -", eval_pieces, 42},                      // open file: 2 x (13 - 7) + 10 + 20
-        {"7k/3p4/8/8/8/8/8/3R3K w - -", eval_pieces, 28},                    // half-open: 2 x (11 - 7) + 10 + 10
-        {"R6k/8/8/8/8/8/8/7K b - -", eval_pieces, 82},                       // eighth rank, king there: +40
-        {"4k3/8/8/8/8/8/8/B3K2B w - -", eval_pieces, 100},                   // bishop pair: 25 + 25 + 50
-        {"4k3/8/8/8/8/1P6/b1P5/4K3 w - -", eval_pieces, 105},                // black bishop trapped: -(-25 + 20 - 100)
-        {"4k3/8/8/8/8/8/5PPP/6KR w - -", eval_king, -60},                    // endgame: g1 -15, rook -50, e8 -5
-        {"qqr1k3/3Pp3/4p3/8/8/8/5PPP/QQR3KR b - -", eval_king, 25},          // (10 - 50 + 3 x 30) - (30 + 15 - 20)
-        {"1rk4q/8/8/8/8/8/8/QQR1K3 b - -", eval_king, 45},                   // black c8 5, rook on b8 -50
+        {"4k3/8/8/4P3/4P3/8/8/4K3 w - -", pawn_structure, 24},          // e4 6-10-10+20, e5 8-10-10+30
+        {"4k3/8/5PP1/8/8/8/8/4K3 w - -", pawn_structure, 188},          // f6 8+60, g6 8+2+60+50
+        {"4k3/8/8/3P4/1P6/2P5/8/4K3 w - -", pawn_structure, 66},        // c3 backward 2-8+10, b4 24, d5 38
+        {"4k3/8/8/4P3/3p4/8/8/4K3 w - -", pawn_structure, 0},           // neither passed
+        {"8/8/8/7k/8/8/8/N3K3 w - -", pieces, 2},                       // king within 4 ranks: +20
+        {"7k/8/8/8/8/8/8/3R3K w - -", pieces, 42},                      // open file: 2 x (13 - 7) + 10 + 20
+        {"7k/3p4/8/8/8/8/8/3R3K w - -", pieces, 28},                    // half-open: 2 x (11 - 7) + 10 + 10
+        {"R6k/8/8/8/8/8/8/7K b - -", pieces, 82},                       // eighth rank, king there: +40
+        {"4k3/8/8/8/8/8/8/B3K2B w - -", pieces, 100},                   // bishop pair: 25 + 25 + 50
+        {"4k3/8/8/8/8/1P6/b1P5/4K3 w - -", pieces, 105},                // black bishop trapped: -(-25 + 20 - 100)
+        {"4k3/8/8/8/8/8/5PPP/6KR w - -", king, -60},                    // endgame: g1 -15, rook -50, e8 -5
+        {"qqr1k3/3Pp3/4p3/8/8/8/5PPP/QQR3KR b - -", king, 25},          // (10 - 50 + 3 x 30) - (30 + 15 - 20)
+        {"1rk4q/8/8/8/8/8/8/QQR1K3 b - -", king, 45},                   // black c8 5, rook on b8 -50
     };
     for (const auto& c : cases) {
         full(c.fen);

@@ -4,12 +4,15 @@
 
 #include "eval/eval_classic.h"
 #include "search/hash_classic.h"
-#include "search/search.h"
 #include "support/engine_setup.h"
 
 using namespace varkon;
 
 namespace {
+
+// The scratch and the counters of the tests' evaluations of the game position.
+EvalState state;
+SearchStats stats;
 
 class EvalClassic : public ::testing::Test {
 protected:
@@ -17,6 +20,7 @@ protected:
     void SetUp() override {
         test::use_classic();
         hash_classic::allocate(0);
+        stats = SearchStats{};
     }
     void set(const std::string& fen) { ASSERT_TRUE(test::set_fen(fen)) << fen; }
 };
@@ -25,7 +29,7 @@ protected:
 int cold_eval(const std::string& fen, int alpha = -32000, int beta = 32000) {
     EXPECT_TRUE(test::set_fen(fen)) << fen;
     hash_classic::wipe();
-    return evaluate_classic(alpha, beta);
+    return evaluate_classic(game(), state, stats, alpha, beta);
 }
 
 struct Terms {
@@ -34,9 +38,11 @@ struct Terms {
 Terms terms_of(const std::string& fen) {
     EXPECT_TRUE(test::set_fen(fen)) << fen;
     hash_classic::wipe();
-    const int phase = phase_classic();
-    const int pawns = eval_pawns_classic(phase);  // first: the other terms read its files
-    return {phase, pawns, eval_pieces_classic(phase), eval_kings_classic(phase), eval_traps_classic()};
+    const Position& pos = game();
+    const int phase = phase_classic(pos);
+    const int pawns = eval_pawns_classic(pos, state, stats, phase);  // first: the other terms read its files
+    return {phase, pawns, eval_pieces_classic(pos, state, phase), eval_kings_classic(pos, state, phase),
+            eval_traps_classic(pos)};
 }
 
 }  // namespace
@@ -91,10 +97,10 @@ TEST_F(EvalClassic, EvaluationCacheHitsOnlyWithTheSameCastlingRights) {
     const int fresh_one = cold_eval(one), with_both = cold_eval(both);
     EXPECT_EQ(with_both - fresh_one, 20);
     const auto hits = stats.eval_hits;
-    EXPECT_EQ(evaluate_classic(-32000, 32000), with_both);
+    EXPECT_EQ(evaluate_classic(game(), state, stats, -32000, 32000), with_both);
     EXPECT_EQ(stats.eval_hits, hits + 1);
     set(one);
-    EXPECT_EQ(evaluate_classic(-32000, 32000), fresh_one);
+    EXPECT_EQ(evaluate_classic(game(), state, stats, -32000, 32000), fresh_one);
     EXPECT_EQ(stats.eval_hits, hits + 1);
 }
 
@@ -108,14 +114,14 @@ TEST_F(EvalClassic, PawnCacheHitsOnTheSameSkeletonInTheSamePhase) {
     hash_classic::wipe();
     for (const std::string& fen : {a, std::string("4k3/pppppppp/8/8/8/8/PPPPPPPP/4K3 w - -")}) {
         set(fen);  // the second leaves other files behind
-        eval_pawns_classic(phase_classic());
+        eval_pawns_classic(game(), state, stats, phase_classic(game()));
     }
     const auto hits = stats.phash_hits;
     set(b);
-    EXPECT_EQ(eval_pawns_classic(phase_classic()), fresh_b.pawns);
+    EXPECT_EQ(eval_pawns_classic(game(), state, stats, phase_classic(game())), fresh_b.pawns);
     EXPECT_EQ(stats.phash_hits, hits + 1);
-    EXPECT_EQ(eval_pieces_classic(phase_classic()), fresh_b.pieces);  // the rook reads the files of the hit
+    EXPECT_EQ(eval_pieces_classic(game(), state, phase_classic(game())), fresh_b.pieces);  // the rook reads the files of the hit
     set(ending);
-    EXPECT_EQ(eval_pawns_classic(phase_classic()), fresh_ending.pawns);
+    EXPECT_EQ(eval_pawns_classic(game(), state, stats, phase_classic(game())), fresh_ending.pawns);
     EXPECT_EQ(stats.phash_hits, hits + 1);
 }

@@ -8,7 +8,7 @@
 
 #include "core/attacks.h"
 #include "core/moves.h"
-#include "core/input.h"
+#include "core/notation.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
 
@@ -19,7 +19,7 @@ using test::millis_since;
 using test::word_after;
 
 // The referee's board is the test process's own engine state: no legal move is left.
-bool game_over() { return !varkon::has_legal_move(); }
+bool game_over() { return !varkon::has_legal_move(varkon::game()); }
 
 struct Clocks {
     int ms[2];
@@ -44,7 +44,7 @@ void winboard_game(test::EngineProcess* engine[2], const std::string& fen, int m
     if (!fen.empty()) {
         ASSERT_TRUE(test::set_fen(fen));
     }
-    const int first = varkon::side == varkon::WHITE ? 0 : 1;
+    const int first = varkon::game().side == varkon::WHITE ? 0 : 1;
     Clocks clocks{{4000, 4000}, 50};
     for (int s = 0; s < 2; ++s) {
         engine[s]->take_output();
@@ -76,7 +76,7 @@ void winboard_game(test::EngineProcess* engine[2], const std::string& fen, int m
         }
         ASSERT_TRUE(clocks.charge(me, millis_since(start))) << "lost on time at ply " << n;
         last = word_after(e.output(), "move ");
-        ASSERT_EQ(varkon::parse_coordinate_move(last.c_str()), 1) << "illegal " << last << " at ply " << n;
+        ASSERT_EQ(varkon::parse_coordinate_move(varkon::game(), last.c_str()), 1) << "illegal " << last << " at ply " << n;
         if (std::regex_search(e.output(), std::regex("\n(1-0|0-1|1/2-1/2) \\{")) || game_over()) break;
     }
     for (int s = 0; s < 2; ++s) engine[s]->send("result 1/2-1/2 {adjudicated}\nforce\n");
@@ -131,10 +131,10 @@ void uci_game(const char* bin, bool ponder, int max_plies) {
         ASSERT_TRUE(clocks.charge(me, millis_since(start))) << "lost on time at ply " << n << e.output();
         const std::string move = word_after(e.output(), "bestmove ");
         if (move == "0000") break;
-        ASSERT_EQ(varkon::parse_coordinate_move(move.c_str()), 1) << "illegal " << move << " after" << moves;
+        ASSERT_EQ(varkon::parse_coordinate_move(varkon::game(), move.c_str()), 1) << "illegal " << move << " after" << moves;
         moves += " " + move;
         const std::string reply = word_after(e.output(), " ponder ");
-        if (ponder && !reply.empty() && varkon::find_coordinate_move(reply.c_str()) != 0) {
+        if (ponder && !reply.empty() && varkon::find_coordinate_move(varkon::game(), reply.c_str()) != 0) {
             expected[me] = reply;
             e.send("position startpos moves" + moves + " " + reply + "\ngo ponder" + clocks.text(false, me) + "\n");
         }

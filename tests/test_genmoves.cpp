@@ -3,7 +3,7 @@
 
 #include "core/attacks.h"
 #include "core/genmoves.h"
-#include "core/output.h"
+#include "core/notation.h"
 #include "support/engine_setup.h"
 
 using namespace varkon;
@@ -11,18 +11,20 @@ using namespace varkon;
 namespace {
 
 std::string generated(bool captures_only = false) {
-    ply = 0;
-    ply_state[0].move_start = 1;
-    ply_state[0].in_check = king_in_check(side);
-    captures_only ? generate_captures() : generate_moves();
+    Position& pos = game();
+    pos.ply = 0;
+    pos.ply_state[0].move_start = 1;
+    pos.ply_state[0].in_check = king_in_check(pos, pos.side);
+    captures_only ? generate_captures(pos) : generate_moves(pos);
     std::string list;
-    for (int i = 1; i < move_count; ++i) list += std::string(move_to_text(move_stack[i]).s) + " ";
+    for (int i = 1; i < pos.move_count; ++i) list += std::string(move_to_text(pos.move_stack[i]).s) + " ";
     return list;
 }
 
 class GenMoves : public ::testing::Test {
 protected:
     void SetUp() override { test::use_varkon(); }
+    Position& pos = game();
 };
 
 }  // namespace
@@ -30,14 +32,14 @@ protected:
 TEST_F(GenMoves, StartPositionOrder) {
     EXPECT_EQ(generated(), "a2a3 a2a4 b2b3 b2b4 c2c3 c2c4 d2d3 d2d4 e2e3 e2e4 f2f3 f2f4 g2g3 g2g4 h2h3 h2h4 "
                            "b1a3 b1c3 g1f3 g1h3 ");
-    EXPECT_EQ(ply_state[1].move_start, 21);
+    EXPECT_EQ(pos.ply_state[1].move_start, 21);
     EXPECT_EQ(generated(true), "");
 }
 
 TEST_F(GenMoves, PromotionsCapturesFirstThenPushes) {
     ASSERT_TRUE(test::set_fen("3r3k/4P3/8/8/8/8/8/K7 w - -"));
     EXPECT_EQ(generated().substr(0, 47), "e7d8q e7d8r e7d8b e7d8n e7e8q e7e8r e7e8b e7e8n");
-    EXPECT_EQ(move_stack[1].captured, ROOK);
+    EXPECT_EQ(pos.move_stack[1].captured, ROOK);
     EXPECT_EQ(generated(true), "e7d8q e7d8r e7d8b e7d8n ");
 }
 
@@ -58,7 +60,7 @@ TEST_F(GenMoves, EnPassantOrder) {
     ASSERT_TRUE(test::set_fen("4k3/8/8/3PpP2/8/8/8/4K3 w - e6"));
     std::string moves = generated();
     EXPECT_EQ(moves.substr(moves.size() - 10), "d5e6 f5e6 ");
-    EXPECT_EQ(move_stack[move_count - 2].ep_square, 65);
+    EXPECT_EQ(pos.move_stack[pos.move_count - 2].ep_square, 65);
 }
 
 TEST_F(GenMoves, CastlingNeedsRookSafeSquaresAndNoCheck) {

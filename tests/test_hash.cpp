@@ -2,6 +2,7 @@
 // allocation when memory is short.
 #include <gtest/gtest.h>
 
+#include "eval/pawn_cache.h"
 #include "search/hash.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
@@ -18,32 +19,36 @@ HashKey key_in_bucket(std::uint32_t low, std::uint32_t high) { return (HashKey{h
 class Hash : public ::testing::Test {
 protected:
     void SetUp() override {
-        test::use_varkon();  // game_ply 1, ply 0
+        test::use_varkon();
         hash_resize(HASH_MB_DEFAULT);
         hash_clear_all();
     }
-    void TearDown() override {
-        game_ply = 1;
-        ply = 0;
-        hash_resize(HASH_MB_DEFAULT);
+    void TearDown() override { hash_resize(HASH_MB_DEFAULT); }
+    // Lookups and stores as a search at game ply `game_ply` makes them; `move` is what the
+    // last lookup found.
+    int game_ply = 1;
+    SearchStats stats;
+    HashMove move{};
+    int probe(HashKey key, int alpha, int beta, int depth, bool pv) { return hash_probe(key, alpha, beta, depth, pv, move); }
+    void store(HashKey key, int score, int from, int to, int alpha, int beta, int depth) {
+        hash_store(key, score, from, to, alpha, beta, depth, game_ply, stats);
     }
-    static bool found(HashKey key) {
-        hash_probe(key, -FULL, FULL, 0, false);
-        return hash_move[ply].from != 0;
+    bool found(HashKey key) {
+        probe(key, -FULL, FULL, 0, false);
+        return move.from != 0;
     }
 };
 
 }  // namespace
 
 TEST_F(Hash, LookupSetsTheMoveAndDecidesByDepthBoundAndNodeWithClampedMateScores) {
-    ply = 3;
-    hash_move[3] = HashMove{22, 33};
+    move = HashMove{22, 33};
     const HashKey key = key_in_bucket(1234, 99);
-    EXPECT_EQ(hash_probe(key, -FULL, FULL, 0, false), NO_HASH_SCORE);
-    EXPECT_TRUE(hash_move[3].from == 0 && hash_move[3].to == 0);
-    hash_store(key, 50, 35, 55, 0, 100, 6);
-    EXPECT_EQ(hash_probe(key, 0, 100, 7, true), NO_HASH_SCORE);  // too shallow, but the move
-    EXPECT_TRUE(hash_move[3].from == 35 && hash_move[3].to == 55);
+    EXPECT_EQ(probe(key, -FULL, FULL, 0, false), NO_HASH_SCORE);
+    EXPECT_TRUE(move.from == 0 && move.to == 0);
+    store(key, 50, 35, 55, 0, 100, 6);
+    EXPECT_EQ(probe(key, 0, 100, 7, true), NO_HASH_SCORE);  // too shallow, but the move
+    EXPECT_TRUE(move.from == 35 && move.to == 55);
     constexpr int NO = NO_HASH_SCORE;
     const struct {
         int stored, store_alpha, store_beta, alpha, beta, pv, want;
@@ -59,25 +64,24 @@ TEST_F(Hash, LookupSetsTheMoveAndDecidesByDepthBoundAndNodeWithClampedMateScores
         {30999, -FULL, FULL, -FULL, FULL, 1, 30999},  // no mate score: kept as it is
     };
     for (const auto& c : cases) {
-        hash_store(key, c.stored, 35, 55, c.store_alpha, c.store_beta, 6);
-        EXPECT_EQ(hash_probe(key, c.alpha, c.beta, 6, c.pv), c.want) << c.stored << " " << c.alpha << " " << c.pv;
+        store(key, c.stored, 35, 55, c.store_alpha, c.store_beta, 6);
+        EXPECT_EQ(probe(key, c.alpha, c.beta, 6, c.pv), c.want) << c.stored << " " << c.alpha << " " << c.pv;
     }
-    EXPECT_EQ(hash_move[0].from, 0);  // other plies untouched
 }
 
 TEST_F(Hash, AStoreWithoutAMoveKeepsTheMoveOfTheSamePositionOnly) {
     const HashKey key = key_in_bucket(900, 1);
-    hash_store(key, 10, 35, 55, -FULL, FULL, 2);
-    hash_store(key, 20, 0, 0, -FULL, FULL, 4);
-    EXPECT_EQ(hash_probe(key, -FULL, FULL, 4, true), 20);
-    EXPECT_TRUE(hash_move[0].from == 35 && hash_move[0].to == 55);
+    store(key, 10, 35, 55, -FULL, FULL, 2);
+    store(key, 20, 0, 0, -FULL, FULL, 4);
+    EXPECT_EQ(probe(key, -FULL, FULL, 4, true), 20);
+    EXPECT_TRUE(move.from == 35 && move.to == 55);
     // An entry taken over by another position gets the new (absent) move.
-    for (std::uint32_t high = 2; high <= 4; ++high) hash_store(key_in_bucket(900, high), 0, 31, 41, -FULL, FULL, 9);
+    for (std::uint32_t high = 2; high <= 4; ++high) store(key_in_bucket(900, high), 0, 31, 41, -FULL, FULL, 9);
     ++game_ply;
     const HashKey newcomer = key_in_bucket(900, 5);
-    hash_store(newcomer, 1, 0, 0, -FULL, FULL, 1);
-    EXPECT_EQ(hash_probe(newcomer, -FULL, FULL, 1, true), 1);
-    EXPECT_TRUE(hash_move[0].from == 0 && hash_move[0].to == 0);
+    store(newcomer, 1, 0, 0, -FULL, FULL, 1);
+    EXPECT_EQ(probe(newcomer, -FULL, FULL, 1, true), 1);
+    EXPECT_TRUE(move.from == 0 && move.to == 0);
 }
 
 TEST_F(Hash, ReplacementPrefersOldShallowEntries) {
@@ -96,10 +100,10 @@ TEST_F(Hash, ReplacementPrefersOldShallowEntries) {
         for (int i = 0; i < 4; ++i) {
             game_ply = c.age[i];
             // Score 0 with alpha -1, beta 1 is EXACT; with alpha 0 an upper bound.
-            hash_store(key_in_bucket(bucket, 10 + i), 0, 31, 41, c.alpha[i], 1, c.depth[i]);
+            store(key_in_bucket(bucket, 10 + i), 0, 31, 41, c.alpha[i], 1, c.depth[i]);
         }
         game_ply = 20;
-        hash_store(key_in_bucket(bucket, 99), 0, 32, 42, -FULL, FULL, 3);
+        store(key_in_bucket(bucket, 99), 0, 32, 42, -FULL, FULL, 3);
         std::string survivors;
         for (int i = 0; i < 4; ++i) survivors += found(key_in_bucket(bucket, 10 + i)) ? '1' : '0';
         EXPECT_EQ(survivors, c.survivors);
@@ -109,40 +113,40 @@ TEST_F(Hash, ReplacementPrefersOldShallowEntries) {
 
 TEST_F(Hash, SizingFollowsTheHashSettingAndResizesOnlyOnAChange) {
     const HashKey key = key_in_bucket(77, 1);
-    hash_store(key, 12, 31, 41, -FULL, FULL, 4);
-    pawn_hash_slot(5) = PawnHashEntry{5, 6, 33, 0, 1, 2};
+    store(key, 12, 31, 41, -FULL, FULL, 4);
+    pawn_cache_slot(5) = PawnHashEntry{5, 6, 33, 0, 1, 2};
     hash_resize(HASH_MB_DEFAULT);
-    EXPECT_TRUE(hash_probe(key, -FULL, FULL, 4, true) == 12 && pawn_hash_slot(5).score == 33);
+    EXPECT_TRUE(probe(key, -FULL, FULL, 4, true) == 12 && pawn_cache_slot(5).score == 33);
     const struct {
         int mb, kept;
         std::uint32_t buckets;
     } cases[] = {{3, 3, 32768}, {5000, HASH_MB_MAX, 8388608}, {1, HASH_MB_MIN, 16384}};
     for (const auto& c : cases) {
         hash_resize(c.mb);
-        EXPECT_TRUE(hash_mb == c.kept && hash_bucket_count == c.buckets) << c.mb;
+        EXPECT_TRUE(hash_size_mb() == c.kept && hash_bucket_count() == c.buckets) << c.mb;
         const HashKey last = key_in_bucket(c.buckets - 1, 7);  // the whole table is usable
-        hash_store(last, 5, 31, 41, -FULL, FULL, 2);
-        EXPECT_EQ(hash_probe(last, -FULL, FULL, 2, true), 5);
+        store(last, 5, 31, 41, -FULL, FULL, 2);
+        EXPECT_EQ(probe(last, -FULL, FULL, 2, true), 5);
     }
-    EXPECT_TRUE(hash_probe(key, -FULL, FULL, 4, true) == NO_HASH_SCORE && pawn_hash_slot(5).key_low == 0);
+    EXPECT_TRUE(probe(key, -FULL, FULL, 4, true) == NO_HASH_SCORE && pawn_cache_slot(5).key_low == 0);
 }
 
 TEST_F(Hash, ClearEmptiesOnlyTheFirstBucketClearAllEverything) {
     const HashKey first = key_in_bucket(0, 3), other = key_in_bucket(17, 3);
-    hash_store(first, 1, 31, 41, -FULL, FULL, 2);
-    hash_store(other, 2, 31, 41, -FULL, FULL, 2);
-    pawn_hash_slot(0) = PawnHashEntry{0, 9, 5, 0, 0, 0};
-    pawn_hash_slot(17) = PawnHashEntry{17, 9, 6, 0, 0, 0};
+    store(first, 1, 31, 41, -FULL, FULL, 2);
+    store(other, 2, 31, 41, -FULL, FULL, 2);
+    pawn_cache_slot(0) = PawnHashEntry{0, 9, 5, 0, 0, 0};
+    pawn_cache_slot(17) = PawnHashEntry{17, 9, 6, 0, 0, 0};
     hash_clear();
     EXPECT_TRUE(!found(first) && found(other));
-    EXPECT_TRUE(pawn_hash_slot(0).key_high == 0 && pawn_hash_slot(17).key_high == 9);
+    EXPECT_TRUE(pawn_cache_slot(0).key_high == 0 && pawn_cache_slot(17).key_high == 9);
     hash_clear_all();
-    EXPECT_TRUE(!found(other) && pawn_hash_slot(17).key_high == 0);
+    EXPECT_TRUE(!found(other) && pawn_cache_slot(17).key_high == 0);
     hash_free_tables();  // released tables still answer
-    hash_store(other, 1, 31, 41, -FULL, FULL, 0);
+    store(other, 1, 31, 41, -FULL, FULL, 0);
     EXPECT_TRUE(found(other));
     hash_clear();
-    hash_alloc_tables();
+    hash_allocate(HASH_MB_DEFAULT);
 }
 
 TEST(HashAllocation, ShortMemoryGivesSmallerTablesNotACrash) {

@@ -6,9 +6,9 @@
 #include <random>
 
 #include "core/attacks.h"
-#include "core/input.h"
+#include "core/notation.h"
 #include "core/moves.h"
-#include "frontend/utils.h"
+#include "core/perft.h"
 #include "support/engine_setup.h"
 
 using namespace varkon;
@@ -18,13 +18,15 @@ namespace {
 class Moves : public ::testing::Test {
 protected:
     void SetUp() override { test::use_varkon(); }
+    Position& pos = game();
 };
 
 // Generates at ply 0 and returns the index of the move from -> to (first match), or 0.
 int root_move(int from, int to, int promotion = 0) {
-    test::generate_root();
-    for (int i = 1; i < move_count; ++i)
-        if (move_stack[i].from == from && move_stack[i].to == to && move_stack[i].promotion == promotion) return i;
+    Position& pos = game();
+    generate_root(pos);
+    for (int i = 1; i < pos.move_count; ++i)
+        if (pos.move_stack[i].from == from && pos.move_stack[i].to == to && pos.move_stack[i].promotion == promotion) return i;
     return 0;
 }
 
@@ -47,29 +49,29 @@ bool same_state(const PlyState& a, const PlyState& b) {
 // where the castling rook lands, and the null move.
 TEST_F(Moves, EnPassantSquareFiftyCounterCastlingRookAndNullMove) {
     int i = root_move(35, 55);
-    make_move(i);
-    EXPECT_EQ(ply_state[1].ep, 45);
-    EXPECT_EQ(fifty[2], 0);
-    unmake_move(i);
-    make_move(i = root_move(27, 46));
-    EXPECT_EQ(fifty[2], 1);
-    EXPECT_EQ(ply_state[1].ep, 0);
-    unmake_move(i);
+    make_move(pos, i);
+    EXPECT_EQ(pos.ply_state[1].ep, 45);
+    EXPECT_EQ(pos.fifty[2], 0);
+    unmake_move(pos, i);
+    make_move(pos, i = root_move(27, 46));
+    EXPECT_EQ(pos.fifty[2], 1);
+    EXPECT_EQ(pos.ply_state[1].ep, 0);
+    unmake_move(pos, i);
 
     ASSERT_TRUE(test::set_fen("r3k2r/8/8/8/8/8/8/R3K2R b KQkq -"));
-    make_move(i = root_move(95, 93));
-    EXPECT_EQ(board[94], -ROOK);
-    EXPECT_EQ(board[91], EMPTY);
-    EXPECT_EQ(std::memcmp(ply_state[1].castle, "\1\1\0\0", 4), 0);
-    unmake_move(i);
-    EXPECT_EQ(board[91], -ROOK);
-    EXPECT_EQ(board[94], EMPTY);
+    make_move(pos, i = root_move(95, 93));
+    EXPECT_EQ(pos.board[94], -ROOK);
+    EXPECT_EQ(pos.board[91], EMPTY);
+    EXPECT_EQ(std::memcmp(pos.ply_state[1].castle, "\1\1\0\0", 4), 0);
+    unmake_move(pos, i);
+    EXPECT_EQ(pos.board[91], -ROOK);
+    EXPECT_EQ(pos.board[94], EMPTY);
 
-    make_null_move();
-    EXPECT_EQ(hash_history[2], hash_history[1] ^ side_change_key());
-    EXPECT_EQ(side, WHITE);
-    unmake_null_move();
-    EXPECT_EQ(side, BLACK);
+    make_null_move(pos);
+    EXPECT_EQ(pos.hash_history[2], pos.hash_history[1] ^ side_change_key());
+    EXPECT_EQ(pos.side, WHITE);
+    unmake_null_move(pos);
+    EXPECT_EQ(pos.side, BLACK);
 }
 
 // Any move to or from a rook's corner ends that right: a rook captured there takes it
@@ -86,8 +88,8 @@ TEST_F(Moves, CastlingRightEndsWithTheRookCapturedOnItsCorner) {
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(test::set_fen(c.fen));
-        for (const char* m : c.moves) ASSERT_EQ(parse_coordinate_move(m), 1) << m;
-        EXPECT_EQ(ply_state[0].castle[c.flag], 0) << c.fen;
+        for (const char* m : c.moves) ASSERT_EQ(parse_coordinate_move(pos, m), 1) << m;
+        EXPECT_EQ(pos.ply_state[0].castle[c.flag], 0) << c.fen;
         EXPECT_EQ(root_move(c.king_from, c.king_to), 0) << c.fen;
     }
 }
@@ -97,32 +99,32 @@ TEST_F(Moves, TenPiecesOfOneCode) {
     ASSERT_TRUE(test::set_fen("k7/p1P5/1p6/8/8/8/RRRRRRRR/1R2K3 w - -"));
     const int i = root_move(83, 93, ROOK);
     ASSERT_NE(i, 0);
-    make_move(i);
-    EXPECT_EQ(piece_count(ROOK), 10);
-    EXPECT_TRUE(position_consistent());
-    unmake_move(i);
-    EXPECT_EQ(piece_count(ROOK), 9);
-    ASSERT_EQ(parse_coordinate_move("c7c8r"), 1);
-    EXPECT_EQ(perft(1), 1u);   // the rook on c8 checks: only Kb7
-    perft(4);
-    EXPECT_TRUE(position_consistent());
+    make_move(pos, i);
+    EXPECT_EQ(pos.piece_count(ROOK), 10);
+    EXPECT_TRUE(position_consistent(pos));
+    unmake_move(pos, i);
+    EXPECT_EQ(pos.piece_count(ROOK), 9);
+    ASSERT_EQ(parse_coordinate_move(pos, "c7c8r"), 1);
+    EXPECT_EQ(perft(pos, 1).nodes, 1u);   // the rook on c8 checks: only Kb7
+    perft(pos, 4);
+    EXPECT_TRUE(position_consistent(pos));
 }
 
 // A game far longer than any real one (shuffling knights): every move is accepted, the
 // positions keep their keys, and the game can be taken back to its start.
 TEST_F(Moves, GameHistoryGrowsWithTheGame) {
     const char* shuffle[] = {"g1f3", "g8f6", "f3g1", "f6g8"};
-    const HashKey start = hash_history[1];
-    for (int n = 0; n < 30000; ++n) ASSERT_EQ(parse_coordinate_move(shuffle[n % 4]), 1) << n;
-    EXPECT_EQ(game_ply, 30001);
-    EXPECT_EQ(hash_history[game_ply], start);
-    EXPECT_EQ(side, WHITE);
-    EXPECT_EQ(perft(3), 8902u);   // a search line above the game still has its room
-    EXPECT_GE(game_history_size(), game_ply + MAX_PLY);
-    while (take_back()) {}
-    EXPECT_EQ(game_ply, 1);
-    EXPECT_EQ(hash_history[1], start);
-    EXPECT_EQ(compute_key(side), start);
+    const HashKey start = pos.hash_history[1];
+    for (int n = 0; n < 30000; ++n) ASSERT_EQ(parse_coordinate_move(pos, shuffle[n % 4]), 1) << n;
+    EXPECT_EQ(pos.game_ply, 30001);
+    EXPECT_EQ(pos.hash_history[pos.game_ply], start);
+    EXPECT_EQ(pos.side, WHITE);
+    EXPECT_EQ(perft(pos, 3).nodes, 8902u);   // a search line above the game still has its room
+    EXPECT_GE(game_history_size(pos), pos.game_ply + MAX_PLY);
+    while (take_back(pos)) {}
+    EXPECT_EQ(pos.game_ply, 1);
+    EXPECT_EQ(pos.hash_history[1], start);
+    EXPECT_EQ(compute_key(pos, pos.side), start);
 }
 
 // Long random games: every make/unmake pair restores board, lists and material, the
@@ -130,37 +132,37 @@ TEST_F(Moves, GameHistoryGrowsWithTheGame) {
 // played moves exactly.
 TEST_F(Moves, RandomGamesKeepStateConsistent) {
     std::mt19937 rng(12345);
-    for (int game = 0; game < 40; ++game) {
-        new_game();
+    for (int played = 0; played < 40; ++played) {
+        new_game(pos);
         std::vector<std::pair<std::vector<std::int8_t>, PlyState>> history;
         for (int n = 0; n < 200; ++n) {
-            test::generate_root();
+            generate_root(pos);
             std::vector<int> legal;
-            const int end = move_count;
+            const int end = pos.move_count;
             for (int i = 1; i < end; ++i) {
                 std::int8_t saved_board[120];
-                std::memcpy(saved_board, board, sizeof board);
-                const PlyState saved = ply_state[0];
-                make_move(i);
-                ASSERT_EQ(hash_history[game_ply], compute_key(side));
-                ASSERT_TRUE(position_consistent());
-                if (!king_in_check(-side)) legal.push_back(i);
-                unmake_move(i);
-                ASSERT_EQ(std::memcmp(saved_board, board, sizeof board), 0);
-                ASSERT_TRUE(same_state(saved, ply_state[0]));
+                std::memcpy(saved_board, pos.board, sizeof pos.board);
+                const PlyState saved = pos.ply_state[0];
+                make_move(pos, i);
+                ASSERT_EQ(pos.hash_history[pos.game_ply], compute_key(pos, pos.side));
+                ASSERT_TRUE(position_consistent(pos));
+                if (!king_in_check(pos, -pos.side)) legal.push_back(i);
+                unmake_move(pos, i);
+                ASSERT_EQ(std::memcmp(saved_board, pos.board, sizeof pos.board), 0);
+                ASSERT_TRUE(same_state(saved, pos.ply_state[0]));
             }
-            if (legal.empty() || fifty[game_ply] >= 100) break;
-            history.emplace_back(std::vector<std::int8_t>(board, board + 120), ply_state[0]);
-            play_move(legal[rng() % legal.size()]);
-            ASSERT_TRUE(position_consistent());
+            if (legal.empty() || pos.fifty[pos.game_ply] >= 100) break;
+            history.emplace_back(std::vector<std::int8_t>(pos.board, pos.board + 120), pos.ply_state[0]);
+            play_move(pos, legal[rng() % legal.size()]);
+            ASSERT_TRUE(position_consistent(pos));
         }
         // Take the whole game back move by move.
         while (!history.empty()) {
-            ASSERT_TRUE(take_back());
-            ASSERT_EQ(std::vector<std::int8_t>(board, board + 120), history.back().first);
-            ASSERT_TRUE(same_state(history.back().second, ply_state[0]));
+            ASSERT_TRUE(take_back(pos));
+            ASSERT_EQ(std::vector<std::int8_t>(pos.board, pos.board + 120), history.back().first);
+            ASSERT_TRUE(same_state(history.back().second, pos.ply_state[0]));
             history.pop_back();
         }
-        EXPECT_FALSE(take_back());
+        EXPECT_FALSE(take_back(pos));
     }
 }

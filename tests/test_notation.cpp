@@ -6,9 +6,8 @@
 #include <fstream>
 
 #include "core/attacks.h"
-#include "core/input.h"
 #include "core/moves.h"
-#include "core/output.h"
+#include "core/notation.h"
 #include "support/engine_setup.h"
 
 using namespace varkon;
@@ -18,17 +17,20 @@ namespace {
 class Notation : public ::testing::Test {
 protected:
     void SetUp() override { test::use_varkon(); }
+    Position& pos = game();
 };
 
 // SAN of the move from -> to in the current (game) position.
 std::string san_of(const char* coordinate) {
-    int i = find_coordinate_move(coordinate);
-    return i ? san_text(i).s : "?";
+    Position& pos = game();
+    int i = find_coordinate_move(pos, coordinate);
+    return i ? san_text(pos, i).s : "?";
 }
 
 std::string played_san(const char* san) {
-    int i = find_san_move(san);
-    return i ? move_to_text(move_stack[i]).s : "-";
+    Position& pos = game();
+    int i = find_san_move(pos, san);
+    return i ? move_to_text(pos.move_stack[i]).s : "-";
 }
 
 }  // namespace
@@ -36,22 +38,22 @@ std::string played_san(const char* san) {
 TEST_F(Notation, CoordinateMoves) {
     EXPECT_EQ(parse_square("e4"), 55);
     for (const char* bad : {"i4", "e9", "e", ""}) EXPECT_EQ(parse_square(bad), 0) << bad;
-    EXPECT_EQ(parse_coordinate_move("e2e5"), 0);
-    EXPECT_EQ(game_ply, 1);
-    EXPECT_EQ(parse_coordinate_move("e2e4"), 1);
-    EXPECT_EQ(side, BLACK);
-    EXPECT_EQ(ply_state[0].ep, 45);
-    EXPECT_EQ(game_ply, 2);
+    EXPECT_EQ(parse_coordinate_move(pos, "e2e5"), 0);
+    EXPECT_EQ(pos.game_ply, 1);
+    EXPECT_EQ(parse_coordinate_move(pos, "e2e4"), 1);
+    EXPECT_EQ(pos.side, BLACK);
+    EXPECT_EQ(pos.ply_state[0].ep, 45);
+    EXPECT_EQ(pos.game_ply, 2);
     for (const char* junk : {"", "e", "e7", "e7e", "e7e5qq", "e7e5q", "\xff\xfe", "0000", "e7e6q"})
-        EXPECT_EQ(parse_coordinate_move(junk), 0) << junk;
-    EXPECT_EQ(game_ply, 2);
+        EXPECT_EQ(parse_coordinate_move(pos, junk), 0) << junk;
+    EXPECT_EQ(pos.game_ply, 2);
     ASSERT_TRUE(test::set_fen("4k3/P7/8/8/8/8/8/4K3 w - -"));
-    EXPECT_EQ(parse_coordinate_move("a7a8"), 0);  // a promotion needs its letter
-    EXPECT_EQ(parse_coordinate_move("a7a8N"), 1);
-    EXPECT_EQ(board[91], KNIGHT);
+    EXPECT_EQ(parse_coordinate_move(pos, "a7a8"), 0);  // a promotion needs its letter
+    EXPECT_EQ(parse_coordinate_move(pos, "a7a8N"), 1);
+    EXPECT_EQ(pos.board[91], KNIGHT);
     // In check, castling is refused.
     ASSERT_TRUE(test::set_fen("4k3/8/8/8/8/8/4r3/R3K2R w KQ -"));
-    EXPECT_EQ(parse_coordinate_move("e1g1"), 0);
+    EXPECT_EQ(parse_coordinate_move(pos, "e1g1"), 0);
 }
 
 TEST_F(Notation, SanParsing) {
@@ -100,27 +102,27 @@ TEST_F(Notation, RoundTripOverManyPositions) {
     for (const auto& fen : fens) {
         ASSERT_TRUE(test::set_fen(fen)) << fen;
         for (int step = 0; step < 30; ++step) {
-            test::generate_root();
+            generate_root(pos);
             std::vector<Move> legal;
             std::vector<std::string> sans;
-            for (int i = 1; i < move_count; ++i)
-                if (ply_state[0].in_check || !leaves_king_attacked(move_stack[i].from, move_stack[i].to, move_stack[i].ep_square)) {
-                    legal.push_back(move_stack[i]);
-                    sans.push_back(san_text(i).s);
+            for (int i = 1; i < pos.move_count; ++i)
+                if (pos.ply_state[0].in_check || !leaves_king_attacked(pos, pos.move_stack[i].from, pos.move_stack[i].to, pos.move_stack[i].ep_square)) {
+                    legal.push_back(pos.move_stack[i]);
+                    sans.push_back(san_text(pos, i).s);
                 }
             if (legal.empty()) break;
             for (std::size_t k = 0; k < legal.size(); ++k) {
                 const std::string coordinate = move_to_text(legal[k]).s;
-                int i = find_coordinate_move(coordinate.c_str());
+                int i = find_coordinate_move(pos, coordinate.c_str());
                 ASSERT_NE(i, 0) << fen << " " << coordinate;
-                EXPECT_EQ(std::memcmp(&move_stack[i], &legal[k], 7), 0);
-                i = find_san_move(sans[k].c_str());
+                EXPECT_EQ(std::memcmp(&pos.move_stack[i], &legal[k], 7), 0);
+                i = find_san_move(pos, sans[k].c_str());
                 ASSERT_NE(i, 0) << fen << " " << sans[k];
-                EXPECT_EQ(move_to_text(move_stack[i]).s, coordinate) << fen << " " << sans[k];
+                EXPECT_EQ(move_to_text(pos.move_stack[i]).s, coordinate) << fen << " " << sans[k];
                 ++checked;
             }
             // Walk on with a deterministic choice.
-            ASSERT_EQ(parse_coordinate_move(move_to_text(legal[(step * 7) % legal.size()]).s), 1);
+            ASSERT_EQ(parse_coordinate_move(pos, move_to_text(legal[(step * 7) % legal.size()]).s), 1);
         }
     }
     EXPECT_GT(checked, 3000);

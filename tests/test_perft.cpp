@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "core/moves.h"
-#include "frontend/utils.h"
+#include "core/perft.h"
 #include "support/engine_setup.h"
 
 using namespace varkon;
@@ -43,16 +43,17 @@ std::vector<PerftCase> load_cases() {
 
 TEST(Perft, StartAndTrickyPositions) {
     test::use_varkon();
+    Position& pos = game();
     const std::pair<int, std::uint64_t> start[] = {{0, 1}, {1, 20}, {2, 400}, {3, 8902}, {4, 197281}};
-    for (const auto& [depth, expected] : start) EXPECT_EQ(perft(depth), expected) << "start position, depth " << depth;
+    for (const auto& [depth, expected] : start) EXPECT_EQ(perft(pos, depth).nodes, expected) << "start position, depth " << depth;
     const auto cases = load_cases();
     ASSERT_GE(cases.size(), 14u);
     for (const auto& c : cases) {
         ASSERT_TRUE(test::set_fen(c.fen)) << c.id;
-        const HashKey key = hash_history[game_ply];
+        const HashKey key = pos.hash_history[pos.game_ply];
         for (auto [depth, expected] : c.counts) {
-            EXPECT_EQ(perft(depth), expected) << c.id << " depth " << depth;
-            EXPECT_TRUE(ply == 0 && game_ply == 1 && hash_history[game_ply] == key) << c.id;  // the position is kept
+            EXPECT_EQ(perft(pos, depth).nodes, expected) << c.id << " depth " << depth;
+            EXPECT_TRUE(pos.ply == 0 && pos.game_ply == 1 && pos.hash_history[pos.game_ply] == key) << c.id;  // the position is kept
         }
     }
 }

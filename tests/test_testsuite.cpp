@@ -10,7 +10,7 @@
 
 #include <filesystem>
 
-#include "core/input.h"
+#include "core/notation.h"
 #include "frontend/testsuite.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
@@ -43,7 +43,7 @@ TEST(Epd, LinesAreReadWithTheirOperations) {
 
 TEST(Epd, AnyBestMoveSolvesAndMovesToAvoidFail) {
     test::use_classic();
-    auto move = [](const char* san) { return move_stack[find_san_move(san)]; };
+    auto move = [](const char* san) { return game().move_stack[find_san_move(game(), san)]; };
     auto solved = [](std::vector<std::string> best, std::vector<std::string> avoid, const Move& m) {
         EpdPosition p;
         p.best = std::move(best);

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <thread>
 
-#include "core/input.h"
+#include "core/notation.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
 
@@ -20,7 +20,7 @@ bool legal_line(const std::string& fen, const std::string& line) {
     if (!test::set_fen(fen)) return false;
     std::istringstream moves(line);
     for (std::string m; moves >> m;)
-        if (varkon::parse_coordinate_move(m.c_str()) != 1) return false;
+        if (varkon::parse_coordinate_move(varkon::game(), m.c_str()) != 1) return false;
     return true;
 }
 

@@ -4,7 +4,7 @@
 #include <regex>
 #include <thread>
 
-#include "core/input.h"
+#include "core/notation.h"
 #include "frontend/winboard.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
@@ -115,14 +115,14 @@ TEST(WinboardRules, ThreefoldRepetitionCountsCastlingRights) {
                            "e1e2", "e8e7", "e2e1", "e7e8"};
     int played = 0;
     for (const char* m : moves) {
-        ASSERT_EQ(varkon::parse_coordinate_move(m), 1) << m;
+        ASSERT_EQ(varkon::parse_coordinate_move(varkon::game(), m), 1) << m;
         ++played;
         // After 1.e4 e5 the kings walk e2 and back twice: by the keys alone the position
         // after 1...e5 would count three times after ten plies, but then both sides could
         // still castle. Positions of the second round repeat for real from ply 12 on.
         EXPECT_EQ(varkon::threefold_repetition(), played >= 12) << played;
     }
-    EXPECT_EQ(varkon::game_ply, 15);  // the check leaves the game as it was
+    EXPECT_EQ(varkon::game().game_ply, 15);  // the check leaves the game as it was
 }
 
 TEST_F(Winboard, ClockSettingsAreReadWhole) {

@@ -1,10 +1,11 @@
 // varkon: the UCI engine.
 #include <string>
 
+#include "apps/programs.h"
 #include "book/book.h"
 #include "egtb/probe_egtb.h"
-#include "apps/programs.h"
-#include "frontend/main.h"
+#include "eval/eval.h"
+#include "frontend/console.h"
 #include "frontend/uci.h"
 #include "search/hash.h"
 #include "search/search.h"
@@ -28,39 +29,39 @@ std::string text_of(double v) {
 }
 
 const UciOption options[] = {
-    {"Hash", "spin", [] { return std::to_string(hash_mb); }, HASH_MB_MIN, HASH_MB_MAX, nullptr, set_option_hash},
-    {"NalimovPath", "string", [] { return egtb_path; }, 0, 0, nullptr, set_option_nalimov_path},
-    {"NalimovCache", "spin", [] { return text_of(egtb_cache_size); }, 2, 32, nullptr, set_option_nalimov_cache},
+    {"Hash", "spin", [] { return std::to_string(hash_size_mb()); }, HASH_MB_MIN, HASH_MB_MAX, nullptr, set_option_hash},
+    {"NalimovPath", "string", [] { return egtb_settings.path; }, 0, 0, nullptr, set_option_nalimov_path},
+    {"NalimovCache", "spin", [] { return text_of(egtb_settings.cache_mb); }, 2, 32, nullptr, set_option_nalimov_cache},
     {"Ponder", "check", [] { return std::string("true"); }, 0, 0, nullptr, set_option_ponder},
     {"OwnBook", "check", [] { return std::string("true"); }, 0, 0, nullptr, set_option_own_book},
     {"Clear Hash", "button", nullptr, 0, 0, nullptr, set_option_clear_hash},
-    {"BookName", "string", [] { return book_name; }, 0, 0, nullptr, set_option_book_name},
-    {"BookStyle", "combo", [] { return std::string(book_style == 1 ? "Best" : book_style == 3 ? "Risky" : "Normal"); }, 0, 0, " var Best var Normal var Risky",
+    {"BookName", "string", [] { return book_options.name; }, 0, 0, nullptr, set_option_book_name},
+    {"BookStyle", "combo", [] { return std::string(book_options.style == 1 ? "Best" : book_options.style == 3 ? "Risky" : "Normal"); }, 0, 0, " var Best var Normal var Risky",
      set_option_book_style},
     {nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr},
 };
 
-BoardDisplay board_values() {
+BoardDisplay board_values(const Position& pos) {
     BoardDisplay v;
-    v.mat_value = cur().mat_value;
+    v.mat_value = pos.cur().mat_value;
     return v;
 }
 
 const Program program_data = {
-    "5.24",
-    "Varkon 5.24\nby Dravenholt\n\n",
-    {0, 90, 325, 325, 500, 975, 0},
-    true,
-    1,
-    "c:\\tb",
-    HASH_MB_DEFAULT,
-    commands,
-    options,
-    board_values,
-    evaluate_standard,
-    &varkon_search_policy(),
-    &console_search_output,
-    &uci_search_output,
+    .version = "5.24",
+    .banner = "Varkon 5.24\nby Dravenholt\n\n",
+    .piece_values = {0, 90, 325, 325, 500, 975, 0},
+    .unbuffered_streams = true,
+    .book_style = 1,
+    .egtb_path = "c:\\tb",
+    .hash_mb = HASH_MB_DEFAULT,
+    .commands = commands,
+    .uci_options = options,
+    .board_values = board_values,
+    .evaluation = evaluate_standard,
+    .search = &varkon_search_policy(),
+    .console_output = &console_search_output,
+    .uci_output = &uci_search_output,
 };
 
 }  // namespace

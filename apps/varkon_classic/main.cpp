@@ -1,3 +1,4 @@
 #include "apps/programs.h"
+#include "frontend/startup.h"
 
 int main() { varkon::start_program(varkon::classic_program()); }

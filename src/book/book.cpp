@@ -17,17 +17,10 @@
 
 namespace varkon {
 
-int book_on = 1;
-std::string book_name = "book.dat";
-int book_style = 2;
-int min_played = 2;
-int book_entries = 0;
-int last_bookmove_number = 0;
+BookOptions book_options;
+BookState book_state;
 
-void book_new_game() {
-    book_entries = 0;
-    last_bookmove_number = 0;
-}
+void book_new_game() { book_state = BookState{}; }
 
 namespace {
 
@@ -57,23 +50,27 @@ const char* program_directory() {
     return dir;
 }
 
-char resolved_path[2 * PATH_MAX + 2];
-
-// Probe state: the candidates of the position and the file read buffer.
 struct Candidate {
     int from, to;
     std::int32_t weight;
 };
-Candidate candidates[MAX_BOOK_CANDIDATES];
-unsigned char read_buffer[4096 * BOOK_RECORD_SIZE];
 
-// Reads the whole records from `offset` on, but not beyond `end`, into read_buffer (as many
+// The module's working storage: the path of the last book_file_path, and the probe's
+// candidates of the position and file read buffer (the probe allocates nothing).
+struct Scratch {
+    char resolved_path[2 * PATH_MAX + 2];
+    Candidate candidates[MAX_BOOK_CANDIDATES];
+    unsigned char read_buffer[4096 * BOOK_RECORD_SIZE];
+};
+Scratch scratch;
+
+// Reads the whole records from `offset` on, but not beyond `end`, into scratch.read_buffer (as many
 // as it holds); the number read, 0 at the end of the file or on a read error.
 std::size_t read_records(int fd, long long offset, long long end) {
-    const long long want = std::min<long long>(static_cast<long long>(sizeof read_buffer), end - offset);
+    const long long want = std::min<long long>(static_cast<long long>(sizeof scratch.read_buffer), end - offset);
     std::size_t held = 0;
     while (static_cast<long long>(held) < want) {
-        const ssize_t got = ::pread(fd, read_buffer + held, static_cast<std::size_t>(want) - held,
+        const ssize_t got = ::pread(fd, scratch.read_buffer + held, static_cast<std::size_t>(want) - held,
                                     static_cast<off_t>(offset + static_cast<long long>(held)));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
@@ -120,7 +117,7 @@ long long find_record(int fd, long long end, HashKey key, int from, int to, unsi
         const std::size_t n = read_records(fd, at, end);
         if (n == 0) break;
         for (std::size_t i = 0; i < n; ++i) {
-            const unsigned char* p = read_buffer + i * BOOK_RECORD_SIZE;
+            const unsigned char* p = scratch.read_buffer + i * BOOK_RECORD_SIZE;
             if (get32(p) == static_cast<std::uint32_t>(key) && get32(p + 4) == static_cast<std::uint32_t>(key >> 32) &&
                 p[12] == from && p[13] == to) {
                 std::memcpy(record, p, BOOK_RECORD_SIZE);
@@ -149,7 +146,7 @@ bool book_name_valid(const std::string& name) {
 
 bool set_book_name(const std::string& name) {
     if (!book_name_valid(name)) return false;
-    book_name = name;
+    book_options.name = name;
     return true;
 }
 
@@ -176,12 +173,16 @@ BookRecord decode_book_record(const unsigned char* in) {
 const char* book_file_path(const std::string& name) {
     if (name.empty() || name[0] == '/' || ::access(name.c_str(), F_OK) == 0 || errno != ENOENT)
         return name.c_str();
-    const char* dir = program_directory();
-    const std::size_t dir_len = std::strlen(dir);
-    if (dir_len == 0 || dir_len + name.size() >= sizeof resolved_path) return name.c_str();
-    std::memcpy(resolved_path, dir, dir_len);
-    std::memcpy(resolved_path + dir_len, name.c_str(), name.size() + 1);
-    return resolved_path;
+    const std::string dir = program_directory();
+    if (dir.empty()) return name.c_str();
+    const std::string beside = dir + name;
+    const std::string installed = dir + VARKON_DATA_FROM_BIN + "/" + name;
+    // Beside the program unless only the data directory holds the file.
+    const bool only_installed = ::access(beside.c_str(), F_OK) != 0 && ::access(installed.c_str(), F_OK) == 0;
+    const std::string& found = only_installed ? installed : beside;
+    if (found.size() >= sizeof scratch.resolved_path) return name.c_str();
+    std::memcpy(scratch.resolved_path, found.c_str(), found.size() + 1);
+    return scratch.resolved_path;
 }
 
 int book_open_regular(const char* path, int flags, long long* size) {
@@ -201,7 +202,7 @@ int book_open_regular(const char* path, int flags, long long* size) {
 BookMove book_probe(std::uint32_t key_low, std::uint32_t key_high) {
     BookMove chosen;
     long long size = 0;
-    const int fd = book_open_regular(book_file_path(book_name), O_RDONLY, &size);
+    const int fd = book_open_regular(book_file_path(book_options.name), O_RDONLY, &size);
     if (fd < 0) {
         messagef("can't open book file!\n");
         return chosen;
@@ -216,47 +217,47 @@ BookMove book_probe(std::uint32_t key_low, std::uint32_t key_high) {
         const std::size_t got = read_records(fd, at, end);
         if (got == 0) break;
         for (std::size_t i = 0; i < got; ++i) {
-            const unsigned char* p = read_buffer + i * BOOK_RECORD_SIZE;
+            const unsigned char* p = scratch.read_buffer + i * BOOK_RECORD_SIZE;
             if (n == MAX_BOOK_CANDIDATES || get32(p) != key_low || get32(p + 4) != key_high) continue;
             const BookRecord r = decode_book_record(p);
             // A record whose squares are off the board is damage, not a move.
             if (!is_playing_square(r.from) || !is_playing_square(r.to)) continue;
-            candidates[n++] = {r.from, r.to, r.weight};
+            scratch.candidates[n++] = {r.from, r.to, r.weight};
         }
         records += static_cast<long long>(got);
         at += static_cast<long long>(got) * BOOK_RECORD_SIZE;
     }
     ::close(fd);
-    book_entries = static_cast<int>(std::min<long long>(records, INT_MAX));
+    book_state.entries = static_cast<int>(std::min<long long>(records, INT_MAX));
     if (n == 0) return chosen;
 
     // Heaviest first: the first of the heaviest remaining moves is exchanged into place.
     for (int i = 0; i < n; ++i) {
         int best = i;
         for (int j = i + 1; j < n; ++j)
-            if (candidates[j].weight > candidates[best].weight) best = j;
-        const Candidate t = candidates[i];
-        candidates[i] = candidates[best];
-        candidates[best] = t;
+            if (scratch.candidates[j].weight > scratch.candidates[best].weight) best = j;
+        const Candidate t = scratch.candidates[i];
+        scratch.candidates[i] = scratch.candidates[best];
+        scratch.candidates[best] = t;
     }
     for (int i = 0; i < n; ++i)
-        messagef("%d. %s%s  %d\n", i + 1, square_name[candidates[i].from], square_name[candidates[i].to],
-                    static_cast<int>(candidates[i].weight));
+        messagef("%d. %s%s  %d\n", i + 1, square_name[scratch.candidates[i].from], square_name[scratch.candidates[i].to],
+                    static_cast<int>(scratch.candidates[i].weight));
 
     int index;
-    switch (book_style) {
+    switch (book_options.style) {
         case 1: index = 0; break;
         case 2:
         case 3: {
-            const int k = book_style == 2 ? (n < 2 ? n : 2) : n;
+            const int k = book_options.style == 2 ? (n < 2 ? n : 2) : n;
             index = rand_15bit() * k / 32767;
             if (index >= k) index = k - 1;
             break;
         }
         default: return chosen;
     }
-    chosen.from = candidates[index].from;
-    chosen.to = candidates[index].to;
+    chosen.from = scratch.candidates[index].from;
+    chosen.to = scratch.candidates[index].to;
     return chosen;
 }
 
@@ -284,7 +285,7 @@ void book_learn(const char* result, Side engine_colour, const BookGame& game) {
     const int outcome = white_outcome * engine_colour;
 
     long long size = 0;
-    const int fd = book_open_regular(book_file_path(book_name), O_RDWR, &size);
+    const int fd = book_open_regular(book_file_path(book_options.name), O_RDWR, &size);
     if (fd < 0) {
         messagef("can't open book file!\n");
         return;

@@ -1,6 +1,6 @@
 // The book builder: replays the games of a PGN collection, counts every (position, move)
-// pair of their first 60 half-moves in 5000 buckets that spill to temporary files when
-// full, and merges each bucket into the book file.
+// pair of their first 60 half-moves (book_runs, in bounded memory) and writes the pairs
+// played often enough into the book file, grouped in 5000 buckets by key.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -19,8 +20,9 @@
 #include <vector>
 
 #include "book/book.h"
+#include "book/book_runs.h"
+#include "core/notation.h"
 #include "core/messages.h"
-#include "core/input.h"
 #include "core/moves.h"
 #include "core/position.h"
 
@@ -28,22 +30,49 @@ namespace varkon {
 
 namespace {
 
-constexpr int BUCKETS = 5000;
-constexpr int BUCKET_CAPACITY = 500;   // a bucket is spilled when it holds this many
 constexpr int BOOK_DEPTH = 60;         // half-moves of each game that are recorded
 constexpr std::size_t TOKEN_MAX = 99;  // longer PGN tokens are no moves
 
-// The build in progress. A bucket's records grow as needed up to the capacity: most
-// buckets of a build hold a few records, and memory that is never touched costs nothing,
-// while a fresh page for each of 5000 buckets costs more than reading a small collection.
-bool building = false;
-std::vector<BookRecord> buckets[BUCKETS];
-bool bucket_spilled[BUCKETS];  // has a temporary file
-std::string temp_dir;    // private directory of the temporary files
-std::string target;      // the book file
-int minimum = 2;
+// When to show progress: on a terminal one line rewrites itself (ended by "\r") up to ten
+// times a second; elsewhere (a log, a pipe) a plain line every ten seconds, so that a long
+// build still shows it is alive without filling the log.
+class ProgressClock {
+public:
+    using Clock = std::chrono::steady_clock;
+    ProgressClock() : start_(Clock::now()), last_(start_) {}
+    bool due();
+    long long tenths() const {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count() / 100;
+    }
+    static const char* line_end();
 
-std::string temp_name(int b) { return temp_dir + "/tempfile_" + std::to_string(b) + ".dat"; }
+private:
+    Clock::time_point start_, last_;
+};
+
+// The build in progress: one at a time (its steps are module functions called in turn).
+struct Build {
+    bool building = false;
+    PairCounter counter;
+    std::string temp_dir;    // private directory of the temporary files
+    std::string target;      // the book file
+    int minimum = 2;
+    BookBuildOptions options;
+    // The progress of the reading.
+    ProgressClock reading_clock;
+    const BookBuildCounts* reading_counts = nullptr;
+};
+Build build;
+
+bool ProgressClock::due() {
+    const Clock::time_point now = Clock::now();
+    if (now - last_ < (build.options.progress_in_place ? std::chrono::milliseconds(100) : std::chrono::seconds(10)))
+        return false;
+    last_ = now;
+    return true;
+}
+
+const char* ProgressClock::line_end() { return build.options.progress_in_place ? "\r" : "\n"; }
 
 std::string directory_of(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -52,17 +81,17 @@ std::string directory_of(const std::string& path) {
 }
 
 // A new, empty directory for the temporary files: stale files of an interrupted earlier
-// build can never be appended to. Beside the book first, else in the system's temporary
+// build can never be mixed in. Beside the book first, else in the system's temporary
 // directory.
 bool make_temp_dir() {
     const char* tmp = std::getenv("TMPDIR");
-    const std::string places[] = {directory_of(target) + "/.varkon-book-XXXXXX",
+    const std::string places[] = {directory_of(build.target) + "/.varkon-book-XXXXXX",
                                   std::string(tmp && *tmp ? tmp : "/tmp") + "/varkon-book-XXXXXX"};
     for (const std::string& pattern : places) {
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
         if (::mkdtemp(name.data()) != nullptr) {
-            temp_dir = name.data();
+            build.temp_dir = name.data();
             return true;
         }
     }
@@ -70,85 +99,33 @@ bool make_temp_dir() {
 }
 
 void remove_temp_dir() {
-    if (temp_dir.empty()) return;
-    if (DIR* d = ::opendir(temp_dir.c_str())) {
+    if (build.temp_dir.empty()) return;
+    if (DIR* d = ::opendir(build.temp_dir.c_str())) {
         while (const dirent* e = ::readdir(d))
             if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-                ::unlink((temp_dir + "/" + e->d_name).c_str());
+                ::unlink((build.temp_dir + "/" + e->d_name).c_str());
         ::closedir(d);
     }
-    ::rmdir(temp_dir.c_str());
-    temp_dir.clear();
+    ::rmdir(build.temp_dir.c_str());
+    build.temp_dir.clear();
 }
 
-bool same_pair(const BookRecord& a, const BookRecord& b) {
-    return a.key_low == b.key_low && a.key_high == b.key_high && a.from == b.from && a.to == b.to;
-}
+bool stop_asked() { return build.options.stop != nullptr && build.options.stop(); }
 
-// The records of bucket b's temporary file, in file order; false when it cannot be read.
-bool read_temp_file(int b, std::vector<BookRecord>& out) {
-    std::FILE* f = std::fopen(temp_name(b).c_str(), "rb");
-    if (f == nullptr) return false;
-    unsigned char buf[BOOK_RECORD_SIZE * 1024];
-    std::size_t n;
-    while ((n = std::fread(buf, BOOK_RECORD_SIZE, 1024, f)) > 0)
-        for (std::size_t i = 0; i < n; ++i) out.push_back(decode_book_record(buf + i * BOOK_RECORD_SIZE));
-    std::fclose(f);
-    return true;
-}
+// ---- progress ------------------------------------------------------------------------
 
-// Scratch space of the merge, kept from one bucket to the next.
-struct MergeSpace {
-    std::vector<std::uint32_t> order, kept;
-    std::vector<BookRecord> merged;
-};
-
-// Adds up the weights of equal pairs. Each pair keeps the place of its first occurrence;
-// pairs below the minimum are dropped.
-void merge_pairs(std::vector<BookRecord>& recs, int min_count, MergeSpace& space) {
-    std::vector<std::uint32_t>& order = space.order;
-    order.resize(recs.size());
-    for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-    auto pair_less = [&](std::uint32_t x, std::uint32_t y) {
-        const BookRecord &a = recs[x], &b = recs[y];
-        if (a.key_high != b.key_high) return a.key_high < b.key_high;
-        if (a.key_low != b.key_low) return a.key_low < b.key_low;
-        if (a.from != b.from) return a.from < b.from;
-        if (a.to != b.to) return a.to < b.to;
-        return x < y;
-    };
-    std::sort(order.begin(), order.end(), pair_less);
-    std::vector<std::uint32_t>& kept = space.kept;  // first occurrences that reach the minimum
-    kept.clear();
-    for (std::size_t i = 0; i < order.size();) {
-        std::size_t j = i;
-        long long sum = 0;
-        for (; j < order.size() && same_pair(recs[order[i]], recs[order[j]]); ++j)
-            if (recs[order[j]].weight > 0) sum += recs[order[j]].weight;
-        if (sum >= min_count) {
-            recs[order[i]].weight = static_cast<std::int32_t>(std::min<long long>(sum, INT32_MAX));
-            kept.push_back(order[i]);
-        }
-        i = j;
-    }
-    std::sort(kept.begin(), kept.end());
-    space.merged.clear();
-    for (std::uint32_t k : kept) space.merged.push_back(recs[k]);
-    recs.swap(space.merged);
-}
-
-// A progress line, printed for every game and every bucket: put together here rather than
-// through printf, which costs more than reading a short game.
+// A progress line put together here rather than through printf, which costs more than
+// the work between two lines.
 class ProgressLine {
 public:
     ProgressLine& operator<<(const char* text) {
         while (*text != '\0' && p_ < text_ + sizeof text_ - 1) *p_++ = *text++;
         return *this;
     }
-    ProgressLine& operator<<(int v) {
-        char digits[12];
+    ProgressLine& operator<<(long long v) {
+        char digits[24];
         int n = 0;
-        unsigned u = v < 0 ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v);
+        unsigned long long u = v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
         do {
             digits[n++] = static_cast<char>('0' + u % 10);
             u /= 10;
@@ -157,15 +134,19 @@ public:
         while (n > 0 && p_ < text_ + sizeof text_ - 1) *p_++ = digits[--n];
         return *this;
     }
+    ProgressLine& operator<<(int v) { return *this << static_cast<long long>(v); }
+    // Tenths of seconds as "12.3 s".
+    ProgressLine& seconds(long long tenths) { return *this << tenths / 10 << "." << tenths % 10 << " s"; }
     void print() {
         *p_ = '\0';
         message(text_);
     }
 
 private:
-    char text_[96];
+    char text_[160];
     char* p_ = text_;
 };
+
 
 // ---- PGN reading -------------------------------------------------------------------
 
@@ -180,35 +161,100 @@ constexpr std::array<unsigned char, 256> char_classes = [] {
 }();
 bool is_blank(int c) { return (char_classes[static_cast<unsigned char>(c)] & BLANK) != 0; }
 bool ends_token(int c) { return (char_classes[static_cast<unsigned char>(c)] & TOKEN_END) != 0; }
+bool is_letter(int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// Counts the lines that hold bytes which are no UTF-8 (ASCII included): text in another
+// encoding, or no text at all. Such lines are read as they are; the count tells the user.
+class EncodingCheck {
+public:
+    void scan(const unsigned char* p, std::size_t n) {
+        if (!has_high_bytes(p, n)) {
+            if (pending_ > 0) bad();  // a sequence cut short
+            pending_ = 0;
+            if (line_bad_ && std::memchr(p, '\n', n) != nullptr) line_bad_ = false;
+            return;
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            const unsigned char c = p[i];
+            if (pending_ > 0) {
+                if ((c & 0xC0) == 0x80) {
+                    --pending_;
+                    continue;
+                }
+                bad();
+                pending_ = 0;
+            }
+            if (c == '\n')
+                line_bad_ = false;
+            else if (c >= 0xC2 && c <= 0xDF)
+                pending_ = 1;
+            else if (c >= 0xE0 && c <= 0xEF)
+                pending_ = 2;
+            else if (c >= 0xF0 && c <= 0xF4)
+                pending_ = 3;
+            else if (c >= 0x80)
+                bad();
+        }
+    }
+    // A sequence cut short by the end of the text counts too.
+    long long bad_lines() const { return bad_lines_ + (pending_ > 0 && !line_bad_ ? 1 : 0); }
+
+private:
+    static bool has_high_bytes(const unsigned char* p, std::size_t n) {
+        std::uint64_t any = 0;
+        std::size_t i = 0;
+        for (; i + 8 <= n; i += 8) {
+            std::uint64_t w;
+            std::memcpy(&w, p + i, 8);
+            any |= w;
+        }
+        for (; i < n; ++i) any |= p[i];
+        return (any & 0x8080808080808080ULL) != 0;
+    }
+    void bad() {
+        if (!line_bad_) ++bad_lines_;
+        line_bad_ = true;
+    }
+    int pending_ = 0;        // continuation bytes still expected
+    bool line_bad_ = false;  // the current line is counted already
+    long long bad_lines_ = 0;
+};
 
 class PgnReader {
 public:
     // Reads `fd` up to `size` bytes, the size of the file when it was opened: a file that
-    // grows meanwhile is not followed.
-    PgnReader(int fd, long long size) : fd_(fd), left_(size) {
-        // A UTF-8 byte-order mark is not part of the text.
-        if (fill() && end_ - pos_ >= 3 && std::memcmp(buf_ + pos_, "\xEF\xBB\xBF", 3) == 0) first_ = pos_ = 3;
+    // grows meanwhile is not followed. `tick` runs after each block read; when it returns
+    // false the text ends there.
+    PgnReader(int fd, long long size, bool (*tick)(const PgnReader&))
+        : fd_(fd), whole_(size), size_(size), left_(size), tick_(tick) {
+        buf_[0] = buf_[1] = '\n';
+        if (!fill()) return;
+        // A UTF-8 byte-order mark is not part of the text; a UTF-16 one says the text is not
+        // in a form this reader knows.
+        if (end_ - pos_ >= 3 && std::memcmp(buf_ + pos_, "\xEF\xBB\xBF", 3) == 0) {
+            pos_ += 3;
+            buf_[pos_ - 1] = '\n';  // so the text after it begins a line
+        } else if (end_ - pos_ >= 2 && (std::memcmp(buf_ + pos_, "\xFF\xFE", 2) == 0 || std::memcmp(buf_ + pos_, "\xFE\xFF", 2) == 0)) {
+            utf16_ = true;
+        }
     }
     // Next character, -1 at the end.
     int get() {
         if (pos_ == end_ && !fill()) return -1;
         return buf_[pos_++];
     }
-    // True when the character just read began a line.
-    bool line_start() const {
-        const std::size_t at = pos_ - 1;
-        return (at == first_ ? before_first_ : buf_[at - 1]) == '\n';
+    // The next character without reading it, -1 at the end.
+    int peek() {
+        if (pos_ == end_ && !fill()) return -1;
+        return buf_[pos_];
     }
-    // Gives back the character just read (it is still in the buffer).
+    // True when the character just read began a line.
+    bool line_start() const { return buf_[pos_ - 2] == '\n'; }
+    // Gives back the character just read.
     void unget() { --pos_; }
     void skip_line() {
         int c;
         while ((c = get()) >= 0 && c != '\n') {}
-    }
-    // Skips up to and including `close`.
-    void skip_to(int close) {
-        int c;
-        while ((c = get()) >= 0 && c != close) {}
     }
     // Skips the characters before the next one that ends a token.
     void skip_token_rest() {
@@ -216,15 +262,33 @@ public:
             while (pos_ < end_ && !ends_token(buf_[pos_])) ++pos_;
         } while (pos_ == end_ && fill());
     }
-    // True when a read failed: the text ended early.
-    bool failed() const { return failed_; }
+    // Ends the text here.
+    void stop() {
+        size_ = bytes_read();  // the share read stays as it was
+        left_ = 0;
+        pos_ = end_;
+        stopped_ = true;
+    }
+    bool failed() const { return failed_; }    // a read failed: the text ended early
+    bool stopped() const { return stopped_; }  // `tick` or stop() ended it
+    bool utf16() const { return utf16_; }
+    long long bad_lines() const { return encoding_.bad_lines(); }
+    // Percent of the file read so far.
+    int percent_read() const { return whole_ > 0 ? static_cast<int>(bytes_read() * 100 / whole_) : 100; }
 
 private:
+    long long bytes_read() const { return size_ - left_ - static_cast<long long>(end_ - pos_); }
+    // The next block, after the last two characters of the one before (which the
+    // character just read may be, given back, and whether it began a line depends on).
     bool fill() {
-        if (end_ > 0) before_first_ = buf_[end_ - 1];
-        pos_ = end_ = first_ = 0;
+        if (stopped_ || left_ <= 0) return false;
+        if (tick_ != nullptr && pos_ > 2 && !tick_(*this)) {
+            stop();
+            return false;
+        }
+        const unsigned char before[2] = {buf_[end_ - 2], buf_[end_ - 1]};
         while (left_ > 0) {
-            const ssize_t got = ::read(fd_, buf_, static_cast<std::size_t>(std::min<long long>(left_, sizeof buf_)));
+            const ssize_t got = ::read(fd_, buf_ + 2, static_cast<std::size_t>(std::min<long long>(left_, BLOCK)));
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) failed_ = true;
             if (got <= 0) {
@@ -232,18 +296,24 @@ private:
                 break;
             }
             left_ -= got;
-            end_ = static_cast<std::size_t>(got);
+            buf_[0] = before[0];
+            buf_[1] = before[1];
+            pos_ = 2;
+            end_ = 2 + static_cast<std::size_t>(got);
+            encoding_.scan(buf_ + 2, static_cast<std::size_t>(got));
             return true;
         }
         return false;
     }
+    static constexpr std::size_t BLOCK = 1 << 16;
     int fd_;
-    long long left_;
-    bool failed_ = false;
-    unsigned char buf_[1 << 16];
-    std::size_t pos_ = 0, end_ = 0;
-    std::size_t first_ = 0;           // where the text of the buffer begins
-    unsigned char before_first_ = '\n';  // the character before it
+    long long whole_;        // the size of the file
+    long long size_, left_;  // the bytes to read (fewer once stopped), those not read yet
+    bool (*tick_)(const PgnReader&);
+    bool failed_ = false, stopped_ = false, utf16_ = false;
+    EncodingCheck encoding_;
+    unsigned char buf_[BLOCK + 2];
+    std::size_t pos_ = 2, end_ = 2;
 };
 
 bool is_result(const char* t) {
@@ -267,16 +337,57 @@ const char* move_part(char* t) {
     return t;
 }
 
+// The progress of the reading: games, move errors, share of the file, time.
+void show_reading(const PgnReader& in, const char* line_end) {
+    ProgressLine line;
+    line << "games = " << build.reading_counts->games << " , move_errors = " << build.reading_counts->move_errors << " , "
+         << in.percent_read() << "% of the file , ";
+    line.seconds(build.reading_clock.tenths()) << line_end;
+    line.print();
+}
+
+// After each block of the file: the build goes on unless it is stopped.
+bool reading_tick(const PgnReader& in) {
+    if (stop_asked()) return false;
+    if (build.reading_clock.due()) show_reading(in, ProgressClock::line_end());
+    return true;
+}
+
+// ---- replaying the games ---------------------------------------------------------------
+
+// The one place that works on a position: replays a game's moves from
+// the start position and hands the position key and move of each to the counting.
+class GameReplay {
+public:
+    void start() { new_game(*pos_); }
+    int half_moves_played() const { return pos_->game_ply - 1; }
+    // Plays the SAN move `text`; false when it names no legal move (the position stays).
+    // `count` is called with the key of the position before the move and its squares.
+    template <class Count>
+    bool play(const char* text, Count&& count) {
+        Position& pos = *pos_;
+        const int i = find_san_move(pos, text);
+        if (i == 0) return false;
+        count(pos.key(), pos.move_stack[i].from, pos.move_stack[i].to);
+        play_move(pos, i);
+        return true;
+    }
+
+private:
+    // The games are replayed on a position of their own.
+    std::unique_ptr<Position> pos_ = std::make_unique<Position>();
+};
+
 class GameReader {
 public:
     GameReader(PgnReader& in, int game_limit, BookBuildCounts& counts) : in_(in), limit_(game_limit), counts_(counts) {}
 
     void run() {
-        new_game();
+        replay_.start();
         for (int c; (c = in_.get()) >= 0;) {
             if (is_blank(c) || c == ')' || c == '}') continue;
             if (c == '{') {
-                in_.skip_to('}');
+                skip_comment();
             } else if (c == '(') {
                 skip_variation();
             } else if (c == ';' || c == '#' || (c == '%' && in_.line_start())) {
@@ -291,19 +402,35 @@ public:
                 if (token()) return;
             }
         }
-        if (moves_in_game_ > 0) game_over();  // the last game had no result
-        new_game();
+        if (moves_in_game_ > 0 && !in_.stopped()) {  // the last game had no result
+            ++counts_.games_without_result;
+            game_over();
+        }
+        replay_.start();
     }
 
 private:
     // Ends the current game; true when the game limit is reached.
     bool game_over() {
         ++counts_.games;
-        (ProgressLine() << "games = " << counts_.games << " , move_errors = " << counts_.move_errors << "\r").print();
-        new_game();
+        replay_.start();
         moves_in_game_ = 0;
         skip_game_ = false;
         return limit_ > 0 && counts_.games >= limit_;
+    }
+
+    // A comment in braces. One never closed ends at a line that begins like a tag pair
+    // ("[Event"), so that it cannot swallow the games after it.
+    void skip_comment() {
+        for (int c; (c = in_.get()) >= 0;) {
+            if (c == '}') return;
+            if (c == '[' && in_.line_start() && is_letter(in_.peek())) {
+                in_.unget();
+                ++counts_.open_comments;
+                return;
+            }
+        }
+        if (!in_.stopped()) ++counts_.open_comments;
     }
 
     // A variation in parentheses, nested ones and comments inside included. A tag at the
@@ -312,7 +439,7 @@ private:
         int depth = 1;
         for (int c; depth > 0 && (c = in_.get()) >= 0;) {
             if (c == '{') {
-                in_.skip_to('}');
+                skip_comment();
             } else if (c == ';') {
                 in_.skip_line();
             } else if (c == '(') {
@@ -337,15 +464,17 @@ private:
             name[n++] = static_cast<char>(c);
         name[n] = '\0';
         if (c >= 0 && c != '\n') in_.skip_line();
-        const bool new_game_starts = moves_in_game_ > 0;
-        if (new_game_starts && game_over()) return true;
+        if (moves_in_game_ > 0) {  // a new game begins before the last one had a result
+            ++counts_.games_without_result;
+            if (game_over()) return true;
+        }
         if (std::strcmp(name, "FEN") == 0) skip_game_ = true;
         return false;
     }
 
     // One movetext token; true when it ended a game and the limit is reached.
     bool token() {
-        if (moves_in_game_ > 0 && (skip_game_ || game_ply > BOOK_DEPTH)) return skip_token();
+        if (moves_in_game_ > 0 && (skip_game_ || replay_.half_moves_played() >= BOOK_DEPTH)) return skip_token();
         char t[TOKEN_MAX + 1];
         std::size_t n = 0;
         bool too_long = false;
@@ -361,19 +490,21 @@ private:
         }
         t[n] = '\0';
         if (!too_long && is_result(t)) return game_over();
-        const char* move = too_long ? "?" : move_part(t);
-        if (*move == '\0') return false;
+        const char* move = too_long ? "" : move_part(t);
+        if (!too_long && *move == '\0') return false;
         ++moves_in_game_;
-        if (skip_game_ || game_ply > BOOK_DEPTH) return false;  // past the book depth: not replayed
-        const int i = too_long ? 0 : find_san_move(move);
-        if (i == 0) {
+        if (skip_game_ || replay_.half_moves_played() >= BOOK_DEPTH) return false;  // not replayed
+        if (too_long) {
+            ++counts_.long_tokens;
             ++counts_.move_errors;
             return false;
         }
-        const HashKey key = hash_history[game_ply];
-        book_add(static_cast<std::uint32_t>(key), static_cast<std::uint32_t>(key >> 32), move_stack[i].from,
-                 move_stack[i].to);
-        play_move(i);
+        bool counted = true;
+        if (!replay_.play(move, [&](HashKey key, int from, int to) {
+                counted = book_add(static_cast<std::uint32_t>(key), static_cast<std::uint32_t>(key >> 32), from, to);
+            }))
+            ++counts_.move_errors;
+        if (!counted) in_.stop();  // the pairs can no longer be counted
         return false;
     }
 
@@ -398,12 +529,15 @@ private:
         return is_result(t) && game_over();
     }
 
+private:
     PgnReader& in_;
     int limit_;
     BookBuildCounts& counts_;
+    GameReplay replay_;
     int moves_in_game_ = 0;   // move tokens since the game began
     bool skip_game_ = false;
 };
+
 
 int clamp_minimum(int m) { return m < 1 ? 1 : (m > 100 ? 100 : m); }
 
@@ -414,68 +548,57 @@ bool replaceable(const std::string& path) {
     return ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode);
 }
 
+// What the reading passed over, when anything: one line for the final report.
+void report_skipped(const BookBuildCounts& c) {
+    const struct { long long n; const char* one; const char* many; } parts[] = {
+        {c.games_without_result, "game without a result", "games without a result"},
+        {c.open_comments, "comment never closed", "comments never closed"},
+        {c.long_tokens, "token too long for a move", "tokens too long for a move"},
+        {c.bad_text_lines, "line not in UTF-8", "lines not in UTF-8"},
+    };
+    std::string line;
+    for (const auto& p : parts)
+        if (p.n > 0) line += (line.empty() ? "skipped: " : ", ") + std::to_string(p.n) + " " + (p.n == 1 ? p.one : p.many);
+    if (!line.empty()) messagef("%s\n", line.c_str());
+}
+
 }  // namespace
 
-bool book_build_begin(const std::string& book_file, int min_count) {
+bool book_build_begin(const std::string& book_file, int min_count, const BookBuildOptions& build_options) {
     book_build_end();
-    target = book_file;
-    if (!replaceable(target)) {
+    build.target = book_file;
+    build.options = build_options;
+    if (!replaceable(build.target)) {
         messagef("can't open book file!\n");
         return false;
     }
-    minimum = clamp_minimum(min_count);
-    std::fill(bucket_spilled, bucket_spilled + BUCKETS, false);
+    build.minimum = clamp_minimum(min_count);
     if (!make_temp_dir()) {
         messagef("can't open temp file! \n");
         return false;
     }
-    building = true;
+    build.counter.start(build.temp_dir, build.options.memory);
+    build.building = true;
     return true;
 }
 
-void book_add(std::uint32_t key_low, std::uint32_t key_high, int from, int to) {
-    if (!building) return;
-    const HashKey key = static_cast<HashKey>(key_high) << 32 | key_low;
-    const int b = static_cast<int>(key % BUCKETS);
-    std::vector<BookRecord>& bucket = buckets[b];
-    const BookRecord pair = {key_low, key_high, 1, static_cast<std::uint8_t>(from), static_cast<std::uint8_t>(to)};
-    for (BookRecord& r : bucket)
-        if (same_pair(r, pair)) {
-            if (r.weight < INT32_MAX) ++r.weight;
-            return;
-        }
-    bucket.push_back(pair);
-    if (bucket.size() >= BUCKET_CAPACITY) book_spill(b + 1);
+bool book_add(std::uint32_t key_low, std::uint32_t key_high, int from, int to) {
+    if (!build.building) return false;
+    if (build.counter.add(static_cast<HashKey>(key_high) << 32 | key_low, from, to)) return true;
+    messagef("%s\n", build.counter.failure());
+    build.building = false;
+    return false;
 }
 
-void book_spill(int b) {
-    if (!building || b < 1 || b > BUCKETS) return;
-    std::vector<BookRecord>& bucket = buckets[b - 1];
-    const std::size_t count = bucket.size();
-    if (count == 0) return;
-    std::FILE* f = std::fopen(temp_name(b).c_str(), "ab");
-    if (f == nullptr) {
-        messagef("can't open temp file! \n");
-        bucket.clear();
-        return;
-    }
-    unsigned char out[BUCKET_CAPACITY * BOOK_RECORD_SIZE];
-    for (std::size_t i = 0; i < count; ++i) encode_book_record(bucket[i], out + i * BOOK_RECORD_SIZE);
-    const bool written = std::fwrite(out, BOOK_RECORD_SIZE, count, f) == count;
-    if (std::fclose(f) != 0 || !written) messagef("can't write temp file!\n");
-    bucket_spilled[b - 1] = true;
-    bucket.clear();
-}
-
-bool book_write(int* book_moves_out) {
-    if (!building) return false;
+bool book_write(BookBuildCounts* counts) {
+    if (!build.building) return false;
     messagef("\n");
     // Written under a name of its own and renamed into place when complete, so neither an
     // interrupted build nor a reader ever sees half a book.
     std::string part;
     int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100 && replaceable(target); ++attempt) {
-        part = target + ".part" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
+    for (int attempt = 0; fd < 0 && attempt < 100 && replaceable(build.target); ++attempt) {
+        part = build.target + ".part" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
         fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) break;
     }
@@ -489,65 +612,73 @@ bool book_write(int* book_moves_out) {
         return false;
     }
     messagef("writing moves from temp files to book file...\n");
-    int book_moves = 0;
-    bool ok = true;
-    std::vector<BookRecord> recs;
+    long long book_moves = 0;
+    bool written = true, stopped = false;
     std::vector<unsigned char> out;
-    MergeSpace space;
-    for (int b = 1; b <= BUCKETS; ++b) {
-        std::vector<BookRecord>& bucket = buckets[b - 1];
-        bool& spilled = bucket_spilled[b - 1];
-        if (!spilled && bucket.empty()) continue;
-        recs.clear();
-        if (spilled && !read_temp_file(b, recs)) {
-            messagef("can't open temp file!\n");
-            bucket.clear();
-            continue;
+    ProgressClock clock;
+    auto show = [&](int bucket, const char* line_end) {
+        ProgressLine line;
+        line << "write: " << bucket << " / " << BOOK_BUCKETS << "\t book_moves = " << book_moves << line_end;
+        line.print();
+    };
+    const bool merged = build.counter.merge(build.minimum, [&](int bucket, std::span<const PairCount> pairs) {
+        out.resize(pairs.size() * BOOK_RECORD_SIZE);
+        for (std::size_t i = 0; i < pairs.size(); ++i) {
+            const PairCount& p = pairs[i];
+            const BookRecord r = {static_cast<std::uint32_t>(p.key), static_cast<std::uint32_t>(p.key >> 32),
+                                  static_cast<std::int32_t>(p.count), p.from, p.to};
+            encode_book_record(r, out.data() + i * BOOK_RECORD_SIZE);
         }
-        recs.insert(recs.end(), bucket.begin(), bucket.end());
-        bucket.clear();
-        merge_pairs(recs, minimum, space);
-        out.resize(recs.size() * BOOK_RECORD_SIZE);
-        for (std::size_t i = 0; i < recs.size(); ++i) encode_book_record(recs[i], out.data() + i * BOOK_RECORD_SIZE);
-        if (!out.empty() && std::fwrite(out.data(), 1, out.size(), book) != out.size()) ok = false;
-        book_moves += static_cast<int>(recs.size());
-        (ProgressLine() << "write: " << b << " / " << BUCKETS << "\t book_moves = " << book_moves << "\r").print();
-        if (spilled) {
-            spilled = false;
-            if (::unlink(temp_name(b).c_str()) != 0) messagef("error! %s\n", temp_name(b).c_str());
-        }
+        written = std::fwrite(out.data(), 1, out.size(), book) == out.size();
+        book_moves += static_cast<long long>(pairs.size());
+        if (clock.due()) show(bucket + 1, ProgressClock::line_end());
+        stopped = stop_asked();
+        return written && !stopped;
+    }, stop_asked);
+    if (merged) show(BOOK_BUCKETS, build.options.progress_in_place ? "\r" : "\n");
+    if (std::fflush(book) != 0 || ::fsync(::fileno(book)) != 0) written = false;
+    if (std::fclose(book) != 0) written = false;
+    if (counts != nullptr) counts->runs = build.counter.runs_written();
+    if (!merged) {
+        ::unlink(part.c_str());
+        if (build.counter.failure() != nullptr)
+            messagef("%s\n", build.counter.failure());
+        else if (!written)
+            messagef("can't write book file!\n");
+        else
+            messagef("\nbuild stopped: book file kept!\n");
+        if (counts != nullptr) counts->interrupted = build.counter.failure() == nullptr && written;
+        return false;
     }
-    if (std::fflush(book) != 0 || ::fsync(::fileno(book)) != 0) ok = false;
-    if (std::fclose(book) != 0) ok = false;
     // A build that found nothing (an empty collection, a minimum too high) does not wipe out
     // the book that is there; an empty book is written only where there was none.
     struct stat st;
-    if (ok && book_moves == 0 && ::lstat(target.c_str(), &st) == 0) {
+    if (written && book_moves == 0 && ::lstat(build.target.c_str(), &st) == 0) {
         ::unlink(part.c_str());
         messagef("no book moves: book file kept!\n");
         return false;
     }
-    if (!ok || std::rename(part.c_str(), target.c_str()) != 0) {
+    if (!written || std::rename(part.c_str(), build.target.c_str()) != 0) {
         ::unlink(part.c_str());
         messagef("can't write book file!\n");
         return false;
     }
-    if (book_moves_out) *book_moves_out = book_moves;
+    if (counts != nullptr) counts->book_moves = book_moves;
     return true;
 }
 
 void book_build_end() {
-    building = false;
-    for (std::vector<BookRecord>& bucket : buckets) std::vector<BookRecord>().swap(bucket);
+    build.building = false;
+    build.counter.clear();
     remove_temp_dir();
 }
 
-bool build_book(const std::string& pgn_file, const std::string& book_file, int min_count, int game_limit,
-                BookBuildCounts* counts) {
+bool build_book(const std::string& pgn_file, const std::string& book_file, int min_count,
+                const BookBuildOptions& build_options, BookBuildCounts* counts) {
     BookBuildCounts local;
     BookBuildCounts& c = counts ? *counts : local;
     c = BookBuildCounts();
-    if (!book_build_begin(book_file, min_count)) return false;
+    if (!book_build_begin(book_file, min_count, build_options)) return false;
     messagef("\n");
     messagef("building book...\n");
     // Only a regular file is read, and no further than its size when opened: a directory,
@@ -559,25 +690,38 @@ bool build_book(const std::string& pgn_file, const std::string& book_file, int m
         book_build_end();
         return false;
     }
-    bool failed = false, no_memory = false;
-    try {
-        auto in = std::make_unique<PgnReader>(pgn, size);
-        GameReader(*in, game_limit, c).run();
-        failed = in->failed();
-    } catch (const std::bad_alloc&) {  // the buckets grow as they fill
-        no_memory = true;
-    }
+    build.reading_clock = ProgressClock();
+    build.reading_counts = &c;
+    auto in = std::make_unique<PgnReader>(pgn, size, reading_tick);
+    if (!in->utf16()) GameReader(*in, build.options.game_limit, c).run();
     ::close(pgn);
-    messagef("\n");
-    if (failed || no_memory) {
-        messagef(no_memory ? "not enough memory for the book buckets!\n" : "can't read pgn file!\n");
+    c.bad_text_lines = in->bad_lines();
+    show_reading(*in, build.options.progress_in_place ? "\r\n" : "\n");
+    report_skipped(c);
+    const char* failure = in->utf16()    ? "pgn file is in UTF-16, not read!\n"
+                          : in->failed() ? "can't read pgn file!\n"
+                                         : nullptr;
+    if (in->stopped() && build.building) {
+        failure = "\nbuild stopped: book file kept!\n";
+        c.interrupted = true;
+    }
+    if (failure != nullptr || !build.building) {
+        if (failure != nullptr) messagef("%s", failure);
         book_build_end();
         return false;
     }
     c.pgn_read = true;
-    const bool written = book_write(&c.book_moves);
+    const bool written = book_write(&c);
+    c.peak_memory = build.counter.peak_bytes();
     book_build_end();
     return written;
+}
+
+bool build_book(const std::string& pgn_file, const std::string& book_file, int min_count, int game_limit,
+                BookBuildCounts* counts) {
+    BookBuildOptions o;
+    o.game_limit = game_limit;
+    return build_book(pgn_file, book_file, min_count, o, counts);
 }
 
 }  // namespace varkon

@@ -10,15 +10,6 @@ namespace varkon {
 
 namespace {
 
-// What a take-back needs of each move played in the game, indexed by the game_ply it
-// was played from: the move, and the castling rights and en-passant square before it.
-struct PlayedMove {
-    Move move;
-    std::uint8_t castle[4];
-    int ep;
-};
-std::vector<PlayedMove> game_moves;
-
 // The castling flags (bit f for flag f) lost by any move from or to a square: the king's
 // and the rooks' home squares. A rook captured on its corner takes its right with it,
 // and a piece that later stands there cannot revive it.
@@ -40,17 +31,21 @@ inline int& material_of(PlyState& s, int code) { return code > 0 ? s.mat_white :
 
 }  // namespace
 
-void make_move(int i) {
-    const Move& m = move_stack[i];
-    const int p = ply, n = game_ply;
-    PlyState& s = ply_state[p + 1];
-    std::memcpy(&s, &ply_state[p], COPIED_STATE);
+void make_move(Position& pos, int i) {
+    const Move m = pos.move_stack[i];
+    std::int8_t* const board = pos.board;
+    const int p = pos.ply, n = pos.game_ply;
+    const Side side = pos.side;
+    PlyState& s = pos.ply_state[p + 1];
+    std::memcpy(&s, &pos.ply_state[p], COPIED_STATE);
     s.ep = 0;
-    VARKON_ASSERT(n + 1 < game_history_size());
-    HashKey key = hash_history[n];
+    VARKON_ASSERT(n + 1 < game_history_size(pos));
+    HashKey* const keys = pos.hash_history.data();
+    int* const fifty = pos.fifty.data();
+    HashKey key = keys[n];
     int rule50 = fifty[n] + 1;
-    ply = p + 1;
-    game_ply = n + 1;
+    pos.ply = p + 1;
+    pos.game_ply = n + 1;
 
     const int from = m.from, to = m.to;
     const int c = board[from];
@@ -117,16 +112,16 @@ void make_move(int i) {
         key ^= piece_key(rook_from, rook) ^ piece_key(rook_to, rook);
     }
 
-    hash_history[n + 1] = key ^ side_change_key();
+    keys[n + 1] = key ^ side_change_key();
     fifty[n + 1] = rule50;
-    side = -side;
-    VARKON_ASSERT(position_consistent());
+    pos.side = -side;
+    VARKON_ASSERT(position_consistent(pos));
 }
 
 namespace {
 
 // Puts the board back as it stood before `m` was made by the side opposite to `s`.
-void restore_board(const Move& m, int s) {
+void restore_board(std::int8_t* board, const Move& m, int s) {
     board[m.from] = board[m.to];
     board[m.to] = EMPTY;
     if (m.ep_square != 0)
@@ -145,87 +140,83 @@ void restore_board(const Move& m, int s) {
 
 }  // namespace
 
-void unmake_move(int i) {
-    --ply;
-    --game_ply;
-    restore_board(move_stack[i], side);
-    side = -side;
-    VARKON_ASSERT(position_consistent());
+void unmake_move(Position& pos, int i) {
+    --pos.ply;
+    --pos.game_ply;
+    restore_board(pos.board, pos.move_stack[i], pos.side);
+    pos.side = -pos.side;
+    VARKON_ASSERT(position_consistent(pos));
 }
 
-void make_null_move() {
-    const int p = ply, n = game_ply;
-    PlyState& s = ply_state[p + 1];
-    s.move_start = ply_state[p].move_start;
-    std::memcpy(&s, &ply_state[p], COPIED_STATE);
+void make_null_move(Position& pos) {
+    const int p = pos.ply, n = pos.game_ply;
+    PlyState& s = pos.ply_state[p + 1];
+    s.move_start = pos.ply_state[p].move_start;
+    std::memcpy(&s, &pos.ply_state[p], COPIED_STATE);
     s.in_check = 0;
     s.ep = 0;
-    fifty[n + 1] = fifty[n] + 1;
-    hash_history[n + 1] = hash_history[n] ^ side_change_key();
-    side = -side;
-    ply = p + 1;
-    game_ply = n + 1;
-    VARKON_ASSERT(position_consistent());
+    pos.fifty[n + 1] = pos.fifty[n] + 1;
+    pos.hash_history[n + 1] = pos.hash_history[n] ^ side_change_key();
+    pos.side = -pos.side;
+    pos.ply = p + 1;
+    pos.game_ply = n + 1;
+    VARKON_ASSERT(position_consistent(pos));
 }
 
-void unmake_null_move() {
-    side = -side;
-    --ply;
-    --game_ply;
+void unmake_null_move(Position& pos) {
+    pos.side = -pos.side;
+    --pos.ply;
+    --pos.game_ply;
 }
 
-void commit_move() { std::memcpy(&ply_state[0], &ply_state[1], COPIED_STATE); }
+void commit_move(Position& pos) { std::memcpy(&pos.ply_state[0], &pos.ply_state[1], COPIED_STATE); }
 
-void play_move(int i) {
+void play_move(Position& pos, int i) {
     // The game grows by one ply; the history keeps room for a search line above it.
-    reserve_game_history(game_ply + 1 + GAME_PLY_RESERVE);
-    if (game_moves.size() <= static_cast<std::size_t>(game_ply))
-        game_moves.resize(static_cast<std::size_t>(game_history_size()));
-    PlayedMove& record = game_moves[static_cast<std::size_t>(game_ply)];
-    record.move = move_stack[i];
-    std::memcpy(record.castle, ply_state[0].castle, 4);
-    record.ep = ply_state[0].ep;
-    ply = 0;
-    make_move(i);
-    commit_move();
-    ply = 0;
+    reserve_game_history(pos, pos.game_ply + 1 + GAME_PLY_RESERVE);
+    if (pos.game_moves.size() <= static_cast<std::size_t>(pos.game_ply))
+        pos.game_moves.resize(static_cast<std::size_t>(game_history_size(pos)));
+    PlayedMove& record = pos.game_moves[static_cast<std::size_t>(pos.game_ply)];
+    record.move = pos.move_stack[i];
+    std::memcpy(record.castle, pos.ply_state[0].castle, 4);
+    record.ep = pos.ply_state[0].ep;
+    pos.ply = 0;
+    make_move(pos, i);
+    commit_move(pos);
+    pos.ply = 0;
 }
 
-bool take_back() {
-    if (game_ply <= 1) return false;
-    const int g = game_ply - 1;
-    game_ply = g;
-    ply = 0;
-    const PlayedMove& record = game_moves[static_cast<std::size_t>(g)];
-    restore_board(record.move, side);
-    side = -side;
-    rebuild_piece_lists();
-    std::memcpy(ply_state[0].castle, record.castle, 4);
-    ply_state[0].ep = record.ep;
-    VARKON_ASSERT(position_consistent());
+bool take_back(Position& pos) {
+    if (pos.game_ply <= 1) return false;
+    const int g = pos.game_ply - 1;
+    pos.game_ply = g;
+    pos.ply = 0;
+    const PlayedMove& record = pos.game_moves[static_cast<std::size_t>(g)];
+    restore_board(pos.board, record.move, pos.side);
+    pos.side = -pos.side;
+    rebuild_piece_lists(pos);
+    std::memcpy(pos.ply_state[0].castle, record.castle, 4);
+    pos.ply_state[0].ep = record.ep;
+    VARKON_ASSERT(position_consistent(pos));
     return true;
 }
 
-}  // namespace varkon
-
-namespace varkon {
-
-Move played_move(int g) {
-    if (g < 1 || g >= game_ply || static_cast<std::size_t>(g) >= game_moves.size()) return Move{};
-    return game_moves[static_cast<std::size_t>(g)].move;
+Move played_move(const Position& pos, int g) {
+    if (g < 1 || g >= pos.game_ply || static_cast<std::size_t>(g) >= pos.game_moves.size()) return Move{};
+    return pos.game_moves[static_cast<std::size_t>(g)].move;
 }
 
-SavedGame save_game() {
+SavedGame save_game(const Position& pos) {
     SavedGame g;
-    std::memcpy(g.board, board, sizeof board);
-    g.side = side;
-    g.game_ply = game_ply;
-    g.state = ply_state[0];
-    g.fen_loaded = fen_loaded;
-    g.keys.assign(hash_history, hash_history + game_ply + 1);
-    g.counters.assign(fifty, fifty + game_ply + 1);
-    for (int k = 0; k < game_ply && static_cast<std::size_t>(k) < game_moves.size(); ++k) {
-        const PlayedMove& m = game_moves[static_cast<std::size_t>(k)];
+    std::memcpy(g.board, pos.board, sizeof pos.board);
+    g.side = pos.side;
+    g.game_ply = pos.game_ply;
+    g.state = pos.ply_state[0];
+    g.fen_loaded = pos.fen_loaded;
+    g.keys.assign(pos.hash_history.begin(), pos.hash_history.begin() + pos.game_ply + 1);
+    g.counters.assign(pos.fifty.begin(), pos.fifty.begin() + pos.game_ply + 1);
+    for (int k = 0; k < pos.game_ply && static_cast<std::size_t>(k) < pos.game_moves.size(); ++k) {
+        const PlayedMove& m = pos.game_moves[static_cast<std::size_t>(k)];
         g.moves.push_back(m.move);
         g.castle.push_back({m.castle[0], m.castle[1], m.castle[2], m.castle[3]});
         g.ep.push_back(m.ep);
@@ -233,24 +224,24 @@ SavedGame save_game() {
     return g;
 }
 
-void restore_game(const SavedGame& g) {
-    reserve_game_history(g.game_ply + 1 + GAME_PLY_RESERVE);
-    std::memcpy(board, g.board, sizeof board);
-    side = g.side;
-    game_ply = g.game_ply;
-    ply = 0;
-    ply_state[0] = g.state;
-    fen_loaded = g.fen_loaded;
-    std::copy(g.keys.begin(), g.keys.end(), hash_history);
-    std::copy(g.counters.begin(), g.counters.end(), fifty);
-    if (game_moves.size() < g.moves.size()) game_moves.resize(g.moves.size());
+void restore_game(Position& pos, const SavedGame& g) {
+    reserve_game_history(pos, g.game_ply + 1 + GAME_PLY_RESERVE);
+    std::memcpy(pos.board, g.board, sizeof pos.board);
+    pos.side = g.side;
+    pos.game_ply = g.game_ply;
+    pos.ply = 0;
+    pos.ply_state[0] = g.state;
+    pos.fen_loaded = g.fen_loaded;
+    std::copy(g.keys.begin(), g.keys.end(), pos.hash_history.begin());
+    std::copy(g.counters.begin(), g.counters.end(), pos.fifty.begin());
+    if (pos.game_moves.size() < g.moves.size()) pos.game_moves.resize(g.moves.size());
     for (std::size_t k = 0; k < g.moves.size(); ++k) {
-        PlayedMove& m = game_moves[k];
+        PlayedMove& m = pos.game_moves[k];
         m.move = g.moves[k];
         std::memcpy(m.castle, g.castle[k].data(), 4);
         m.ep = g.ep[k];
     }
-    VARKON_ASSERT(position_consistent());
+    VARKON_ASSERT(position_consistent(pos));
 }
 
 }  // namespace varkon

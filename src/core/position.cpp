@@ -5,20 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "core/attacks.h"
 
 namespace varkon {
 
-std::int8_t board[120];
-Side side = WHITE;
-int ply = 0;
-int game_ply = 1;
-PlyState ply_state[MAX_PLY + 2];
-HashKey* hash_history = nullptr;
-int* fifty = nullptr;
-Move move_stack[MOVE_STACK_SIZE];
-int move_count = 0;
-int fen_loaded = 0;
 int piece_value[7] = {0, 90, 325, 325, 500, 975, 0};
 
 const char piece_letter[8] = " pnbrqk";
@@ -53,56 +42,6 @@ constexpr std::array<std::array<HashKey, 16>, 64> make_key_table() {
     return t;
 }
 
-// Storage of the game history; hash_history and fifty point into it.
-std::vector<HashKey> history_keys;
-std::vector<int> history_fifty;
-
-constexpr int MAX_NEW_GAME_HOOKS = 8;
-void (*new_game_hooks[MAX_NEW_GAME_HOOKS])() = {};
-int new_game_hook_count = 0;
-
-int code_of_letter(char c) {
-    switch (c) {
-        case 'P': return PAWN;
-        case 'N': return KNIGHT;
-        case 'B': return BISHOP;
-        case 'R': return ROOK;
-        case 'Q': return QUEEN;
-        case 'K': return KING;
-        case 'p': return -PAWN;
-        case 'n': return -KNIGHT;
-        case 'b': return -BISHOP;
-        case 'r': return -ROOK;
-        case 'q': return -QUEEN;
-        case 'k': return -KING;
-        default: return 0;
-    }
-}
-
-void clear_playing_squares() {
-    for (int q = 21; q <= 98; ++q)
-        if (board[q] != OFF_BOARD) board[q] = EMPTY;
-}
-
-// Material a game can reach: one king per side, at most eight pawns, and pawns plus
-// surplus pieces (each promotion turns a pawn into one) at most eight per side. So no
-// code has more than MAX_PIECES_PER_CODE pieces, and a promotion always finds room in
-// its piece list.
-bool reachable_material() {
-    int count[13] = {};
-    for (int q = 21; q <= 98; ++q)
-        if (board[q] != OFF_BOARD && board[q] != EMPTY) ++count[board[q] + 6];
-    for (int s : {WHITE, BLACK}) {
-        auto n = [&](int type) { return count[6 + s * type]; };
-        auto surplus = [](int have, int initial) { return have > initial ? have - initial : 0; };
-        int promoted = surplus(n(QUEEN), 1) + surplus(n(ROOK), 2) + surplus(n(BISHOP), 2) +
-                       surplus(n(KNIGHT), 2);
-        if (n(KING) != 1 || n(PAWN) > 8 || n(PAWN) + promoted > 8) return false;
-    }
-    static_assert(MAX_PIECES_PER_CODE >= 2 + 8, "a code may reach its initial number plus eight promotions");
-    return true;
-}
-
 // The castling flags each square's king or rook carries: a right stands only while
 // its king and its rook are on their squares.
 struct CastlingSquares {
@@ -111,74 +50,66 @@ struct CastlingSquares {
 constexpr CastlingSquares castling_squares[4] = {
     {WHITE_KING_SIDE, 25, 28, WHITE}, {WHITE_QUEEN_SIDE, 25, 21, WHITE},
     {BLACK_KING_SIDE, 95, 98, BLACK}, {BLACK_QUEEN_SIDE, 95, 91, BLACK}};
-
-void drop_impossible_castling() {
-    for (const CastlingSquares& c : castling_squares)
-        if (board[c.king] != c.code * KING || board[c.rook] != c.code * ROOK) ply_state[ply].castle[c.flag] = 0;
-}
-
-// Derived state, key and checks after a position was put on the board. False when the
-// position is not one the engine can play: its material cannot be reached, or the side
-// that is not to move is in check (its king could be captured).
-bool finish_setup() {
-    if (!reachable_material()) return false;
-    drop_impossible_castling();
-    rebuild_piece_lists();
-    if (king_in_check(-side)) return false;
-    hash_history[game_ply] = compute_key(side);
-    fen_loaded = 1;
-    return true;
-}
-
-// A refused position leaves the start position; the caller reports the refusal in the
-// form of its protocol.
-void fen_error() { new_game(); }
+static_assert(castling_squares[BLACK_QUEEN_SIDE].flag == BLACK_QUEEN_SIDE, "the table is indexed by flag");
 
 }  // namespace
 
 const std::array<std::array<HashKey, 16>, 64> key_table = make_key_table();
 
+bool castling_pieces_home(const Position& pos, int flag) {
+    const CastlingSquares& c = castling_squares[flag];
+    return pos.board[c.king] == c.code * KING && pos.board[c.rook] == c.code * ROOK;
+}
+
 void set_piece_values(const int (&values)[7]) {
     for (int t = 0; t < 7; ++t) piece_value[t] = values[t];
 }
 
-void register_new_game_hook(void (*hook)()) {
-    for (int i = 0; i < new_game_hook_count; ++i)
-        if (new_game_hooks[i] == hook) return;
-    if (new_game_hook_count < MAX_NEW_GAME_HOOKS) new_game_hooks[new_game_hook_count++] = hook;
+Position::Position() { new_game(*this); }
+
+void reserve_game_history(Position& pos, int plies) {
+    if (plies <= game_history_size(pos)) return;
+    const std::size_t size = std::max<std::size_t>(static_cast<std::size_t>(plies), 2 * pos.hash_history.size());
+    pos.hash_history.resize(size);
+    pos.fifty.resize(size);
 }
 
-void reserve_game_history(int plies) {
-    if (plies <= static_cast<int>(history_keys.size())) return;
-    const std::size_t size = std::max<std::size_t>(static_cast<std::size_t>(plies), 2 * history_keys.size());
-    history_keys.resize(size);
-    history_fifty.resize(size);
-    hash_history = history_keys.data();
-    fifty = history_fifty.data();
+void copy_game(Position& to, const Position& from) {
+    std::memcpy(to.board, from.board, sizeof to.board);
+    to.side = from.side;
+    to.ply = 0;
+    to.game_ply = from.game_ply;
+    to.move_count = 0;
+    to.fen_loaded = from.fen_loaded;
+    to.ply_state[0] = from.ply_state[0];
+    const auto n = static_cast<std::size_t>(from.game_ply) + 1;
+    reserve_game_history(to, from.game_ply + 1 + GAME_PLY_RESERVE);
+    std::copy_n(from.hash_history.begin(), n, to.hash_history.begin());
+    std::copy_n(from.fifty.begin(), n, to.fifty.begin());
+    to.game_moves.assign(from.game_moves.begin(),
+                         from.game_moves.begin() + static_cast<std::ptrdiff_t>(std::min(n, from.game_moves.size())));
 }
 
-int game_history_size() { return static_cast<int>(history_keys.size()); }
-
-void new_game() {
-    reserve_game_history(1024 + GAME_PLY_RESERVE);
-    game_ply = 1;
-    ply = 0;
-    std::memcpy(board, start_board.data(), sizeof board);
-    side = WHITE;
-    rebuild_piece_lists();
-    PlyState& s = ply_state[0];
+void new_game(Position& pos) {
+    reserve_game_history(pos, 1024 + GAME_PLY_RESERVE);
+    pos.game_ply = 1;
+    pos.ply = 0;
+    std::memcpy(pos.board, start_board.data(), sizeof pos.board);
+    pos.side = WHITE;
+    rebuild_piece_lists(pos);
+    PlyState& s = pos.ply_state[0];
     s.move_start = 1;
     s.in_check = 0;
     for (auto& flag : s.castle) flag = 1;
     s.ep = 0;
-    fifty[1] = 0;
-    hash_history[1] = compute_key(WHITE);
-    fen_loaded = 0;
-    for (int i = 0; i < new_game_hook_count; ++i) new_game_hooks[i]();
+    pos.fifty[1] = 0;
+    pos.hash_history[1] = compute_key(pos, WHITE);
+    pos.fen_loaded = 0;
 }
 
-void rebuild_piece_lists() {
-    PlyState& s = ply_state[ply];
+void rebuild_piece_lists(Position& pos) {
+    const std::int8_t* board = pos.board;
+    PlyState& s = pos.cur();
     s.mat_value = s.mat_white = s.mat_black = s.pieces = s.pawns = 0;
     s.pawn_key = 0;
     for (auto& list : s.piece_lists.sq) list[0] = 0;
@@ -199,8 +130,8 @@ void rebuild_piece_lists() {
     }
 }
 
-HashKey compute_key(Side s) {
-    const PieceList& pl = ply_state[ply].piece_lists;
+HashKey compute_key(const Position& pos, Side s) {
+    const PieceList& pl = pos.cur().piece_lists;
     HashKey key = 0;
     for (int i = 0; i <= 12; ++i)
         for (int k = 1; k <= pl.sq[i][0]; ++k)
@@ -208,102 +139,19 @@ HashKey compute_key(Side s) {
     return key ^ key_table[0][14 + s];
 }
 
-bool setup_fen(const char* placement, const char* side_field, const char* castling_field,
-               const char* ep_field) {
-    new_game();
-    clear_playing_squares();
-
-    const char* p = placement ? placement : "";
-    while (*p == ' ' || *p == '\t') ++p;
-    int rank = 8, file = 1;
-    bool complete = false;
-    for (; !complete; ++p) {
-        char c = *p;
-        if (c == '/') {
-            if (--rank < 1) return fen_error(), false;
-            file = 1;
-        } else if (c >= '1' && c <= '8') {
-            file += c - '0';
-            if (file > 9) return fen_error(), false;  // rank longer than eight squares
-        } else if (int code = code_of_letter(c); code != 0) {
-            if (file > 8) return fen_error(), false;
-            board[square_at(file, rank)] = static_cast<std::int8_t>(code);
-            ++file;
-        } else {
-            return fen_error(), false;  // foreign character or end of text
-        }
-        complete = rank == 1 && file == 9;
-    }
-
-    // An absent side field means White to move; otherwise anything but "w" is Black.
-    const char* sf = side_field ? side_field : "";
-    side = (sf[0] == '\0' || sf[0] == 'w') ? WHITE : BLACK;
-
-    PlyState& s = ply_state[0];
-    for (auto& flag : s.castle) flag = 0;
-    const char* cf = castling_field ? castling_field : "";
-    for (int i = 0; i < 4 && cf[i] != '\0'; ++i) {
-        switch (cf[i]) {
-            case 'K': s.castle[WHITE_KING_SIDE] = 1; break;
-            case 'Q': s.castle[WHITE_QUEEN_SIDE] = 1; break;
-            case 'k': s.castle[BLACK_KING_SIDE] = 1; break;
-            case 'q': s.castle[BLACK_QUEEN_SIDE] = 1; break;
-            default: break;
-        }
-    }
-
-    // The en-passant square is kept only when a pawn can just have passed over it: the
-    // capture it allows removes that pawn, so a stray field must not name an empty square.
-    s.ep = 0;
-    const char* ef = ep_field ? ep_field : "";
-    if (ef[0] >= 'a' && ef[0] <= 'h') {
-        int target = square_at(ef[0] - 'a' + 1, side == WHITE ? 6 : 3);
-        int pawn_sq = target - 10 * side;
-        int origin = target + 10 * side;
-        if (board[pawn_sq] == -side * PAWN && board[target] == EMPTY && board[origin] == EMPTY)
-            s.ep = target;
-    }
-    if (!finish_setup()) return fen_error(), false;
-    return true;
-}
-
-bool edit_board(const char* (*next_token)()) {
-    new_game();
-    int colour = WHITE;
-    for (const char* tok = next_token(); tok != nullptr && tok[0] != '.'; tok = next_token()) {
-        if (tok[0] == 'c') {
-            colour = BLACK;
-        } else if (tok[0] == '#') {
-            clear_playing_squares();
-        } else {
-            int code = code_of_letter(tok[0]);
-            bool clear = tok[0] == 'x';
-            if ((code <= 0 && !clear) || tok[1] < 'a' || tok[1] > 'h' || tok[2] < '1' || tok[2] > '8')
-                continue;
-            int q = square_at(tok[1] - 'a' + 1, tok[2] - '0');
-            board[q] = clear ? EMPTY : static_cast<std::int8_t>(code * colour);
-        }
-    }
-    if (!finish_setup()) {
-        new_game();
-        return false;
-    }
-    return true;
-}
-
-void show_board(std::FILE* out, const BoardDisplay& v) {
+void show_board(const Position& pos, std::FILE* out, const BoardDisplay& v) {
     static const char* const line = "\n  +---+---+---+---+---+---+---+---+ \n";
-    const PlyState& s = ply_state[ply];
+    const PlyState& s = pos.cur();
     std::fputs(line, out);
     for (int rank = 8; rank >= 1; --rank) {
         std::fprintf(out, "%d", rank);
         for (int file = 1; file <= 8; ++file) {
-            int c = board[square_at(file, rank)];
+            int c = pos.board[square_at(file, rank)];
             std::fprintf(out, " |%c%c", c < 0 ? '-' : ' ', piece_letter[std::abs(c)]);
         }
         std::fputs(" |\t", out);
         switch (rank) {
-            case 8: std::fprintf(out, "%d. %s", game_ply, side == WHITE ? "white" : "black"); break;
+            case 8: std::fprintf(out, "%d. %s", pos.game_ply, pos.side == WHITE ? "white" : "black"); break;
             case 7:
                 std::fprintf(out, "castle = %s%s%s%s , ep = %s", s.castle[WHITE_KING_SIDE] ? "K" : "",
                              s.castle[BLACK_KING_SIDE] ? "k" : "", s.castle[WHITE_QUEEN_SIDE] ? "Q" : "",
@@ -315,7 +163,7 @@ void show_board(std::FILE* out, const BoardDisplay& v) {
                 if (v.show_balance) std::fprintf(out, "mat_balance   = %d", v.mat_balance);
                 break;
             case 3: std::fprintf(out, "mat_value     = %d", v.mat_value); break;
-            case 2: std::fprintf(out, "50 moves rule = %d", fifty[game_ply]); break;
+            case 2: std::fprintf(out, "50 moves rule = %d", pos.fifty[pos.game_ply]); break;
             case 1:
                 if (v.show_eval) std::fprintf(out, "pos_value     = %d", v.pos_value);
                 break;
@@ -325,8 +173,9 @@ void show_board(std::FILE* out, const BoardDisplay& v) {
     std::fputs("    a   b   c   d   e   f   g   h\n\n", out);
 }
 
-bool position_consistent() {
-    const PlyState& s = ply_state[ply];
+bool position_consistent(const Position& pos) {
+    const std::int8_t* board = pos.board;
+    const PlyState& s = pos.cur();
     bool listed[120] = {};
     int occupied = 0, listed_count = 0, pawns = 0, pieces = 0, white = 0, black = 0;
     HashKey pawn_key = 0;
@@ -353,11 +202,11 @@ bool position_consistent() {
             (i > 6 ? white : black) += piece_value[type];
         }
     }
-    for (const CastlingSquares& c : castling_squares)
-        if (s.castle[c.flag] && (board[c.king] != c.code * KING || board[c.rook] != c.code * ROOK)) return false;
+    for (int flag = 0; flag < 4; ++flag)
+        if (s.castle[flag] && !castling_pieces_home(pos, flag)) return false;
     return listed_count == occupied && pawns == s.pawns && pieces == s.pieces &&
            white == s.mat_white && black == s.mat_black && s.mat_value == white + black && pawn_key == s.pawn_key &&
-           compute_key(side) == hash_history[game_ply];
+           compute_key(pos, pos.side) == pos.key();
 }
 
 }  // namespace varkon

@@ -1,14 +1,17 @@
-// position: the one position of the engine and the vocabulary every other module uses.
+// position: the position record and the vocabulary every other module uses.
 //
 // The board is a 10 x 12 mailbox (a1 = 21, h8 = 98, border squares hold OFF_BOARD);
 // pieces are 1..6 for pawn..king, White positive and Black negative. Everything a move
 // changes apart from the board itself is kept once per search ply in `ply_state`, so
-// taking a move back only restores the board. The module sets positions up (start
-// position, FEN), computes position keys from scratch and prints the board display.
+// taking a move back only restores the board. The module makes the start position,
+// computes position keys from scratch and prints the board display (core/setup sets up
+// other positions).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "core/precalc.h"
 
@@ -86,37 +89,59 @@ struct PlyState {
     int move_start;   // first index of this ply's moves in move_stack
 };
 
-// ---- process-wide position state -------------------------------------------------
-extern std::int8_t board[120];
-extern Side side;
-extern int ply;
-extern int game_ply;
-extern PlyState ply_state[MAX_PLY + 2];
-// The game history, indexed by game_ply: the key of each position of the game and of
-// the search line above it, and the fifty-move counter there. Its size follows the game
-// (see reserve_game_history), so both are pointers into storage this module owns.
-extern HashKey* hash_history;
-extern int* fifty;
-extern Move move_stack[MOVE_STACK_SIZE];
-extern int move_count;
-extern int fen_loaded;
+// What a take-back needs of each move played in the game, indexed by the game_ply it
+// was played from: the move, and the castling rights and en-passant square before it.
+struct PlayedMove {
+    Move move;
+    std::uint8_t castle[4];
+    int ep;
+};
+
+// One position with everything a line of play through it needs: the board, the state of
+// each ply above the game position (ply 0), the move stack the plies generate into, and
+// the game history (the key and fifty-move counter of every position of the game and of
+// the search line above it, and the moves played). Large (the move stack alone is over a
+// megabyte): allocate it on the heap. Each searching thread has one of its own; the
+// protocols keep the game in another.
+struct Position {
+    std::int8_t board[120];
+    Side side = WHITE;
+    int ply = 0;
+    int game_ply = 1;
+    int move_count = 0;
+    int fen_loaded = 0;   // set up from a FEN (or an edit) rather than the start position
+    PlyState ply_state[MAX_PLY + 2];
+    // Indexed by game_ply; the size follows the game (see reserve_game_history).
+    std::vector<HashKey> hash_history;
+    std::vector<int> fifty;
+    std::vector<PlayedMove> game_moves;
+    Move move_stack[MOVE_STACK_SIZE];
+
+    Position();
+    Position(const Position&) = delete;
+    Position& operator=(const Position&) = delete;
+
+    PlyState& cur() { return ply_state[ply]; }
+    const PlyState& cur() const { return ply_state[ply]; }
+    int piece_count(int code) const { return ply_state[ply].piece_lists.sq[code + 6][0]; }
+    Square king_square(Side s) const { return ply_state[ply].piece_lists.sq[6 + 6 * s][1]; }
+    HashKey key() const { return hash_history[static_cast<std::size_t>(game_ply)]; }
+    // Material balance from the side to move's view, and the non-pawn material of both sides.
+    int mat_balance() const { return side * (ply_state[ply].mat_white - ply_state[ply].mat_black); }
+    int non_pawn_material() const;
+};
 
 // ---- constant data ---------------------------------------------------------------
 extern const char* const square_name[99];
 extern const char piece_letter[8];      // " pnbrqk"
-extern int piece_value[7];              // supplied by the program (set_piece_values)
 extern const std::array<std::array<HashKey, 16>, 64> key_table;
 
-// Called at the end of new_game(): other modules reset their per-game settings there.
-void register_new_game_hook(void (*hook)());
-
-// Installs the material values of the program, indexed by piece type 0..6.
+// The material values of the running program, indexed by piece type 0..6; set once at
+// start-up (set_piece_values), read everywhere.
+extern int piece_value[7];
 void set_piece_values(const int (&values)[7]);
 
 // ---- small helpers ---------------------------------------------------------------
-inline PlyState& cur() { return ply_state[ply]; }
-inline int piece_count(int code) { return ply_state[ply].piece_lists.sq[code + 6][0]; }
-inline Square king_square(Side s) { return ply_state[ply].piece_lists.sq[6 + 6 * s][1]; }
 inline int file_of_sq(Square q) { return q % 10; }
 inline int rank_of_sq(Square q) { return q / 10 - 1; }
 inline int square_at(int file, int rank) { return file + 10 * (rank + 1); }
@@ -124,9 +149,9 @@ inline bool is_white_piece(int code) { return code > 0 && code != OFF_BOARD; }
 inline HashKey piece_key(Square q, int code) { return key_table[sq64[q]][code + 6]; }
 // The change of the side-to-move term of the key.
 inline HashKey side_change_key() { return key_table[0][15] ^ key_table[0][13]; }
-// Material balance from the side to move's view, and the non-pawn material of both sides.
-inline int mat_balance() { return side * (ply_state[ply].mat_white - ply_state[ply].mat_black); }
-inline int non_pawn_material() { return ply_state[ply].mat_value - ply_state[ply].pawns * piece_value[PAWN]; }
+inline int Position::non_pawn_material() const {
+    return ply_state[ply].mat_value - ply_state[ply].pawns * piece_value[PAWN];
+}
 // Removes `square` from the list of `code`: the list's last entry takes its place.
 inline void list_remove(PieceList& pl, int code, int square) {
     std::int8_t* list = pl.sq[code + 6];
@@ -149,23 +174,19 @@ inline void list_move(PieceList& pl, int code, int from, int to) {
 }
 // Makes the game history hold at least `plies` entries. Moves the storage, so it is
 // called only outside a search: by new_game and when a move is played into the game.
-void reserve_game_history(int plies);
+void reserve_game_history(Position& pos, int plies);
 // The number of entries the game history holds now.
-int game_history_size();
+inline int game_history_size(const Position& pos) { return static_cast<int>(pos.hash_history.size()); }
+
+// Makes `to` the game position of `from` (board, ply 0 state, game history and moves), at
+// ply 0, with room for a search line above it; the move stack is not copied.
+void copy_game(Position& to, const Position& from);
 
 // ---- operations --------------------------------------------------------------------
-void new_game();
-void rebuild_piece_lists();
-HashKey compute_key(Side s);
-// Sets the position from the four leading FEN fields. Returns true on success. On a
-// malformed placement, or a position no game can reach in the ways the engine relies on
-// (not one king a side, more pieces than promotions allow, the side not to move in
-// check), returns false, prints nothing (the caller reports it in its protocol's form) and
-// leaves the start position. Castling
-// flags whose king or rook is not on its square are dropped.
-bool setup_fen(const char* placement, const char* side_field, const char* castling_field,
-               const char* ep_field);
-
+// The start position, at game ply 1 with an empty game history.
+void new_game(Position& pos);
+void rebuild_piece_lists(Position& pos);
+HashKey compute_key(const Position& pos, Side s);
 // Values shown beside the board; the evaluation lines are printed only when present.
 struct BoardDisplay {
     bool show_balance = false;   // rank 4 line "mat_balance   = "
@@ -174,16 +195,14 @@ struct BoardDisplay {
     bool show_eval = false;      // rank 1 line "pos_value     = "
     int pos_value = 0;
 };
-void show_board(std::FILE* out, const BoardDisplay& values);
+void show_board(const Position& pos, std::FILE* out, const BoardDisplay& values);
 
-// Reads WinBoard edit-mode tokens through `next_token` (nullptr at end of input) until
-// one that starts with "."; returns false and keeps the start position when the edited
-// position is not one the engine can play (see setup_fen). Castling flags are kept only
-// where king and rook stand on their squares.
-bool edit_board(const char* (*next_token)());
+// Whether the king and the rook of castling flag `flag` stand on their home squares: a
+// castling right stands only while they do.
+bool castling_pieces_home(const Position& pos, int flag);
 
 // True when lists, counts, material and key of the current ply agree with the board.
-bool position_consistent();
+bool position_consistent(const Position& pos);
 
 }  // namespace varkon
 

@@ -1,11 +1,9 @@
 #include "core/precalc.h"
 
-#include <cstdlib>
-
 namespace varkon {
 
-const int king_dirs[8] = {-9, -11, 9, 11, -1, 10, 1, -10};
-const int knight_offsets[8] = {19, 21, 12, -8, -19, -21, -12, 8};
+constexpr int king_dirs[8] = {-9, -11, 9, 11, -1, 10, 1, -10};
+constexpr int knight_offsets[8] = {19, 21, 12, -8, -19, -21, -12, 8};
 const int bishop_dirs[4] = {-9, -11, 9, 11};
 const int rook_dirs[4] = {-1, 10, 1, -10};
 
@@ -43,46 +41,63 @@ const std::array<int, 100> diagonal_a1h8 = square_table<100>([](int f, int r) { 
 const std::array<int, 99> sq64 = square_table<99>([](int f, int r) { return (r - 1) * 8 + f - 1; });
 const std::array<std::int8_t, 120> start_board = make_start_board();
 
-std::uint8_t king_reach[99 * 99];
-std::uint8_t knight_reach[99 * 99];
-std::uint8_t bishop_reach[99 * 99];
-std::uint8_t rook_reach[99 * 99];
-std::int8_t step_toward[99 * 99];
-std::int8_t distance[99 * 99];
-std::int8_t knight_moves[99 * 9];
-std::int8_t king_moves[99 * 9];
+namespace {
 
-void init_tables() {
-    for (int a = 21; a <= 98; ++a) {
-        if (!on_board(a)) continue;
-        for (int b = 21; b <= 98; ++b) {
-            if (!on_board(b) || b == a) continue;
-            int i = a * 99 + b;
-            int df = std::abs(file_of[a] - file_of[b]), dr = std::abs(rank_of[a] - rank_of[b]);
-            distance[i] = static_cast<std::int8_t>(df < dr ? df : dr);
-            king_reach[i] = knight_reach[i] = 0;
-            for (int d : king_dirs)
-                if (a + d == b) king_reach[i] = 1;
-            for (int d : knight_offsets)
-                if (a + d == b) knight_reach[i] = 1;
-            bishop_reach[i] = diagonal_a8h1[a] == diagonal_a8h1[b] || diagonal_a1h8[a] == diagonal_a1h8[b];
-            rook_reach[i] = file_of[a] == file_of[b] || rank_of[a] == rank_of[b];
-            step_toward[i] = 0;
-            for (int d : king_dirs)
-                for (int s = a + d; on_board(s); s += d)
-                    if (s == b) step_toward[i] = static_cast<std::int8_t>(d);
-        }
-    }
-    for (int c = 0; c < 99; ++c) {
-        knight_moves[c * 9] = king_moves[c * 9] = 0;
-        if (!on_board(c)) continue;
-        for (int k = 0; k < 8; ++k) {
-            if (on_board(c + knight_offsets[k]))
-                knight_moves[c * 9 + 1 + knight_moves[c * 9]++] = static_cast<std::int8_t>(c + knight_offsets[k]);
-            if (on_board(c + king_dirs[k]))
-                king_moves[c * 9 + 1 + king_moves[c * 9]++] = static_cast<std::int8_t>(c + king_dirs[k]);
-        }
-    }
+constexpr int abs_of(int v) { return v < 0 ? -v : v; }
+constexpr int file_at(int q) { return q % 10; }
+constexpr int rank_at(int q) { return q / 10 - 1; }
+
+// A table over pairs of distinct playing squares, `f(a, b)` at a * 99 + b, 0 elsewhere.
+template <typename T, typename F>
+constexpr std::array<T, 99 * 99> pair_table(F f) {
+    std::array<T, 99 * 99> t{};
+    for (int a = 21; a <= 98; ++a)
+        for (int b = 21; b <= 98; ++b)
+            if (on_board(a) && on_board(b) && a != b) t[a * 99 + b] = static_cast<T>(f(a, b));
+    return t;
 }
+
+constexpr bool reached_by_step(const int (&offsets)[8], int a, int b) {
+    for (int d : offsets)
+        if (a + d == b) return true;
+    return false;
+}
+
+constexpr int step_between(int a, int b) {
+    int step = 0;
+    for (int d : king_dirs)
+        for (int s = a + d; on_board(s); s += d)
+            if (s == b) step = d;
+    return step;
+}
+
+// Per square: the count, then the playing squares one offset away, in the offsets' order.
+constexpr SquareTargets target_lists(const int (&offsets)[8]) {
+    SquareTargets t{};
+    for (int c = 0; c < 99; ++c) {
+        if (!on_board(c)) continue;
+        for (int d : offsets)
+            if (on_board(c + d)) t[c * 9 + 1 + t[c * 9]++] = static_cast<std::int8_t>(c + d);
+    }
+    return t;
+}
+
+}  // namespace
+
+const SquarePairTable king_reach = pair_table<std::uint8_t>([](int a, int b) { return reached_by_step(king_dirs, a, b); });
+const SquarePairTable knight_reach =
+    pair_table<std::uint8_t>([](int a, int b) { return reached_by_step(knight_offsets, a, b); });
+const SquarePairTable bishop_reach = pair_table<std::uint8_t>([](int a, int b) {
+    return file_at(a) + rank_at(a) == file_at(b) + rank_at(b) || file_at(a) - rank_at(a) == file_at(b) - rank_at(b);
+});
+const SquarePairTable rook_reach =
+    pair_table<std::uint8_t>([](int a, int b) { return file_at(a) == file_at(b) || rank_at(a) == rank_at(b); });
+const SquarePairSteps step_toward = pair_table<std::int8_t>(step_between);
+const SquarePairSteps distance = pair_table<std::int8_t>([](int a, int b) {
+    const int df = abs_of(file_at(a) - file_at(b)), dr = abs_of(rank_at(a) - rank_at(b));
+    return df < dr ? df : dr;
+});
+const SquareTargets knight_moves = target_lists(knight_offsets);
+const SquareTargets king_moves = target_lists(king_dirs);
 
 }  // namespace varkon

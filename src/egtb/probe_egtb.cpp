@@ -18,9 +18,7 @@
 
 namespace varkon {
 
-std::string egtb_path = "c:\\tb";
-double egtb_cache_size = 2.0;
-int egtb_pieces = 0;
+EgtbSettings egtb_settings;
 
 namespace {
 
@@ -65,19 +63,25 @@ struct Block {
     std::uint8_t* data;
 };
 
-TableDesc desc[TB_TABLES + 1];
-std::unique_ptr<std::uint8_t[]> cache_buffer;
-std::unique_ptr<Block[]> blocks;
-int block_count = 0;
-int mru = -1, lru = -1, free_list = -1;
-EgtbCacheCounters counters{};
-bool ready = false;
-bool init_tried = false;
+// The registry and the block cache, one for the process: the tables are shared by every
+// search.
+struct Tablebases {
+    TableDesc desc[TB_TABLES + 1];
+    std::unique_ptr<std::uint8_t[]> cache_buffer;
+    std::unique_ptr<Block[]> blocks;
+    int block_count = 0;
+    int mru = -1, lru = -1, free_list = -1;
+    EgtbCacheCounters counters{};
+    bool ready = false;
+    bool init_tried = false;
+    int pieces = 0;   // largest piece count among the registered tables (0: none)
+};
+Tablebases tb;
 
 // ---- files -------------------------------------------------------------------------
 
 void close_all_files() {
-    for (TableDesc& d : desc)
+    for (TableDesc& d : tb.desc)
         for (SideData& s : d.side)
             if (s.handle >= 0) {
                 close(s.handle);
@@ -185,9 +189,9 @@ bool read_compressed_header(const std::string& name, std::uint32_t count, Compre
 
 // Registers the file of (t, side) in `dir`, if there is a sound one.
 void register_file(const std::string& dir, int t, int side) {
-    SideData& s = desc[t].side[side];
-    const std::uint32_t count = desc[t].count[side];
-    const std::string base = dir + "/" + desc[t].name + (side == 0 ? ".nbw" : ".nbb");
+    SideData& s = tb.desc[t].side[side];
+    const std::uint32_t count = tb.desc[t].count[side];
+    const std::string base = dir + "/" + tb.desc[t].name + (side == 0 ? ".nbw" : ".nbb");
     std::uint64_t size = 0;
     if (regular_file(base, &size)) {
         const File f(base);
@@ -211,7 +215,7 @@ void register_file(const std::string& dir, int t, int side) {
     }
     std::string name = base + ".emd";
     if (!regular_file(name, &size)) {
-        name = dir + "/" + desc[t].name + (side == 0 ? "nbw.emd" : "nbb.emd");
+        name = dir + "/" + tb.desc[t].name + (side == 0 ? "nbw.emd" : "nbb.emd");
         if (!regular_file(name, &size)) return;
     }
     Compressed comp;
@@ -226,15 +230,15 @@ void register_tables() {
     close_all_files();
     tb_init_index();
     for (int t = 1; t <= TB_TABLES; ++t) {
-        desc[t] = TableDesc{};
-        desc[t].name = tb_name(t);
+        tb.desc[t] = TableDesc{};
+        tb.desc[t].name = tb_name(t);
         for (int side = 0; side < 2; ++side) {
-            desc[t].count[side] = tb_count(t, side);
-            std::fill(std::begin(desc[t].side[side].chain), std::end(desc[t].side[side].chain), -1);
+            tb.desc[t].count[side] = tb_count(t, side);
+            std::fill(std::begin(tb.desc[t].side[side].chain), std::end(tb.desc[t].side[side].chain), -1);
         }
     }
     std::size_t start = 0;
-    const std::string& path = egtb_path;
+    const std::string& path = egtb_settings.path;
     while (start <= path.size()) {
         std::size_t end = path.find_first_of(",;", start);
         if (end == std::string::npos) end = path.size();
@@ -242,65 +246,65 @@ void register_tables() {
         if (!dir.empty())
             for (int t = 1; t <= TB_TABLES; ++t)
                 for (int side = 0; side < 2; ++side)
-                    if (!desc[t].side[side].registered) register_file(dir, t, side);
+                    if (!tb.desc[t].side[side].registered) register_file(dir, t, side);
         start = end + 1;
     }
-    egtb_pieces = 0;
+    tb.pieces = 0;
     for (int t = 1; t <= TB_TABLES; ++t)
-        if (desc[t].side[0].registered || desc[t].side[1].registered)
-            egtb_pieces = std::max(egtb_pieces, tb_piece_count(t));
+        if (tb.desc[t].side[0].registered || tb.desc[t].side[1].registered)
+            tb.pieces = std::max(tb.pieces, tb_piece_count(t));
 }
 
 // ---- cache ---------------------------------------------------------------------------
 
 void lru_unlink(int b) {
-    Block& k = blocks[b];
-    if (k.lru_prev >= 0) blocks[k.lru_prev].lru_next = k.lru_next; else mru = k.lru_next;
-    if (k.lru_next >= 0) blocks[k.lru_next].lru_prev = k.lru_prev; else lru = k.lru_prev;
+    Block& k = tb.blocks[b];
+    if (k.lru_prev >= 0) tb.blocks[k.lru_prev].lru_next = k.lru_next; else tb.mru = k.lru_next;
+    if (k.lru_next >= 0) tb.blocks[k.lru_next].lru_prev = k.lru_prev; else tb.lru = k.lru_prev;
 }
 
 void lru_push_front(int b) {
-    Block& k = blocks[b];
+    Block& k = tb.blocks[b];
     k.lru_prev = -1;
-    k.lru_next = mru;
-    if (mru >= 0) blocks[mru].lru_prev = b;
-    mru = b;
-    if (lru < 0) lru = b;
+    k.lru_next = tb.mru;
+    if (tb.mru >= 0) tb.blocks[tb.mru].lru_prev = b;
+    tb.mru = b;
+    if (tb.lru < 0) tb.lru = b;
 }
 
-int& chain_head(const Block& k) { return desc[k.table].side[k.side].chain[(k.start / BLOCK) % CHAINS]; }
+int& chain_head(const Block& k) { return tb.desc[k.table].side[k.side].chain[(k.start / BLOCK) % CHAINS]; }
 
 void chain_unlink(int b) {
-    Block& k = blocks[b];
-    if (k.chain_prev >= 0) blocks[k.chain_prev].chain_next = k.chain_next; else chain_head(k) = k.chain_next;
-    if (k.chain_next >= 0) blocks[k.chain_next].chain_prev = k.chain_prev;
+    Block& k = tb.blocks[b];
+    if (k.chain_prev >= 0) tb.blocks[k.chain_prev].chain_next = k.chain_next; else chain_head(k) = k.chain_next;
+    if (k.chain_next >= 0) tb.blocks[k.chain_next].chain_prev = k.chain_prev;
 }
 
 void chain_push_front(int b) {
-    Block& k = blocks[b];
+    Block& k = tb.blocks[b];
     int& head = chain_head(k);
     k.chain_prev = -1;
     k.chain_next = head;
-    if (head >= 0) blocks[head].chain_prev = b;
+    if (head >= 0) tb.blocks[head].chain_prev = b;
     head = b;
 }
 
 void reset_cache() {
     close_all_files();
-    counters = EgtbCacheCounters{};
-    mru = lru = -1;
-    free_list = -1;
-    for (int b = block_count - 1; b >= 0; --b) {
-        blocks[b] = Block{0, 0, 0, -1, -1, free_list, -1, cache_buffer.get() + static_cast<std::size_t>(b) * BLOCK};
-        free_list = b;
+    tb.counters = EgtbCacheCounters{};
+    tb.mru = tb.lru = -1;
+    tb.free_list = -1;
+    for (int b = tb.block_count - 1; b >= 0; --b) {
+        tb.blocks[b] = Block{0, 0, 0, -1, -1, tb.free_list, -1, tb.cache_buffer.get() + static_cast<std::size_t>(b) * BLOCK};
+        tb.free_list = b;
     }
-    for (TableDesc& d : desc)
+    for (TableDesc& d : tb.desc)
         for (SideData& s : d.side) std::fill(std::begin(s.chain), std::end(s.chain), -1);
 }
 
 // Takes a table side out of play after its file failed.
 void unregister(int t, int side) {
-    SideData& s = desc[t].side[side];
+    SideData& s = tb.desc[t].side[side];
     if (s.handle >= 0) close(s.handle);
     s.handle = -1;
     s.registered = false;
@@ -311,15 +315,15 @@ void unregister(int t, int side) {
             const int b = s.chain[c];
             chain_unlink(b);
             lru_unlink(b);
-            blocks[b].chain_next = free_list;
-            free_list = b;
+            tb.blocks[b].chain_next = tb.free_list;
+            tb.free_list = b;
         }
 }
 
 // Fills block b with block number `number` of (t, side). 1: done; 0: the file failed;
 // -1: the block cannot be read here (it needs the DATACOMP decoder).
 int load_block(int b, int t, int side, std::uint32_t number) {
-    SideData& s = desc[t].side[side];
+    SideData& s = tb.desc[t].side[side];
     if (s.handle < 0) {
         s.handle = open(s.file.c_str(), O_RDONLY);
         if (s.handle < 0) {
@@ -328,9 +332,9 @@ int load_block(int b, int t, int side, std::uint32_t number) {
             if (s.handle < 0) return 0;
         }
     }
-    std::uint8_t* data = blocks[b].data;
+    std::uint8_t* data = tb.blocks[b].data;
     const std::uint32_t start = number * BLOCK;
-    const std::uint32_t size = std::min<std::uint32_t>(BLOCK, desc[t].count[side] - start);
+    const std::uint32_t size = std::min<std::uint32_t>(BLOCK, tb.desc[t].count[side] - start);
     if (!s.compressed) return read_at(s.handle, start, data, size) ? 1 : 0;
     const Compressed& c = s.comp;
     if (number >= c.blocks) return 0;
@@ -352,16 +356,16 @@ inline int stored_byte(const Block& k, std::uint32_t index) {
 }  // namespace
 
 int egtb_read(int t, int side, std::uint32_t index) {
-    if (block_count == 0 || t < 1 || t > TB_TABLES || side < 0 || side > 1) return 127;
-    SideData& s = desc[t].side[side];
-    if (!s.registered || index >= desc[t].count[side]) return 127;
-    ++counters.reads;
+    if (tb.block_count == 0 || t < 1 || t > TB_TABLES || side < 0 || side > 1) return 127;
+    SideData& s = tb.desc[t].side[side];
+    if (!s.registered || index >= tb.desc[t].count[side]) return 127;
+    ++tb.counters.reads;
     const std::uint32_t number = index / BLOCK;
     int& head = s.chain[number % CHAINS];
-    for (int b = head; b >= 0; b = blocks[b].chain_next) {
-        if (blocks[b].start != number * BLOCK) continue;
-        ++counters.hits;
-        if (b != mru) {
+    for (int b = head; b >= 0; b = tb.blocks[b].chain_next) {
+        if (tb.blocks[b].start != number * BLOCK) continue;
+        ++tb.counters.hits;
+        if (b != tb.mru) {
             lru_unlink(b);
             lru_push_front(b);
         }
@@ -369,28 +373,28 @@ int egtb_read(int t, int side, std::uint32_t index) {
             chain_unlink(b);
             chain_push_front(b);
         }
-        return stored_byte(blocks[b], index);
+        return stored_byte(tb.blocks[b], index);
     }
-    int b = free_list;
+    int b = tb.free_list;
     if (b >= 0) {
-        free_list = blocks[b].chain_next;
+        tb.free_list = tb.blocks[b].chain_next;
     } else {
-        b = lru;
+        b = tb.lru;
         lru_unlink(b);
         chain_unlink(b);
     }
-    Block& k = blocks[b];
+    Block& k = tb.blocks[b];
     k.table = t;
     k.side = side;
     k.start = number * BLOCK;
     const int loaded = load_block(b, t, side, number);
     if (loaded <= 0) {
-        k.chain_next = free_list;
-        free_list = b;
+        k.chain_next = tb.free_list;
+        tb.free_list = b;
         if (loaded == 0) unregister(t, side);
         return 127;
     }
-    ++counters.loads;
+    ++tb.counters.loads;
     lru_push_front(b);
     chain_push_front(b);
     return stored_byte(k, index);
@@ -399,30 +403,30 @@ int egtb_read(int t, int side, std::uint32_t index) {
 int egtb_init(bool print_settings) {
     if (print_settings) {
         messagef("init egtb....\n");
-        messagef("egtb_path = %s\n", egtb_path.c_str());
-        messagef("egtb_cache_size = %g\n", egtb_cache_size);
+        messagef("egtb_path = %s\n", egtb_settings.path.c_str());
+        messagef("egtb_cache_size = %g\n", egtb_settings.cache_mb);
     }
-    ready = false;
+    tb.ready = false;
     register_tables();
-    messagef("%d pieces endgame tablebases found\n", egtb_pieces);
-    const double mb = egtb_cache_size;
+    messagef("%d pieces endgame tablebases found\n", tb.pieces);
+    const double mb = egtb_settings.cache_mb;
     const double wanted = mb > 0 ? std::floor(mb * 1048576.0) : 0.0;   // NaN and negatives: no cache
-    cache_buffer.reset();
-    blocks.reset();
-    block_count = 0;
+    tb.cache_buffer.reset();
+    tb.blocks.reset();
+    tb.block_count = 0;
     std::size_t bytes = 0;
     if (wanted > 0) {
         if (wanted <= MAX_CACHE_BYTES) {
             bytes = static_cast<std::size_t>(wanted);
-            cache_buffer.reset(new (std::nothrow) std::uint8_t[bytes]);
+            tb.cache_buffer.reset(new (std::nothrow) std::uint8_t[bytes]);
             const std::size_t n = bytes / CACHE_BLOCK_BYTES;
-            if (cache_buffer && n > 0) {
-                blocks.reset(new (std::nothrow) Block[n]);
-                if (!blocks) cache_buffer.reset();
-                else block_count = static_cast<int>(std::min<std::size_t>(n, 1u << 30));
+            if (tb.cache_buffer && n > 0) {
+                tb.blocks.reset(new (std::nothrow) Block[n]);
+                if (!tb.blocks) tb.cache_buffer.reset();
+                else tb.block_count = static_cast<int>(std::min<std::size_t>(n, 1u << 30));
             }
         }
-        if (!cache_buffer) {
+        if (!tb.cache_buffer) {
             messagef("could not allocate egtb_cache_size.\n");
             return 0;
         }
@@ -432,39 +436,42 @@ int egtb_init(bool print_settings) {
         messagef("could not anable egtb_cache_size.\n");
         return 0;
     }
-    ready = true;
+    tb.ready = true;
     return 1;
 }
 
 bool egtb_init_once(bool print_settings) {
-    if (!init_tried) {
-        init_tried = true;
+    if (!tb.init_tried) {
+        tb.init_tried = true;
         egtb_init(print_settings);
     }
-    return ready;
+    return tb.ready;
 }
 
-bool egtb_ready() { return ready; }
+bool egtb_ready() { return tb.ready; }
 
 bool egtb_registered(int t, int side) {
-    return t >= 1 && t <= TB_TABLES && side >= 0 && side <= 1 && desc[t].side[side].registered;
+    return t >= 1 && t <= TB_TABLES && side >= 0 && side <= 1 && tb.desc[t].side[side].registered;
 }
 
-EgtbCacheCounters egtb_cache_counters() { return counters; }
+EgtbCacheCounters egtb_cache_counters() { return tb.counters; }
 
 void egtb_release() {
     close_all_files();
-    for (TableDesc& d : desc) d = TableDesc{};
-    cache_buffer.reset();
-    blocks.reset();
-    block_count = 0;
-    mru = lru = free_list = -1;
-    egtb_pieces = 0;
-    ready = false;
+    for (TableDesc& d : tb.desc) d = TableDesc{};
+    tb.cache_buffer.reset();
+    tb.blocks.reset();
+    tb.block_count = 0;
+    tb.mru = tb.lru = tb.free_list = -1;
+    tb.pieces = 0;
+    tb.ready = false;
 }
 
-int egtb_probe() {
-    const PlyState& st = ply_state[ply];
+int egtb_pieces() { return tb.pieces; }
+
+int egtb_probe(const Position& pos) {
+    const PlyState& st = pos.cur();
+    const int ply = pos.ply;
     TbSet sets[2];
     int counts[2][6] = {};
     for (int c = 0; c < 2; ++c) {
@@ -489,9 +496,9 @@ int egtb_probe() {
     const int found = tb_material(counts);
     if (found == 0) return -1;
     const int t = found > 0 ? found : -found;
-    const int white_to_move = side == WHITE;
+    const int white_to_move = pos.side == WHITE;
     const int table_side = found > 0 ? (white_to_move ? 0 : 1) : (white_to_move ? 1 : 0);
-    if (!desc[t].side[table_side].registered) return -1;
+    if (!tb.desc[t].side[table_side].registered) return -1;
     const int ep = st.ep != 0 ? sq64[st.ep] : 64;
     const std::uint32_t index = found > 0 ? tb_index(t, table_side, sets[0], sets[1], ep, 0)
                                           : tb_index(t, table_side, sets[1], sets[0], ep, 1);

@@ -1,8 +1,8 @@
 // probe_egtb: endgame tablebase settings, registry, block cache and probing.
 //
 // egtb_init registers the table files (signature + ".nbw"/".nbb", plain or compressed
-// with ".emd") found in the directories of egtb_path and sets up a cache of 8,192-byte
-// blocks in egtb_cache_size MB. egtb_probe answers for the engine's current position
+// with ".emd") found in the directories of the path setting and sets up a cache of
+// 8,192-byte blocks of the cache setting's size. egtb_probe answers for a position
 // with a score on the search's scale, from the side to move's view, or -1 when no table
 // answers. Table files are untrusted: a file that is missing, of the wrong size, broken
 // or unreadable is reported and left out, and the engine carries on without it.
@@ -11,11 +11,15 @@
 #include <cstdint>
 #include <string>
 
+#include "core/position.h"
+
 namespace varkon {
 
-extern std::string egtb_path;     // directories separated by "," or ";"
-extern double egtb_cache_size;    // block cache size in MB
-extern int egtb_pieces;           // largest piece count among the registered tables (0: none)
+struct EgtbSettings {
+    std::string path = "c:\\tb";   // directories separated by "," or ";"
+    double cache_mb = 2.0;          // block cache size in MB
+};
+extern EgtbSettings egtb_settings;
 
 // Registers the tables and sets up the cache; prints the report (the three settings
 // lines only with `print_settings`). Returns 1 when the tables may be probed, 0 when the
@@ -26,13 +30,15 @@ int egtb_init(bool print_settings = true);
 bool egtb_init_once(bool print_settings = true);
 // Whether the last initialisation succeeded.
 bool egtb_ready();
+// The largest piece count among the registered tables (0: none).
+int egtb_pieces();
 
 // The stored byte of (table 1..145, side 0 White / 1 Black to move, index), through the
 // cache; 127 when the value cannot be had.
 int egtb_read(int table, int side, std::uint32_t index);
 
-// Score of the current position from the tables, or -1.
-int egtb_probe();
+// Score of the position (at its current ply) from the tables, or -1.
+int egtb_probe(const Position& pos);
 
 // Cache counters since the last initialisation.
 struct EgtbCacheCounters {

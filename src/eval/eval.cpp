@@ -5,17 +5,11 @@
 #include <array>
 
 #include "core/precalc.h"
-#include "search/hash.h"
-#include "search/stats.h"
+#include "eval/pawn_cache.h"
 
 namespace varkon {
 
-int endgame = 0;
-std::uint8_t pawn_mask[2] = {0, 0};
-
 namespace {
-
-EvaluateFn selected = nullptr;
 
 // ---- tables ------------------------------------------------------------------------
 // A table is read at the piece's own-view square: rows are own ranks 8 down to 1, columns
@@ -171,19 +165,6 @@ constexpr std::array<std::array<std::uint8_t, 99>, 2> make_table_index() {
 }
 constexpr auto table_index = make_table_index();
 
-inline int colour_index(Side s) { return s == WHITE ? 0 : 1; }
-inline int own_rank(Side s, int q) { return s == WHITE ? rank_of[q] : 9 - rank_of[q]; }
-inline int table_value(const PhaseTables& t, Side s, int q) { return t[endgame][table_index[colour_index(s)][q]]; }
-
-// The squares of the pieces of `code`, skipping entries that hold no square.
-template <typename F>
-inline void for_each_piece(int code, F f) {
-    const std::int8_t* list = ply_state[ply].piece_lists.sq[code + 6];
-    for (int k = 1; k <= list[0]; ++k)
-        if (list[k] != 0) f(static_cast<int>(list[k]));
-}
-
-// ---- pawn structure -------------------------------------------------------------------
 // Per file 0..9 (0 and 9 always empty): pawns of each colour, and the rearmost rank of the
 // colour's pawns seen from its own side (White: lowest, 9 when none; Black: highest, 0).
 struct PawnFileInfo {
@@ -191,201 +172,223 @@ struct PawnFileInfo {
     int rearmost[2][10];
 };
 
-int pawn_terms(Side s, int q, const PawnFileInfo& info) {
-    const int c = colour_index(s), o = 1 - c;
-    const int f = file_of[q], r = rank_of[q];
-    int t = table_value(pawn_table, s, q);
-    const bool pawn_on_left = board[q - 1] == s * PAWN;
-    if (pawn_on_left) t += PAWN_BESIDE;
-    if (info.count[c][f] >= 2) t += DOUBLED_PAWN;
-    if (info.count[c][f - 1] == 0 && info.count[c][f + 1] == 0) {
-        t += ISOLATED_PAWN;
-    } else {
-        const int behind_left = s * (info.rearmost[c][f - 1] - r), behind_right = s * (info.rearmost[c][f + 1] - r);
-        if (behind_left > 0 && behind_right > 0) t += BACKWARD_PAWN;
+inline int colour_index(Side s) { return s == WHITE ? 0 : 1; }
+inline int own_rank(Side s, int q) { return s == WHITE ? rank_of[q] : 9 - rank_of[q]; }
+
+// The terms of one position, with the scratch they read and leave.
+struct Terms {
+    const Position& pos;
+    const std::int8_t* board;
+    int endgame;
+    std::uint8_t pawn_mask[2];
+
+    Terms(const Position& p, const EvalState& state)
+        : pos(p), board(p.board), endgame(state.endgame), pawn_mask{state.pawn_mask[0], state.pawn_mask[1]} {}
+
+    int table_value(const PhaseTables& t, Side s, int q) const { return t[endgame][table_index[colour_index(s)][q]]; }
+
+    // The squares of the pieces of `code`, skipping entries that hold no square.
+    template <typename F>
+    void for_each_piece(int code, F f) const {
+        const std::int8_t* list = pos.cur().piece_lists.sq[code + 6];
+        for (int k = 1; k <= list[0]; ++k)
+            if (list[k] != 0) f(static_cast<int>(list[k]));
     }
-    if (info.count[o][f - 1] == 0 && info.count[o][f] == 0 && info.count[o][f + 1] == 0) {
-        t += passed_bonus[own_rank(s, q)];
-        if (own_rank(s, q) >= 6 && pawn_on_left) t += PASSED_PAIR_ADVANCED;
-    }
-    return t;
-}
 
-int score_pawns() {
-    PawnFileInfo info;
-    for (int f = 0; f < 10; ++f) {
-        info.count[0][f] = info.count[1][f] = 0;
-        info.rearmost[0][f] = 9;
-        info.rearmost[1][f] = 0;
-    }
-    pawn_mask[0] = pawn_mask[1] = 0;
-    for (Side s : {WHITE, BLACK}) {
-        const int c = colour_index(s);
-        for_each_piece(s * PAWN, [&](int q) {
-            const int f = file_of[q], r = rank_of[q];
-            ++info.count[c][f];
-            if (s * (info.rearmost[c][f] - r) > 0) info.rearmost[c][f] = r;
-            pawn_mask[c] = static_cast<std::uint8_t>(pawn_mask[c] | 1u << (f - 1));
-        });
-    }
-    int score = 0;
-    for_each_piece(PAWN, [&](int q) { score += pawn_terms(WHITE, q, info); });
-    for_each_piece(-PAWN, [&](int q) { score -= pawn_terms(BLACK, q, info); });
-    return score;
-}
+    // ---- pawn structure -------------------------------------------------------------------
 
-// ---- pieces -----------------------------------------------------------------------------
-// Empty squares from q outward along the directions first..last of king_dirs, each
-// direction up to its first occupied square.
-// Empty squares along the directions first..last of king_dirs; the border squares,
-// never empty, end every walk.
-int slider_mobility(int q, int first, int last) {
-    int m = 0;
-    for (int d = first; d <= last; ++d) {
-        const int step = king_dirs[d];
-        for (int s = q + step; board[s] == EMPTY; s += step) ++m;
-    }
-    return m;
-}
-
-int knight_mobility(int q) {
-    const std::int8_t* targets = &knight_moves[q * 9];
-    int m = 0;
-    for (int k = 1; k <= targets[0]; ++k) m += board[targets[k]] == EMPTY;
-    return m;
-}
-
-constexpr int DIAGONALS_FIRST = 0, DIAGONALS_LAST = 3, LINES_FIRST = 4, LINES_LAST = 7;
-
-int side_pieces(Side s) {
-    const int c = colour_index(s);
-    const int enemy_king = king_square(-s);
-    const bool enemy_king_home = own_rank(s, enemy_king) == 8;
-    auto near_enemy_king = [&](int q) { return distance[q * 99 + enemy_king] <= TROPISM_DISTANCE; };
-    int t = 0;
-
-    for_each_piece(s * KNIGHT, [&](int q) {
-        t += table_value(knight_table, s, q) + 4 * (knight_mobility(q) - 4);
-        if (near_enemy_king(q)) t += 20;
-    });
-
-    for_each_piece(s * BISHOP, [&](int q) {
-        t += table_value(bishop_table, s, q) + 5 * (slider_mobility(q, DIAGONALS_FIRST, DIAGONALS_LAST) - 6);
-        if (near_enemy_king(q)) t += 20;
-        const int enemy_pawn = -s * PAWN;
-        if (q == relative(s, A7) && board[relative(s, B6)] == enemy_pawn && board[relative(s, C7)] == enemy_pawn)
-            t += TRAPPED_BISHOP;
-        if (q == relative(s, H7) && board[relative(s, G6)] == enemy_pawn && board[relative(s, F7)] == enemy_pawn)
-            t += TRAPPED_BISHOP;
-    });
-    if (piece_count(s * BISHOP) == 2) t += BISHOP_PAIR;
-
-    for_each_piece(s * ROOK, [&](int q) {
-        t += table_value(rook_table, s, q) + 2 * (slider_mobility(q, LINES_FIRST, LINES_LAST) - 7);
-        if (near_enemy_king(q)) t += 10;
-        const unsigned file_bit = 1u << (file_of[q] - 1);
-        if ((pawn_mask[c] & file_bit) == 0) t += (pawn_mask[1 - c] & file_bit) ? ROOK_HALF_OPEN_FILE : ROOK_OPEN_FILE;
-        if (enemy_king_home && own_rank(s, q) >= 7) t += endgame ? 40 : 20;
-    });
-
-    for_each_piece(s * QUEEN, [&](int q) {
-        t += table_value(queen_table, s, q) + slider_mobility(q, DIAGONALS_FIRST, LINES_LAST) - 13;
-        if (near_enemy_king(q)) t += 40;
-        if (enemy_king_home && own_rank(s, q) >= 7) t += endgame ? 20 : 10;
-    });
-    return t;
-}
-
-// ---- king ---------------------------------------------------------------------------------
-int side_king(Side s) {
-    const int k = king_square(s);
-    int t = table_value(king_table, s, k);
-    const int rook = s * ROOK;
-    if ((k == relative(s, F1) || k == relative(s, G1)) &&
-        (board[relative(s, H1)] == rook || board[relative(s, G1)] == rook))
-        t += TRAPPED_ROOK;
-    if ((k == relative(s, B1) || k == relative(s, C1)) &&
-        (board[relative(s, A1)] == rook || board[relative(s, B1)] == rook))
-        t += TRAPPED_ROOK;
-    if (!endgame) {
-        // The squares in front lie on the board array even for a king on its last rank:
-        // they are border squares then, which hold no pawn.
-        const int up = 10 * s;
-        for (int q = k + up - 1; q <= k + up + 1; ++q) {
-            if (board[q] == s * PAWN) t += SHELTER_ONE;
-            else if (board[q] == -s * PAWN) t += ENEMY_PAWN_IN_FRONT;
-            if (board[q + up] == s * PAWN) t += SHELTER_TWO;
+    int pawn_terms(Side s, int q, const PawnFileInfo& info) const {
+        const int c = colour_index(s), o = 1 - c;
+        const int f = file_of[q], r = rank_of[q];
+        int t = table_value(pawn_table, s, q);
+        const bool pawn_on_left = board[q - 1] == s * PAWN;
+        if (pawn_on_left) t += PAWN_BESIDE;
+        if (info.count[c][f] >= 2) t += DOUBLED_PAWN;
+        if (info.count[c][f - 1] == 0 && info.count[c][f + 1] == 0) {
+            t += ISOLATED_PAWN;
+        } else {
+            const int behind_left = s * (info.rearmost[c][f - 1] - r), behind_right = s * (info.rearmost[c][f + 1] - r);
+            if (behind_left > 0 && behind_right > 0) t += BACKWARD_PAWN;
         }
+        if (info.count[o][f - 1] == 0 && info.count[o][f] == 0 && info.count[o][f + 1] == 0) {
+            t += passed_bonus[own_rank(s, q)];
+            if (own_rank(s, q) >= 6 && pawn_on_left) t += PASSED_PAIR_ADVANCED;
+        }
+        return t;
     }
-    return t;
-}
 
-}  // namespace
-
-void select_evaluation(EvaluateFn f) { selected = f; }
-
-int evaluate(int alpha, int beta) { return selected(alpha, beta); }
-
-int eval_pawn_structure() {
-    const HashKey key = ply_state[ply].pawn_key;
-    const auto low = static_cast<std::uint32_t>(key), high = static_cast<std::uint32_t>(key >> 32);
-    PawnHashEntry& slot = pawn_hash_slot(low);
-    if (slot.key_low == low && slot.key_high == high && slot.endgame == endgame) {
-        pawn_mask[0] = slot.white_mask;
-        pawn_mask[1] = slot.black_mask;
-        ++stats.phash_hits;
-        return slot.score;
+    int score_pawns() {
+        PawnFileInfo info;
+        for (int f = 0; f < 10; ++f) {
+            info.count[0][f] = info.count[1][f] = 0;
+            info.rearmost[0][f] = 9;
+            info.rearmost[1][f] = 0;
+        }
+        pawn_mask[0] = pawn_mask[1] = 0;
+        for (Side s : {WHITE, BLACK}) {
+            const int c = colour_index(s);
+            for_each_piece(s * PAWN, [&](int q) {
+                const int f = file_of[q], r = rank_of[q];
+                ++info.count[c][f];
+                if (s * (info.rearmost[c][f] - r) > 0) info.rearmost[c][f] = r;
+                pawn_mask[c] = static_cast<std::uint8_t>(pawn_mask[c] | 1u << (f - 1));
+            });
+        }
+        int score = 0;
+        for_each_piece(PAWN, [&](int q) { score += pawn_terms(WHITE, q, info); });
+        for_each_piece(-PAWN, [&](int q) { score -= pawn_terms(BLACK, q, info); });
+        return score;
     }
-    const int score = score_pawns();
-    if (slot.key_low == 0 && slot.key_high == 0) ++stats.phash_full;
-    slot = PawnHashEntry{low, high, static_cast<std::int16_t>(score), static_cast<std::uint8_t>(endgame),
-                         pawn_mask[0], pawn_mask[1]};
-    return score;
-}
 
-int eval_pieces() { return side_pieces(WHITE) - side_pieces(BLACK); }
+    // ---- pieces -----------------------------------------------------------------------------
+    // Empty squares from q outward along the directions first..last of king_dirs, each
+    // direction up to its first occupied square.
+    // Empty squares along the directions first..last of king_dirs; the border squares,
+    // never empty, end every walk.
+    int slider_mobility(int q, int first, int last) const {
+        int m = 0;
+        for (int d = first; d <= last; ++d) {
+            const int step = king_dirs[d];
+            for (int s = q + step; board[s] == EMPTY; s += step) ++m;
+        }
+        return m;
+    }
 
-int eval_king() { return side_king(WHITE) - side_king(BLACK); }
+    int knight_mobility(int q) const {
+        const std::int8_t* targets = &knight_moves[q * 9];
+        int m = 0;
+        for (int k = 1; k <= targets[0]; ++k) m += board[targets[k]] == EMPTY;
+        return m;
+    }
 
-namespace {
+    static constexpr int DIAGONALS_FIRST = 0, DIAGONALS_LAST = 3, LINES_FIRST = 4, LINES_LAST = 7;
+
+    int side_pieces(Side s) const {
+        const int c = colour_index(s);
+        const int enemy_king = pos.king_square(-s);
+        const bool enemy_king_home = own_rank(s, enemy_king) == 8;
+        auto near_enemy_king = [&](int q) { return distance[q * 99 + enemy_king] <= TROPISM_DISTANCE; };
+        int t = 0;
+
+        for_each_piece(s * KNIGHT, [&](int q) {
+            t += table_value(knight_table, s, q) + 4 * (knight_mobility(q) - 4);
+            if (near_enemy_king(q)) t += 20;
+        });
+
+        for_each_piece(s * BISHOP, [&](int q) {
+            t += table_value(bishop_table, s, q) + 5 * (slider_mobility(q, DIAGONALS_FIRST, DIAGONALS_LAST) - 6);
+            if (near_enemy_king(q)) t += 20;
+            const int enemy_pawn = -s * PAWN;
+            if (q == relative(s, A7) && board[relative(s, B6)] == enemy_pawn && board[relative(s, C7)] == enemy_pawn)
+                t += TRAPPED_BISHOP;
+            if (q == relative(s, H7) && board[relative(s, G6)] == enemy_pawn && board[relative(s, F7)] == enemy_pawn)
+                t += TRAPPED_BISHOP;
+        });
+        if (pos.piece_count(s * BISHOP) == 2) t += BISHOP_PAIR;
+
+        for_each_piece(s * ROOK, [&](int q) {
+            t += table_value(rook_table, s, q) + 2 * (slider_mobility(q, LINES_FIRST, LINES_LAST) - 7);
+            if (near_enemy_king(q)) t += 10;
+            const unsigned file_bit = 1u << (file_of[q] - 1);
+            if ((pawn_mask[c] & file_bit) == 0) t += (pawn_mask[1 - c] & file_bit) ? ROOK_HALF_OPEN_FILE : ROOK_OPEN_FILE;
+            if (enemy_king_home && own_rank(s, q) >= 7) t += endgame ? 40 : 20;
+        });
+
+        for_each_piece(s * QUEEN, [&](int q) {
+            t += table_value(queen_table, s, q) + slider_mobility(q, DIAGONALS_FIRST, LINES_LAST) - 13;
+            if (near_enemy_king(q)) t += 40;
+            if (enemy_king_home && own_rank(s, q) >= 7) t += endgame ? 20 : 10;
+        });
+        return t;
+    }
+
+    // ---- king ---------------------------------------------------------------------------------
+    int side_king(Side s) const {
+        const int k = pos.king_square(s);
+        int t = table_value(king_table, s, k);
+        const int rook = s * ROOK;
+        if ((k == relative(s, F1) || k == relative(s, G1)) &&
+            (board[relative(s, H1)] == rook || board[relative(s, G1)] == rook))
+            t += TRAPPED_ROOK;
+        if ((k == relative(s, B1) || k == relative(s, C1)) &&
+            (board[relative(s, A1)] == rook || board[relative(s, B1)] == rook))
+            t += TRAPPED_ROOK;
+        if (!endgame) {
+            // The squares in front lie on the board array even for a king on its last rank:
+            // they are border squares then, which hold no pawn.
+            const int up = 10 * s;
+            for (int q = k + up - 1; q <= k + up + 1; ++q) {
+                if (board[q] == s * PAWN) t += SHELTER_ONE;
+                else if (board[q] == -s * PAWN) t += ENEMY_PAWN_IN_FRONT;
+                if (board[q + up] == s * PAWN) t += SHELTER_TWO;
+            }
+        }
+        return t;
+    }
+};
 
 // Piece and king terms already computed, by position key. They depend on the board alone
 // (the side to move only turns the sign of the whole score), so a hit gives exactly what
 // computing them again would; the search asks for the same position several times (the
 // static evaluation of a node, then the stand-pat of its razoring or quiescence search).
-struct PieceTermsEntry {
-    HashKey key;
-    std::int32_t terms;
-};
-constexpr std::size_t PIECE_TERMS_SLOTS = 1 << 15;
-PieceTermsEntry piece_terms_cache[PIECE_TERMS_SLOTS];
-
-int piece_and_king_terms() {
+int piece_and_king_terms(const Position& pos, EvalState& state) {
     // The key of the board with White to move, the same for either side to move.
-    const HashKey key = hash_history[game_ply] ^ (side == WHITE ? 0 : side_change_key());
-    PieceTermsEntry& e = piece_terms_cache[key & (PIECE_TERMS_SLOTS - 1)];
+    const HashKey key = pos.key() ^ (pos.side == WHITE ? 0 : side_change_key());
+    PieceTermsEntry& e = state.piece_terms[key & (PIECE_TERMS_SLOTS - 1)];
     if (e.key == key && key != 0) return e.terms;
     e.key = key;
-    e.terms = eval_pieces() + eval_king();
+    const Terms terms(pos, state);
+    e.terms = terms.side_pieces(WHITE) - terms.side_pieces(BLACK) + terms.side_king(WHITE) - terms.side_king(BLACK);
     return e.terms;
 }
 
 }  // namespace
 
-void clear_evaluation_cache() { std::memset(piece_terms_cache, 0, sizeof piece_terms_cache); }
+void EvalState::clear() { std::memset(static_cast<void*>(piece_terms.get()), 0, PIECE_TERMS_SLOTS * sizeof(PieceTermsEntry)); }
 
-int evaluate_standard(int alpha, int beta) {
-    const PlyState& st = ply_state[ply];
+int eval_pawn_structure(const Position& pos, EvalState& state, SearchStats& stats) {
+    const HashKey key = pos.cur().pawn_key;
+    const auto low = static_cast<std::uint32_t>(key), high = static_cast<std::uint32_t>(key >> 32);
+    PawnHashEntry& slot = pawn_cache_slot(low);
+    if (slot.key_low == low && slot.key_high == high && slot.endgame == state.endgame) {
+        state.pawn_mask[0] = slot.white_mask;
+        state.pawn_mask[1] = slot.black_mask;
+        ++stats.phash_hits;
+        return slot.score;
+    }
+    Terms terms(pos, state);
+    const int score = terms.score_pawns();
+    state.pawn_mask[0] = terms.pawn_mask[0];
+    state.pawn_mask[1] = terms.pawn_mask[1];
+    if (slot.key_low == 0 && slot.key_high == 0) ++stats.phash_full;
+    slot = PawnHashEntry{low, high, static_cast<std::int16_t>(score), static_cast<std::uint8_t>(state.endgame),
+                         state.pawn_mask[0], state.pawn_mask[1]};
+    return score;
+}
+
+int eval_pieces(const Position& pos, const EvalState& state) {
+    const Terms terms(pos, state);
+    return terms.side_pieces(WHITE) - terms.side_pieces(BLACK);
+}
+
+int eval_king(const Position& pos, const EvalState& state) {
+    const Terms terms(pos, state);
+    return terms.side_king(WHITE) - terms.side_king(BLACK);
+}
+
+int evaluate_standard(const Position& pos, EvalState& state, SearchStats& stats, int alpha, int beta) {
+    const PlyState& st = pos.cur();
+    const Side side = pos.side;
     int total = st.mat_white - st.mat_black;
     int score = side == WHITE ? total : -total;
     if (score + LAZY_MARGIN_MATERIAL < alpha || score - LAZY_MARGIN_MATERIAL > beta) return score;
 
-    endgame = non_pawn_material() <= ENDGAME_PIECE_MATERIAL ? 1 : 0;
-    total += eval_pawn_structure();
+    state.endgame = pos.non_pawn_material() <= ENDGAME_PIECE_MATERIAL ? 1 : 0;
+    total += eval_pawn_structure(pos, state, stats);
     score = side == WHITE ? total : -total;
     if (score + LAZY_MARGIN_PAWNS < alpha || score - LAZY_MARGIN_PAWNS > beta) return score;
 
-    total += piece_and_king_terms();
+    total += piece_and_king_terms(pos, state);
     ++stats.eval_count;
     return side == WHITE ? total : -total;
 }

@@ -4,8 +4,7 @@
 
 #include "core/position.h"
 #include "core/precalc.h"
-#include "search/hash_classic.h"
-#include "search/stats.h"
+#include "eval/eval_cache_classic.h"
 
 namespace varkon {
 
@@ -177,24 +176,9 @@ constexpr int PASSED_PAIR_FAR = 211;    // passed on own rank 6 or more with a p
 constexpr int TRAPPED_BISHOP = 200;
 constexpr int SHUT_IN_ROOK = 40;
 
-// Files without pawns of each colour, from the last pawn evaluation (bit f - 1: file f).
-std::uint8_t no_pawn[2] = {0xFF, 0xFF};  // [0] White, [1] Black
-
 template <int S>
 constexpr int colour_index() {
     return S == WHITE ? 0 : 1;
-}
-template <int S>
-inline std::uint8_t own_no_pawn() {
-    return no_pawn[colour_index<S>()];
-}
-template <int S>
-inline std::uint8_t enemy_no_pawn() {
-    return no_pawn[colour_index<-S>()];
-}
-template <int S>
-inline const std::int8_t* list_of(int type) {
-    return cur().piece_lists.sq[6 + S * type];
 }
 
 // The castling rights are read by the king term but are not part of the position key:
@@ -202,151 +186,188 @@ inline const std::int8_t* list_of(int type) {
 constexpr HashKey castling_key[4] = {0x9D39247E33776D41ULL, 0x2AF7398005AAA5C7ULL, 0x44DB015024623547ULL,
                                      0x9C15F73E62A76AE2ULL};
 
-// ---- pawns ----------------------------------------------------------------------------
-
 // rear[f]: own rank of the colour's least advanced pawn on file f, 7 when it has none
 // (files 0 and 9 always 7).
 struct PawnFiles {
     int rear[2][10];
 };
 
-template <int S>
-int pawn_terms(const PawnFiles& files, int phase) {
-    const int* table = pawn_table[phase];
-    const int* rear = files.rear[colour_index<S>()];
-    const int* enemy_rear = files.rear[colour_index<-S>()];
-    const std::uint8_t own_empty = own_no_pawn<S>(), enemy_empty = enemy_no_pawn<S>();
-    const int own_pawn = S * PAWN, forward = S * 10;
-    const std::int8_t* list = list_of<S>(PAWN);
-    int score = 0;
-    for (int k = 1; k <= list[0]; ++k) {
-        const int q = list[k], f = file_of[q];
-        int t = table[table_index<S>(q)];
-        if (board[q - forward] == own_pawn || board[q - 2 * forward] == own_pawn) t += DOUBLED_PAWN;
-        if ((own_empty & file_bit[f - 1]) && (own_empty & file_bit[f + 1])) t += ISOLATED_PAWN;
-        const bool left_pawn = board[q - 1] == own_pawn;
-        if (left_pawn) t += PAWN_PAIR;
-        if (enemy_empty & file_bit[f]) {
-            if (rear[f] < rear[f - 1] && rear[f] < rear[f + 1]) t += BACKWARD_PAWN;
-            // Passed: the file's least advanced pawn stands level with or beyond the most
-            // advanced enemy pawns of both neighbouring files.
-            if (rear[f] >= 9 - enemy_rear[f - 1] && rear[f] >= 9 - enemy_rear[f + 1])
-                t += own_rank<S>(q) >= 6 && left_pawn ? PASSED_PAIR_FAR : PASSED_PAWN;
+// The terms of one position. `no_pawn` holds the files without pawns of each colour
+// ([0] White, [1] Black; bit f - 1: file f), which the pawn term leaves and the piece and
+// king terms read.
+struct ClassicTerms {
+    const Position& pos;
+    const std::int8_t* board;
+    std::uint8_t* no_pawn;
+
+    ClassicTerms(const Position& p, std::uint8_t* files_without_pawns)
+        : pos(p), board(p.board), no_pawn(files_without_pawns) {}
+
+    template <int S>
+    std::uint8_t own_no_pawn() const {
+        return no_pawn[colour_index<S>()];
+    }
+    template <int S>
+    std::uint8_t enemy_no_pawn() const {
+        return no_pawn[colour_index<-S>()];
+    }
+    template <int S>
+    const std::int8_t* list_of(int type) const {
+        return pos.cur().piece_lists.sq[6 + S * type];
+    }
+
+    // ---- pawns ----------------------------------------------------------------------------
+
+    template <int S>
+    int pawn_terms(const PawnFiles& files, int phase) const {
+        const int* table = pawn_table[phase];
+        const int* rear = files.rear[colour_index<S>()];
+        const int* enemy_rear = files.rear[colour_index<-S>()];
+        const std::uint8_t own_empty = own_no_pawn<S>(), enemy_empty = enemy_no_pawn<S>();
+        const int own_pawn = S * PAWN, forward = S * 10;
+        const std::int8_t* list = list_of<S>(PAWN);
+        int score = 0;
+        for (int k = 1; k <= list[0]; ++k) {
+            const int q = list[k], f = file_of[q];
+            int t = table[table_index<S>(q)];
+            if (board[q - forward] == own_pawn || board[q - 2 * forward] == own_pawn) t += DOUBLED_PAWN;
+            if ((own_empty & file_bit[f - 1]) && (own_empty & file_bit[f + 1])) t += ISOLATED_PAWN;
+            const bool left_pawn = board[q - 1] == own_pawn;
+            if (left_pawn) t += PAWN_PAIR;
+            if (enemy_empty & file_bit[f]) {
+                if (rear[f] < rear[f - 1] && rear[f] < rear[f + 1]) t += BACKWARD_PAWN;
+                // Passed: the file's least advanced pawn stands level with or beyond the most
+                // advanced enemy pawns of both neighbouring files.
+                if (rear[f] >= 9 - enemy_rear[f - 1] && rear[f] >= 9 - enemy_rear[f + 1])
+                    t += own_rank<S>(q) >= 6 && left_pawn ? PASSED_PAIR_FAR : PASSED_PAWN;
+            }
+            score += t;
         }
-        score += t;
-    }
-    return score;
-}
-
-template <int S>
-void collect_pawn_files(PawnFiles& files) {
-    const std::int8_t* list = list_of<S>(PAWN);
-    int* rear = files.rear[colour_index<S>()];
-    for (int f = 0; f < 10; ++f) rear[f] = 7;
-    std::uint8_t empty = 0xFF;
-    for (int k = 1; k <= list[0]; ++k) {
-        const int q = list[k], f = file_of[q], r = own_rank<S>(q);
-        empty &= static_cast<std::uint8_t>(~file_bit[f]);
-        if (r < rear[f]) rear[f] = r;
-    }
-    no_pawn[colour_index<S>()] = empty;
-}
-
-// ---- pieces ---------------------------------------------------------------------------
-
-// Empty squares along the four diagonals, halved.
-int bishop_mobility(int q) {
-    int n = 0;
-    for (int d : {-11, -9, 9, 11})
-        for (int t = q + d; board[t] == EMPTY; t += d) ++n;
-    return n / 2;
-}
-
-template <int S>
-int piece_terms(int phase) {
-    const std::uint8_t own_empty = own_no_pawn<S>(), enemy_empty = enemy_no_pawn<S>();
-    const int own_pawn = S * PAWN, enemy_pawn = -S * PAWN, forward = S * 10;
-    int score = 0;
-
-    const std::int8_t* list = list_of<S>(KNIGHT);
-    for (int k = 1; k <= list[0]; ++k) {
-        const int q = list[k];
-        score += knight_table[phase][table_index<S>(q)];
-        if (board[q + forward] == enemy_pawn) score += 10;
-        if (board[q - forward] == own_pawn && wing.v[q] == 2) score -= 10;
+        return score;
     }
 
-    list = list_of<S>(BISHOP);
-    for (int k = 1; k <= list[0]; ++k) {
-        const int q = list[k];
-        score += bishop_table[phase][table_index<S>(q)] + bishop_mobility(q);
-        if (k == 2) score += 40;
-        if (board[q - forward] == own_pawn && wing.v[q] == 2) score -= 10;
-        if (board[q + forward] == enemy_pawn) score += 7;
-    }
-
-    // Rooks: open and half-open files, and once more for two rooks sharing such a file
-    // (the better file counts when several pairs do).
-    list = list_of<S>(ROOK);
-    int seen_files = 0, pair_bonus = 0;
-    for (int k = 1; k <= list[0]; ++k) {
-        const int q = list[k], f = file_of[q];
-        score += rook_table[phase][table_index<S>(q)];
-        if (!(own_empty & file_bit[f])) continue;
-        const bool open = enemy_empty & file_bit[f];
-        score += open ? 10 : 5;
-        if (seen_files & file_bit[f]) {
-            const int bonus = open ? 10 : 7;
-            if (bonus > pair_bonus) pair_bonus = bonus;
+    template <int S>
+    void collect_pawn_files(PawnFiles& files) {
+        const std::int8_t* list = list_of<S>(PAWN);
+        int* rear = files.rear[colour_index<S>()];
+        for (int f = 0; f < 10; ++f) rear[f] = 7;
+        std::uint8_t empty = 0xFF;
+        for (int k = 1; k <= list[0]; ++k) {
+            const int q = list[k], f = file_of[q], r = own_rank<S>(q);
+            empty &= static_cast<std::uint8_t>(~file_bit[f]);
+            if (r < rear[f]) rear[f] = r;
         }
-        seen_files |= file_bit[f];
+        no_pawn[colour_index<S>()] = empty;
     }
-    score += pair_bonus;
 
-    list = list_of<S>(QUEEN);
-    const int home = S == WHITE ? 24 : 94;
-    for (int k = 1; k <= list[0]; ++k) {
-        const int q = list[k], f = file_of[q];
-        score += queen_table[phase][table_index<S>(q)];
-        if (phase == 0 && q != home) score -= 10;
-        if (own_empty & file_bit[f]) score += (enemy_empty & file_bit[f]) ? 5 : 2;
-    }
-    return score;
-}
+    // ---- pieces ---------------------------------------------------------------------------
 
-// ---- kings ----------------------------------------------------------------------------
+    // Empty squares along the four diagonals, halved.
+    int bishop_mobility(int q) const {
+        int n = 0;
+        for (int d : {-11, -9, 9, 11})
+            for (int t = q + d; board[t] == EMPTY; t += d) ++n;
+        return n / 2;
+    }
 
-template <int S>
-int king_terms(int phase) {
-    const int k = list_of<S>(KING)[1];
-    int score = king_table[phase][table_index<S>(k)];
-    if (phase == 3) return score;
-    const std::uint8_t* castle = cur().castle;
-    if (wing.v[k] == 2) {
-        const bool both_rights = S == WHITE ? castle[WHITE_KING_SIDE] && castle[WHITE_QUEEN_SIDE]
-                                            : castle[BLACK_KING_SIDE] && castle[BLACK_QUEEN_SIDE];
-        return both_rights ? score : score - 20;
+    template <int S>
+    int piece_terms(int phase) const {
+        const std::uint8_t own_empty = own_no_pawn<S>(), enemy_empty = enemy_no_pawn<S>();
+        const int own_pawn = S * PAWN, enemy_pawn = -S * PAWN, forward = S * 10;
+        int score = 0;
+
+        const std::int8_t* list = list_of<S>(KNIGHT);
+        for (int k = 1; k <= list[0]; ++k) {
+            const int q = list[k];
+            score += knight_table[phase][table_index<S>(q)];
+            if (board[q + forward] == enemy_pawn) score += 10;
+            if (board[q - forward] == own_pawn && wing.v[q] == 2) score -= 10;
+        }
+
+        list = list_of<S>(BISHOP);
+        for (int k = 1; k <= list[0]; ++k) {
+            const int q = list[k];
+            score += bishop_table[phase][table_index<S>(q)] + bishop_mobility(q);
+            if (k == 2) score += 40;
+            if (board[q - forward] == own_pawn && wing.v[q] == 2) score -= 10;
+            if (board[q + forward] == enemy_pawn) score += 7;
+        }
+
+        // Rooks: open and half-open files, and once more for two rooks sharing such a file
+        // (the better file counts when several pairs do).
+        list = list_of<S>(ROOK);
+        int seen_files = 0, pair_bonus = 0;
+        for (int k = 1; k <= list[0]; ++k) {
+            const int q = list[k], f = file_of[q];
+            score += rook_table[phase][table_index<S>(q)];
+            if (!(own_empty & file_bit[f])) continue;
+            const bool open = enemy_empty & file_bit[f];
+            score += open ? 10 : 5;
+            if (seen_files & file_bit[f]) {
+                const int bonus = open ? 10 : 7;
+                if (bonus > pair_bonus) pair_bonus = bonus;
+            }
+            seen_files |= file_bit[f];
+        }
+        score += pair_bonus;
+
+        list = list_of<S>(QUEEN);
+        const int home = S == WHITE ? 24 : 94;
+        for (int k = 1; k <= list[0]; ++k) {
+            const int q = list[k], f = file_of[q];
+            score += queen_table[phase][table_index<S>(q)];
+            if (phase == 0 && q != home) score -= 10;
+            if (own_empty & file_bit[f]) score += (enemy_empty & file_bit[f]) ? 5 : 2;
+        }
+        return score;
     }
-    // The three squares in front of the king; beyond the last rank they are border
-    // squares (up to 20 past the board's playing squares, still inside its 120).
-    const std::uint8_t own_empty = own_no_pawn<S>(), enemy_empty = enemy_no_pawn<S>();
-    const int own_pawn = S * PAWN;
-    for (int d : {9, 10, 11}) {
-        const int q = k + S * d, f = file_of[q];
-        if (own_empty & file_bit[f]) score -= (enemy_empty & file_bit[f]) ? 40 : 20;
-        if (board[q] == own_pawn)
-            score += 10;
-        else if (board[q + S * 10] == own_pawn)
-            score += 5;
-        if (board[q] == OFF_BOARD || S * board[q] > PAWN) score += 3;
+
+    // ---- kings ----------------------------------------------------------------------------
+
+    template <int S>
+    int king_terms(int phase) const {
+        const int k = list_of<S>(KING)[1];
+        int score = king_table[phase][table_index<S>(k)];
+        if (phase == 3) return score;
+        const std::uint8_t* castle = pos.cur().castle;
+        if (wing.v[k] == 2) {
+            const bool both_rights = S == WHITE ? castle[WHITE_KING_SIDE] && castle[WHITE_QUEEN_SIDE]
+                                                : castle[BLACK_KING_SIDE] && castle[BLACK_QUEEN_SIDE];
+            return both_rights ? score : score - 20;
+        }
+        // The three squares in front of the king; beyond the last rank they are border
+        // squares (up to 20 past the board's playing squares, still inside its 120).
+        const std::uint8_t own_empty = own_no_pawn<S>(), enemy_empty = enemy_no_pawn<S>();
+        const int own_pawn = S * PAWN;
+        for (int d : {9, 10, 11}) {
+            const int q = k + S * d, f = file_of[q];
+            if (own_empty & file_bit[f]) score -= (enemy_empty & file_bit[f]) ? 40 : 20;
+            if (board[q] == own_pawn)
+                score += 10;
+            else if (board[q + S * 10] == own_pawn)
+                score += 5;
+            if (board[q] == OFF_BOARD || S * board[q] > PAWN) score += 3;
+        }
+        return score;
     }
-    return score;
-}
+
+    int traps() const {
+        int score = 0;
+        const int white_king = pos.king_square(WHITE), black_king = pos.king_square(BLACK);
+        if (board[81] == BISHOP && board[72] == -PAWN && board[83] == -PAWN) score -= TRAPPED_BISHOP;   // a7: b6, c7
+        if (board[88] == BISHOP && board[77] == -PAWN && board[86] == -PAWN) score -= TRAPPED_BISHOP;   // h7: g6, f7
+        if (board[31] == -BISHOP && board[42] == PAWN && board[33] == PAWN) score += TRAPPED_BISHOP;    // a2: b3, c2
+        if (board[38] == -BISHOP && board[47] == PAWN && board[36] == PAWN) score += TRAPPED_BISHOP;    // h2: g3, f2
+        if (board[28] == ROOK && board[38] == PAWN && (white_king == 26 || white_king == 27)) score -= SHUT_IN_ROOK;
+        if (board[98] == -ROOK && board[88] == -PAWN && (black_king == 96 || black_king == 97)) score += SHUT_IN_ROOK;
+        return score;
+    }
+};
 
 // The evaluation-cache key: the position key with the castling rights mixed in.
-HashKey eval_key() {
-    const std::uint8_t* castle = cur().castle;
-    HashKey key = hash_history[game_ply];
+HashKey eval_key(const Position& pos) {
+    const std::uint8_t* castle = pos.cur().castle;
+    HashKey key = pos.key();
     for (int i = 0; i < 4; ++i)
         if (castle[i]) key ^= castling_key[i];
     return key;
@@ -354,64 +375,67 @@ HashKey eval_key() {
 
 }  // namespace
 
-int phase_classic() {
-    const PlyState& s = cur();
+int phase_classic(const Position& pos) {
+    const PlyState& s = pos.cur();
     if (s.pieces > 13 && s.pawns > 13) return 0;
     if (s.pieces > 8 && s.pawns > 8) return 1;
     if (s.pieces > 6 && s.pawns > 6) return 2;
     return 3;
 }
 
-int eval_pawns_classic(int phase) {
+int eval_pawns_classic(const Position& pos, EvalState& state, SearchStats& stats, int phase) {
     // The pawn key starts from the phase: the tables differ by phase, so a stored score
     // is only reused in the phase it was computed for.
-    const HashKey key = static_cast<HashKey>(phase) ^ ply_state[ply].pawn_key;
-    hash_classic::PawnInfo info;
-    if (hash_classic::pawn_probe(key, info)) {
+    const HashKey key = static_cast<HashKey>(phase) ^ pos.cur().pawn_key;
+    std::uint8_t* no_pawn = state.no_pawn;
+    eval_cache_classic::PawnInfo info;
+    if (eval_cache_classic::pawn_probe(key, info, stats)) {
         no_pawn[0] = info.no_pawn_white;
         no_pawn[1] = info.no_pawn_black;
         return info.score;
     }
+    ClassicTerms terms(pos, no_pawn);
     PawnFiles files;
-    collect_pawn_files<WHITE>(files);
-    collect_pawn_files<BLACK>(files);
-    info.score = pawn_terms<WHITE>(files, phase) - pawn_terms<BLACK>(files, phase);
+    terms.collect_pawn_files<WHITE>(files);
+    terms.collect_pawn_files<BLACK>(files);
+    info.score = terms.pawn_terms<WHITE>(files, phase) - terms.pawn_terms<BLACK>(files, phase);
     info.no_pawn_white = no_pawn[0];
     info.no_pawn_black = no_pawn[1];
-    hash_classic::pawn_store(key, info);
+    eval_cache_classic::pawn_store(key, info, stats);
     return info.score;
 }
 
-int eval_pieces_classic(int phase) { return piece_terms<WHITE>(phase) - piece_terms<BLACK>(phase); }
-
-int eval_kings_classic(int phase) { return king_terms<WHITE>(phase) - king_terms<BLACK>(phase); }
-
-int eval_traps_classic() {
-    int score = 0;
-    const int white_king = king_square(WHITE), black_king = king_square(BLACK);
-    if (board[81] == BISHOP && board[72] == -PAWN && board[83] == -PAWN) score -= TRAPPED_BISHOP;   // a7: b6, c7
-    if (board[88] == BISHOP && board[77] == -PAWN && board[86] == -PAWN) score -= TRAPPED_BISHOP;   // h7: g6, f7
-    if (board[31] == -BISHOP && board[42] == PAWN && board[33] == PAWN) score += TRAPPED_BISHOP;    // a2: b3, c2
-    if (board[38] == -BISHOP && board[47] == PAWN && board[36] == PAWN) score += TRAPPED_BISHOP;    // h2: g3, f2
-    if (board[28] == ROOK && board[38] == PAWN && (white_king == 26 || white_king == 27)) score -= SHUT_IN_ROOK;
-    if (board[98] == -ROOK && board[88] == -PAWN && (black_king == 96 || black_king == 97)) score += SHUT_IN_ROOK;
-    return score;
+int eval_pieces_classic(const Position& pos, EvalState& state, int phase) {
+    const ClassicTerms terms(pos, state.no_pawn);
+    return terms.piece_terms<WHITE>(phase) - terms.piece_terms<BLACK>(phase);
 }
 
-int evaluate_classic(int alpha, int beta) {
-    const HashKey key = eval_key();
-    const int cached = hash_classic::eval_probe(key);
-    if (cached != hash_classic::NO_SCORE) return cached;
+int eval_kings_classic(const Position& pos, EvalState& state, int phase) {
+    const ClassicTerms terms(pos, state.no_pawn);
+    return terms.king_terms<WHITE>(phase) - terms.king_terms<BLACK>(phase);
+}
 
-    const int phase = phase_classic();
-    if (phase == 3 && cur().pawns == 0 && non_pawn_material() < 301) return 0;
+int eval_traps_classic(const Position& pos) {
+    std::uint8_t unused[2] = {0, 0};
+    return ClassicTerms(pos, unused).traps();
+}
 
-    const int white_view = eval_pawns_classic(phase) + eval_traps_classic() + eval_kings_classic(phase);
-    int score = side * white_view + mat_balance();
+int evaluate_classic(const Position& pos, EvalState& state, SearchStats& stats, int alpha, int beta) {
+    const HashKey key = eval_key(pos);
+    const int cached = eval_cache_classic::eval_probe(key, stats);
+    if (cached != eval_cache_classic::NO_SCORE) return cached;
+
+    const int phase = phase_classic(pos);
+    if (phase == 3 && pos.cur().pawns == 0 && pos.non_pawn_material() < 301) return 0;
+
+    const Side side = pos.side;
+    const int white_view = eval_pawns_classic(pos, state, stats, phase) + eval_traps_classic(pos) +
+                           eval_kings_classic(pos, state, phase);
+    int score = side * white_view + pos.mat_balance();
     if (score - CLASSIC_LAZY_MARGIN < beta && score + CLASSIC_LAZY_MARGIN > alpha) {
-        score += side * eval_pieces_classic(phase);
+        score += side * eval_pieces_classic(pos, state, phase);
         ++stats.eval_count;
-        hash_classic::eval_store(key, score);
+        eval_cache_classic::eval_store(key, score, stats);
         return score;
     }
     ++stats.lazy_count;

@@ -8,11 +8,11 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "book/book.h"
 #include "egtb/probe_egtb.h"
-#include "frontend/init.h"
+#include "frontend/program.h"
+#include "search/think.h"
 #include "frontend/textfile.h"
 
 namespace varkon {
@@ -22,9 +22,6 @@ namespace {
 Configuration config;
 
 constexpr const char* CONFIG_NAME = "Varkon.ini";
-// What is kept of one line; the rest of a longer line is skipped. It holds a keyword and a
-// value of the longest name.
-constexpr std::size_t MAX_LINE = 2 * MAX_CONFIG_NAME + 256;
 
 const char DEFAULT_TEXT[] =
     "#----------------------------------\n"
@@ -49,21 +46,45 @@ const char DEFAULT_TEXT[] =
     "LOGFILE on\n"
     "#----------------------------------\n";
 
-bool is_separator(char c) {
+bool is_separator(int c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '\0';
 }
 
-std::vector<std::string> split_words(const std::string& line) {
-    std::vector<std::string> words;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && is_separator(line[i])) ++i;
-        const std::size_t start = i;
-        while (i < line.size() && !is_separator(line[i])) ++i;
-        if (i > start) words.emplace_back(line, start, i - start);
+// The words of a configuration file, as formatted input separates them: white space,
+// line ends included, lies between words (and a NUL byte, since names are handed on as C
+// strings). A word keeps at most MAX_CONFIG_NAME + 1 bytes, enough to tell that a name is
+// too long; a UTF-8 byte-order mark before the first word is dropped.
+class WordReader {
+public:
+    explicit WordReader(std::FILE* in) : in_(in) {}
+
+    // The next word, wherever it is; false at the end of the file.
+    bool next(std::string& word) {
+        word.clear();
+        int c = std::getc(in_);
+        while (c != EOF && is_separator(c)) c = std::getc(in_);
+        if (c == EOF) return false;
+        for (; c != EOF && !is_separator(c); c = std::getc(in_))
+            if (word.size() <= MAX_CONFIG_NAME) word.push_back(static_cast<char>(c));
+        if (c != EOF) std::ungetc(c, in_);  // a line end stays for skip_line()
+        if (first_) {
+            first_ = false;
+            if (word.rfind("\xEF\xBB\xBF", 0) == 0) word.erase(0, 3);
+            if (word.empty()) return next(word);
+        }
+        return true;
     }
-    return words;
-}
+
+    // Skips what is left of the line of the last word (LF, CR LF or CR ends a line).
+    void skip_line() {
+        int c = std::getc(in_);
+        while (c != EOF && c != '\n' && c != '\r') c = std::getc(in_);
+    }
+
+private:
+    std::FILE* in_;
+    bool first_ = true;
+};
 
 // The number at the start of a word, as a decimal reading takes it ("12abc" is 12, a word
 // without digits 0); beyond the range of long long it saturates.
@@ -88,25 +109,25 @@ void set_value(const std::string& key, const std::string& value) {
         std::printf("HASH     \t\t: %d MB\n", config.hash_mb);
     } else if (key == "EGTB_PATH") {
         if (!name_fits("EGTB_PATH", value)) return;
-        config.egtb_path = egtb_path = value;
+        config.egtb_path = egtb_settings.path = value;
         std::printf("EGTB_PATH\t\t: %s\n", value.c_str());
     } else if (key == "EGTB_CACHE_SIZE") {
-        config.egtb_cache_mb = egtb_cache_size = static_cast<double>(std::clamp(leading_number(value), 1LL, 32LL));
+        config.egtb_cache_mb = egtb_settings.cache_mb = static_cast<double>(std::clamp(leading_number(value), 1LL, 32LL));
         std::printf("EGTB_CACHE_SIZE\t\t: %g MB\n", config.egtb_cache_mb);
     } else if (key == "USE_BOOK") {
         config.use_book = switch_on(value);
-        book_on = config.use_book ? 1 : 0;
+        book_options.on = config.use_book ? 1 : 0;
         std::printf("USE_BOOK \t\t: %s\n", on_off(config.use_book));
     } else if (key == "BOOK_NAME") {
         if (!name_fits("BOOK_NAME", value)) return;
-        config.book_name = book_name = value;
+        config.book_name = book_options.name = value;
         std::printf("BOOK_NAME \t\t: %s\n", value.c_str());
     } else if (key == "BOOK_STYLE") {
         static const char* const styles[] = {"best", "normal", "random"};
         const char* shown = "?";
         for (int s = 0; s < 3; ++s)
             if (value == styles[s]) {
-                config.book_style = book_style = s + 1;
+                config.book_style = book_options.style = s + 1;
                 shown = styles[s];
             }
         std::printf("BOOK_STYLE\t\t: %s\n", shown);
@@ -147,31 +168,62 @@ void read_config_text(const char* text) {
     std::fclose(in);
 }
 
-// Writes the default file under its name in the working directory, complete or not at all:
-// it is written under a temporary name and linked into place, and a file that another
-// process created meanwhile is kept. False (with the reason) when it cannot be written.
-bool write_default_file(std::string& why) {
-    char temporary[] = "Varkon.ini.XXXXXX";
-    const int fd = ::mkstemp(temporary);
-    if (fd < 0) {
-        why = std::strerror(errno);
-        return false;
-    }
+// Writes the default file into `dir` ("": the working directory; else ending with "/"),
+// complete or not at all: it is written under a temporary name and linked into place, and
+// a file that another process created meanwhile is kept. 0, or the errno of the failure.
+int write_default_file(const std::string& dir) {
+    std::string temporary = dir + CONFIG_NAME + ".XXXXXX";
+    const std::string target = dir + CONFIG_NAME;
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) return errno;
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(fd, 0666 & ~mask);
     const std::size_t size = sizeof DEFAULT_TEXT - 1;
-    bool ok = ::write(fd, DEFAULT_TEXT, size) == static_cast<ssize_t>(size);
-    if (!ok) why = std::strerror(errno);
-    ok = (::close(fd) == 0) && ok;
-    if (ok && ::link(temporary, CONFIG_NAME) != 0 && errno != EEXIST) {
+    int error = ::write(fd, DEFAULT_TEXT, size) == static_cast<ssize_t>(size) ? 0 : errno != 0 ? errno : EIO;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && ::link(temporary.c_str(), target.c_str()) != 0 && errno != EEXIST) {
         // A file system without hard links: the rename may replace a file written by
         // another start meanwhile, with the same content.
-        ok = ::rename(temporary, CONFIG_NAME) == 0;
-        if (!ok) why = std::strerror(errno);
+        if (::rename(temporary.c_str(), target.c_str()) != 0) error = errno;
     }
-    ::unlink(temporary);
-    return ok;
+    ::unlink(temporary.c_str());
+    return error;
+}
+
+// There is no Varkon.ini to read: the default file is written into the working directory
+// or, when that takes no files, into the user's directory, where an earlier start may have
+// written it already. The file to read; nullptr (reported) when none can be had.
+std::FILE* make_config() {
+    std::string why;
+    const int error = write_default_file("");
+    if (error == 0) {
+        std::printf("Error (Varkon.ini not found!)\nnew Varkon.ini created.. \n");
+        return open_text_file(CONFIG_NAME, &why);
+    }
+    std::string dir_why;
+    const std::string dir = takes_no_files(error) ? user_file_directory(&dir_why) : "";
+    if (dir.empty()) {
+        std::printf("Error (Varkon.ini not found!)\ncan't create Varkon.ini (%s%s%s): going on with the default settings\n",
+                    std::strerror(error), dir_why.empty() ? "" : "; ", dir_why.c_str());
+        return nullptr;
+    }
+    std::printf("the working directory takes no files (%s): Varkon.ini and the log are kept in %s\n",
+                std::strerror(error), dir.c_str());
+    const std::string path = dir + CONFIG_NAME;
+    std::FILE* in = open_text_file(path.c_str(), &why);
+    if (in != nullptr) return in;
+    if (errno != ENOENT) {
+        std::printf("can't read %s (%s): going on with the default settings\n", path.c_str(), why.c_str());
+        return nullptr;
+    }
+    std::printf("Error (Varkon.ini not found!)\n");
+    if (const int dir_error = write_default_file(dir); dir_error != 0) {
+        std::printf("can't create %s (%s): going on with the default settings\n", path.c_str(), std::strerror(dir_error));
+        return nullptr;
+    }
+    std::printf("new Varkon.ini created.. \n");
+    return open_text_file(path.c_str(), &why);
 }
 
 // Opens the configuration file: the working directory's, else the one beside the program.
@@ -198,37 +250,29 @@ void reset_configuration() {
 const char* default_config_text() { return DEFAULT_TEXT; }
 
 void read_config_stream(std::FILE* in) {
-    std::string line;
-    bool first_line = true;
-    while (read_text_line(in, line, MAX_LINE)) {
-        if (first_line && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);  // a UTF-8 byte-order mark
-        first_line = false;
-        const std::vector<std::string> words = split_words(line);
-        for (std::size_t i = 0; i < words.size() && is_keyword(words[i]); i += 2) {
-            if (i + 1 == words.size()) {
-                std::printf("%s without a value: not changed\n", words[i].c_str());
-                break;
-            }
-            set_value(words[i], words[i + 1]);
+    WordReader words(in);
+    std::string word, value;
+    while (words.next(word)) {
+        // A comment ("#...") or any other word that is no keyword: its line is done.
+        if (!is_keyword(word)) {
+            words.skip_line();
+            continue;
         }
+        if (!words.next(value)) {
+            std::printf("%s without a value: not changed\n", word.c_str());
+            return;
+        }
+        set_value(word, value);
     }
 }
 
 void read_config() {
     std::string why;
     std::FILE* in = open_config(why);
-    const bool missing = in == nullptr && errno == ENOENT;
-    if (missing) {
-        std::printf("Error (Varkon.ini not found!)\n");
-        if (write_default_file(why)) {
-            std::printf("new Varkon.ini created.. \n");
-            in = open_config(why);
-        } else {
-            std::printf("can't create Varkon.ini (%s): going on with the default settings\n", why.c_str());
-        }
-    } else if (in == nullptr) {
+    if (in == nullptr && errno == ENOENT)
+        in = make_config();
+    else if (in == nullptr)
         std::printf("can't read Varkon.ini (%s): going on with the default settings\n", why.c_str());
-    }
     std::printf("reading config file...\n");
     if (in != nullptr) {
         read_config_stream(in);

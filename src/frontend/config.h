@@ -1,14 +1,16 @@
 // config: the configuration file of varkon_classic, "Varkon.ini".
 //
 // At start-up the program reads its settings from Varkon.ini in the working directory or,
-// when there is none there, from the one beside the program. When neither exists it
-// writes the default file into the working directory and carries on with that file's
-// settings, so that a first start behaves like every later one (where the directory is
-// not writable it says so and uses the same default settings).
+// when there is none there, from the one the book lookup finds (beside the program, or in
+// the data directory of an installed program). When there is none it writes the default
+// file into the working directory and carries on with that file's settings, so that a
+// first start behaves like every later one. Where the working directory takes no files,
+// the user's directory for them (user_file_directory()) serves instead: its Varkon.ini is
+// read, or written first; where that fails too the same default settings are used.
 //
-// The file is read word by word, line by line: a keyword takes the next word of its line
-// as its value (numbers are clamped into their ranges) and its confirmation line is
-// printed; a word starting with "#" makes the rest of the line a comment; any other word
+// The file is read word by word: a keyword takes the next word as its value, on its own
+// line or a later one (numbers are clamped into their ranges), and its confirmation line
+// is printed; a word starting with "#" makes the rest of its line a comment; any other word
 // makes the rest of its line be skipped. Names and paths are single words of at most
 // MAX_CONFIG_NAME bytes.
 //

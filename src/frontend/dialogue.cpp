@@ -2,14 +2,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 namespace varkon {
-
-namespace {
-
-DialogueListener listener = nullptr;
-
-}  // namespace
 
 void say(const char* format, ...) {
     char small[512];
@@ -27,21 +22,13 @@ void say(const char* format, ...) {
     if (length < sizeof small) {
         va_end(again);
         std::fwrite(small, 1, length, stdout);
-        if (listener != nullptr) listener(true, small, length);
     } else {
         std::string text(length + 1, '\0');
         std::vsnprintf(text.data(), text.size(), format, again);
         va_end(again);
         std::fwrite(text.data(), 1, length, stdout);
-        if (listener != nullptr) listener(true, text.data(), length);
     }
     std::fflush(stdout);
 }
-
-void heard(const std::string& line) {
-    if (listener != nullptr) listener(false, line.data(), line.size());
-}
-
-void set_dialogue_listener(DialogueListener l) { listener = l; }
 
 }  // namespace varkon

@@ -3,9 +3,9 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "frontend/init.h"
+#include "frontend/program.h"
 #include "frontend/textfile.h"
-#include "search/think.h"
+#include "search/request.h"
 
 namespace varkon {
 
@@ -61,9 +61,16 @@ bool open_log() {
     const std::string name = log_file_name();
     std::string why;
     std::FILE* f = create_text_file(name.c_str(), &why);
+    if (f == nullptr && takes_no_files(errno)) {
+        // The working directory takes no files: the user's directory for them.
+        std::string dir_why;
+        const std::string dir = user_file_directory(&dir_why);
+        if (!dir.empty()) f = create_text_file((dir + name).c_str(), &dir_why);
+        why += "; " + (dir.empty() ? dir_why : dir + name + ": " + dir_why);
+    }
     if (f == nullptr) {
         const std::string text = "can't create log file " + name + " (" + why + ")";
-        search_output().note(text.c_str());
+        protocol_output().note(text.c_str());
         return false;
     }
     std::fputs("open logfile...\n", stdout);
@@ -73,7 +80,7 @@ bool open_log() {
     std::FILE* copy = ::fopencookie(nullptr, "w", io);
     if (copy == nullptr) {
         std::fclose(f);
-        search_output().note("can't copy the output to the log");
+        protocol_output().note("can't copy the output to the log");
         return false;
     }
     std::setvbuf(copy, nullptr, _IOLBF, BUFSIZ);
@@ -113,17 +120,6 @@ void log_input(const char* text, std::size_t length) {
     }
 }
 
-void print_logged_as(const char* shown, const char* logged) {
-    if (!log_on()) {
-        std::fputs(shown, stdout);
-        return;
-    }
-    flush_shown_output();
-    std::fputs(shown, state.shown);
-    std::fflush(state.shown);
-    write_log(logged, std::strlen(logged));
-}
-
 void log_printf(const char* format, ...) {
     if (!log_on()) return;
     flush_shown_output();
@@ -132,13 +128,6 @@ void log_printf(const char* format, ...) {
     const int n = std::vfprintf(state.log_file, format, args);
     va_end(args);
     if (n < 0 || std::fflush(state.log_file) != 0) report_write_failure();
-}
-
-void log_block(void (*write)(std::FILE* log)) {
-    if (!log_on()) return;
-    flush_shown_output();
-    write(state.log_file);
-    if (std::ferror(state.log_file) || std::fflush(state.log_file) != 0) report_write_failure();
 }
 
 }  // namespace varkon

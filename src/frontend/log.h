@@ -2,11 +2,9 @@
 //
 // While the log is open, everything the engine writes to standard output and every input
 // line it reads (through interupt) is copied into "Varkon_v<version>.log" in the working
-// directory, each line as soon as it is complete, so the log is whole even when the
+// directory (where that takes no files, in user_file_directory()), each line as soon as it is complete, so the log is whole even when the
 // process is killed. Nothing else needs logging code: standard output is replaced, while
 // the log is open, by a stream that writes through to the real output and to the log.
-// Only text whose log form differs from what is shown is written with the functions
-// at the end of this header.
 //
 // The log is opened at start-up when the configuration asks for it, closed by the console
 // command "uci", and opened and closed by the UCI option "LogFile"; "quit" closes it.
@@ -34,18 +32,11 @@ void close_log();
 // it is open; other values change nothing.
 void set_option_log_file(const std::string& value, double);
 
-// Input as it is read: interupt hands over each line (with its line end, when read)
+// Input as it is read: command_input hands over each line (with its line end, when read)
 // when its first character is taken.
 void log_input(const char* text, std::size_t length);
 
-// ---- text whose log form differs from the shown one --------------------------------
-// Prints `shown` on standard output and writes `logged` to the log in its place (e.g.
-// the UCI "comp_time" line).
-void print_logged_as(const char* shown, const char* logged);
 // Writes text to the log only; nothing when the log is closed.
 void log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// Lets `write` write a block to the log only (e.g. the statistics report after a search,
-// by the printer that takes a stream); nothing when the log is closed.
-void log_block(void (*write)(std::FILE* log));
 
 }  // namespace varkon

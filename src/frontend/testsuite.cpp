@@ -11,14 +11,13 @@
 #include <cstring>
 
 #include "core/clock.h"
-#include "core/input.h"
-#include "core/output.h"
-#include "frontend/init.h"
-#include "frontend/interupt.h"
-#include "frontend/main.h"
+#include "core/notation.h"
+#include "frontend/command_input.h"
+#include "frontend/console.h"
+#include "frontend/dialogue.h"
+#include "frontend/game.h"
+#include "frontend/program.h"
 #include "frontend/textfile.h"
-#include "search/search.h"
-#include "search/stats.h"
 #include "search/think.h"
 
 namespace varkon {
@@ -141,8 +140,8 @@ std::string expected_text(const EpdPosition& p) {
 // The engine's move in SAN; "-" when it has none.
 std::string san_of(const Move& m) {
     if (m.from == 0) return "-";
-    const int index = find_coordinate_move(move_to_text(m).s);
-    return index != 0 ? san_text(index).s : move_to_text(m).s;
+    const int index = find_coordinate_move(game(), move_to_text(m).s);
+    return index != 0 ? san_text(game(), index).s : move_to_text(m).s;
 }
 
 bool same_squares(const Move& a, const Move& b) {
@@ -150,8 +149,8 @@ bool same_squares(const Move& a, const Move& b) {
 }
 
 bool names_move(const std::string& text, const Move& m, const std::string& san) {
-    const int index = find_san_move(text.c_str());
-    return index != 0 ? same_squares(move_stack[index], m) : text == san;
+    const int index = find_san_move(game(), text.c_str());
+    return index != 0 ? same_squares(game().move_stack[index], m) : text == san;
 }
 
 bool any_names(const std::vector<std::string>& texts, const Move& m, const std::string& san) {
@@ -211,27 +210,27 @@ bool run_position(const EpdPosition& p, long long test_time, bool interactive, v
     // One move in test_time seconds, under either time rule: the whole clock (test-suite
     // mode) and the fixed move time say the same.
     const auto clock = static_cast<std::uint32_t>(test_time * 100);
-    time_left = opponent_clock = base_time = clock;
-    moves_left = moves_to_go = 1;
-    increment = 0;
-    pondering = 0;
-    analyzing = 0;
-    limits = SearchLimits{};
-    limits.movetime = static_cast<std::int32_t>(clock);
+    SearchRequest r;
+    r.mode = SearchMode::test_suite;
+    r.clock.time_left = r.clock.opponent_clock = r.clock.base_time = clock;
+    r.clock.moves_left = r.clock.moves_to_go = 1;
+    r.clock.increment = 0;
+    r.movetime = static_cast<std::int32_t>(clock);
+    r.output = &suite_output;
+    r.poll = poll_terminal;
 
     console_board();
     search_policy().tables.clear_for_search();
     run.result = ThinkResult{};
     const std::uint32_t start = now_cs();
-    think();
+    think(game(), r);
     const std::uint32_t elapsed = now_cs() - start;
-    limits = SearchLimits{};
 
     const Move best = run.result.best;
     const std::string san = san_of(best);
     ++totals.done;
     totals.centiseconds += elapsed;
-    totals.nodes += stats.nodes;
+    totals.nodes += last_search().stats.nodes;
     totals.depth += run.result.depth;
     const bool solved = epd_solved(p, best);
     if (solved) ++totals.solved;
@@ -264,12 +263,12 @@ void run_file(std::FILE* epd, std::FILE* results, long long test_time, bool inte
         const EpdLine kind = parse_epd_line(line, p);
         if (kind == EpdLine::empty) continue;
         if (kind == EpdLine::end) break;
-        new_game();
+        start_game();
         if (kind == EpdLine::malformed) {
             both(results, format("line %d: no position (fields missing), skipped\n", line_number));
             continue;
         }
-        if (!setup_fen(p.fields[0].c_str(), p.fields[1].c_str(), p.fields[2].c_str(), p.fields[3].c_str())) {
+        if (!set_up_game(p.fields[0].c_str(), p.fields[1].c_str(), p.fields[2].c_str(), p.fields[3].c_str())) {
             both(results, format("line %d: illegal position, skipped\n", line_number));
             continue;
         }
@@ -365,20 +364,14 @@ void run_test_suite(void (*statistics)()) {
     std::fprintf(results, "EPD file  = %s\ntest_time = %lld seconds per move\n", epd_name.c_str(), test_time);
     both(results, "\n\n");
 
-    // The suite's own output and input handling for the run: whatever waits on the input is
-    // left for the console.
-    run.shown = &search_output();
+    // The suite's own output and input handling for its searches: its thinking lines are
+    // those of the protocol in charge, and whatever waits on the input is left for the
+    // console.
+    run.shown = &protocol_output();
     run.terminal = ::isatty(0) != 0;
-    PollAction (*const saved_poll)() = poll_input;
-    poll_input = poll_terminal;
-    set_search_output(suite_output);
-    test_suite_mode = 1;
 
     run_file(epd, results, test_time, interactive, statistics);
 
-    test_suite_mode = 0;
-    set_search_output(*run.shown);
-    poll_input = saved_poll;
     std::fclose(epd);
     const bool write_error = std::ferror(results) != 0;
     if (std::fclose(results) != 0 || write_error)

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace varkon {
@@ -53,6 +54,35 @@ bool same_file(const char* a, const char* b) {
     struct stat sa, sb;
     return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
+
+std::string user_file_directory(std::string* why) {
+    const char* config_home = std::getenv("XDG_CONFIG_HOME");
+    std::string dir;
+    if (config_home != nullptr && config_home[0] == '/') {
+        dir = config_home;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || home[0] != '/') {
+            if (why) *why = "neither XDG_CONFIG_HOME nor HOME names a directory";
+            return "";
+        }
+        dir = std::string(home) + "/.config";
+    }
+    dir += "/varkon/";
+    // Each component in turn, so that missing parents are made too.
+    for (std::size_t slash = dir.find('/', 1); slash != std::string::npos; slash = dir.find('/', slash + 1)) {
+        const std::string part = dir.substr(0, slash);
+        struct stat st;
+        if (::stat(part.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+        if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+            if (why) *why = part + ": " + std::strerror(errno);
+            return "";
+        }
+    }
+    return dir;
+}
+
+bool takes_no_files(int error) { return error == EACCES || error == EPERM || error == EROFS || error == ENOENT; }
 
 bool read_text_line(std::FILE* in, std::string& line, std::size_t max_length) {
     line.clear();

@@ -11,17 +11,16 @@
 #include <vector>
 
 #include "book/book.h"
-#include "core/input.h"
 #include "core/messages.h"
 #include "core/moves.h"
-#include "core/output.h"
+#include "core/notation.h"
 #include "egtb/probe_egtb.h"
+#include "frontend/command_input.h"
+#include "frontend/console.h"
 #include "frontend/dialogue.h"
-#include "frontend/init.h"
-#include "frontend/interupt.h"
-#include "frontend/main.h"
-#include "frontend/utils.h"
-#include "search/search.h"
+#include "frontend/game.h"
+#include "frontend/program.h"
+#include "search/hash.h"
 #include "search/think.h"
 
 namespace varkon {
@@ -30,10 +29,15 @@ namespace {
 
 using Tokens = std::vector<std::string>;
 
-bool infinite_search = false;     // the running search is "go infinite" (not "go ponder")
-bool quit_requested = false;
-bool position_refused = false;    // the last "position" named no playable position
-std::vector<std::string> pending;  // commands that arrived during a search
+// The state of the loop.
+struct UciState {
+    bool infinite_search = false;      // the running search is "go infinite" (not "go ponder")
+    bool quit_requested = false;
+    bool position_refused = false;     // the last "position" named no playable position
+    std::vector<std::string> pending;  // commands that arrived during a search
+    bool ponder_option = true;         // name a move to ponder on after "bestmove"
+};
+UciState uci;
 
 Tokens split(const std::string& line) {
     Tokens tokens;
@@ -54,14 +58,12 @@ std::int64_t number(const std::string& text) {
     return std::clamp<long long>(v, INT_MIN, INT_MAX);
 }
 
-// A note for the user that is no protocol line: UCI GUIs take it as an "info string".
-void note(const char* text) { say("info string %s\n", text); }
 
 // Messages of the lower modules (the book's candidate list, the tablebase report) as notes.
 void message_note(const char* line) {
     std::string text(line);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    if (!text.empty()) note(text.c_str());
+    if (!text.empty()) uci_note(text.c_str());
 }
 
 // Milliseconds from the GUI to centiseconds, never negative.
@@ -72,20 +74,20 @@ void uci_position(const Tokens& t, std::size_t i) {
     while (i < t.size()) {
         const std::string& word = t[i++];
         if (word == "startpos") {
-            new_game();
-            position_refused = false;
+            start_game();
+            uci.position_refused = false;
         } else if (word == "fen") {
             // Up to six fields; a FEN given without its counters ends where "moves" begins.
             const char* field[6] = {"", "", "", "", "", ""};
             for (int f = 0; f < 6 && i < t.size() && t[i] != "moves"; ++f) field[f] = t[i++].c_str();
-            position_refused = !setup_fen(field[0], field[1], field[2], field[3]);
-            if (position_refused) note("fen error");
+            uci.position_refused = !set_up_game(field[0], field[1], field[2], field[3]);
+            if (uci.position_refused) uci_note("fen error");
         } else {
             continue;
         }
         if (i < t.size() && t[i] == "moves") {
             for (++i; i < t.size(); ++i)
-                if (!parse_coordinate_move(t[i].c_str())) {
+                if (!parse_coordinate_move(game(), t[i].c_str())) {
                     say("info string illegal move %s\n", t[i].c_str());
                     return;
                 }
@@ -97,16 +99,18 @@ void uci_position(const Tokens& t, std::size_t i) {
 constexpr int MAX_PERFT_DEPTH = 20;
 
 PollAction read_searching_command();
+PollAction poll_searching_command();
+
+bool perft_stops() { return poll_searching_command() == PollAction::stop; }
 
 void uci_go(const Tokens& t, std::size_t i) {
-    limits = SearchLimits{};
-    limits.clock = false;
     // A "go" uses only the clock it states: nothing carries over from an earlier one.
+    SearchRequest r;
+    r.clock_limits = false;
+    r.clock.moves_left = 0;
     std::int64_t white_time = 0, black_time = 0, white_inc = 0, black_inc = 0;
     bool clock_given = false;
-    moves_left = 0;
-    pondering = 0;
-    infinite_search = false;
+    uci.infinite_search = false;
     for (; i < t.size(); ++i) {
         const std::string& w = t[i];
         const bool has_value = i + 1 < t.size();
@@ -117,19 +121,21 @@ void uci_go(const Tokens& t, std::size_t i) {
                     MAX_PERFT_DEPTH);
                 return;
             }
-            perft_divide(static_cast<int>(depth));
+            print_perft_divide(static_cast<int>(depth), perft_stops);
             return;
         } else if (w == "searchmoves") {
             while (i + 1 < t.size()) {
-                const int index = find_coordinate_move(t[i + 1].c_str());
+                const int index = find_coordinate_move(game(), t[i + 1].c_str());
                 if (index == 0) break;
-                limits.searchmoves.push_back(move_stack[index]);
+                r.searchmoves.push_back(game().move_stack[index]);
                 ++i;
             }
         } else if (w == "infinite" || w == "ponder") {
-            pondering = 1;
-            limits.wait_for_stop = true;
-            infinite_search = infinite_search || w == "infinite";
+            // Both run without the clock until "stop" (or "ponderhit", which puts a ponder
+            // search under its clock).
+            r.mode = SearchMode::ponder;
+            r.wait_for_stop = true;
+            uci.infinite_search = uci.infinite_search || w == "infinite";
         } else if (!has_value) {
             break;
         } else if (w == "wtime") {
@@ -143,53 +149,55 @@ void uci_go(const Tokens& t, std::size_t i) {
         } else if (w == "binc") {
             black_inc = centiseconds(t[++i]);
         } else if (w == "movestogo") {
-            moves_left = static_cast<std::uint32_t>(std::max<std::int64_t>(0, number(t[++i])));
+            r.clock.moves_left = static_cast<std::uint32_t>(std::max<std::int64_t>(0, number(t[++i])));
         } else if (w == "depth") {
-            limits.max_depth = static_cast<int>(std::clamp<std::int64_t>(number(t[++i]), 1, 99));
+            r.max_depth = static_cast<int>(std::clamp<std::int64_t>(number(t[++i]), 1, 99));
         } else if (w == "mate") {
-            limits.mate_moves = static_cast<int>(std::clamp<std::int64_t>(number(t[++i]), 1, 50));
+            r.mate_moves = static_cast<int>(std::clamp<std::int64_t>(number(t[++i]), 1, 50));
         } else if (w == "nodes") {
-            limits.max_nodes = static_cast<std::uint64_t>(std::max<std::int64_t>(1, number(t[++i])));
+            r.max_nodes = static_cast<std::uint64_t>(std::max<std::int64_t>(1, number(t[++i])));
         } else if (w == "movetime") {
-            limits.movetime = static_cast<std::int32_t>(std::max<std::int64_t>(1, centiseconds(t[++i])));
+            r.movetime = static_cast<std::int32_t>(std::max<std::int64_t>(1, centiseconds(t[++i])));
         }
     }
     // A clock without "movestogo" is sudden death; a "go" without a clock is limited only
     // by what it names (depth, nodes, mate, movetime), and a bare "go" runs until "stop".
     // A mate in n moves lies within 2n - 1 plies; deeper iterations cannot find one.
-    if (limits.mate_moves > 0 && limits.max_depth == 0) limits.max_depth = std::min(99, 2 * limits.mate_moves + 1);
-    limits.clock = clock_given;
-    time_left = static_cast<std::uint32_t>(side == WHITE ? white_time : black_time);
-    increment = static_cast<std::uint32_t>(side == WHITE ? white_inc : black_inc);
+    if (r.mate_moves > 0 && r.max_depth == 0) r.max_depth = std::min(99, 2 * r.mate_moves + 1);
+    r.clock_limits = clock_given;
+    const Side side = game().side;
+    r.clock.time_left = static_cast<std::uint32_t>(side == WHITE ? white_time : black_time);
+    r.clock.increment = static_cast<std::uint32_t>(side == WHITE ? white_inc : black_inc);
     // The clock as the WinBoard-style time rule of varkon_classic reads it.
-    moves_to_go = moves_left;
-    opponent_clock = static_cast<std::uint32_t>(side == WHITE ? black_time : white_time);
-    if (position_refused) {
-        note("no position to search: the last position command was refused");
+    r.clock.moves_to_go = r.clock.moves_left;
+    r.clock.opponent_clock = static_cast<std::uint32_t>(side == WHITE ? black_time : white_time);
+    if (uci.position_refused) {
+        uci_note("no position to search: the last position command was refused");
         // An infinite or ponder search answers on "stop" (or "ponderhit") all the same.
-        while (limits.wait_for_stop && read_searching_command() == PollAction::none) {
-        }
+        if (r.wait_for_stop)
+            while (read_searching_command() == PollAction::none) {
+            }
         say("bestmove 0000\n");
-    } else {
-        const UciDialect* d = program().uci_dialect;
-        if (d != nullptr && d->on_isready != nullptr) d->on_isready();
-        if (d != nullptr && d->on_go != nullptr) {
-            d->on_go(UciGo{infinite_search, time_left, opponent_clock});
-        }
-        think();
+        return;
     }
-    limits = SearchLimits{};
-    analyzing = 0;
+    const UciDialect* d = program().uci_dialect;
+    if (d != nullptr && d->on_isready != nullptr) d->on_isready();
+    if (d != nullptr && d->on_go != nullptr)
+        d->on_go(UciGo{uci.infinite_search, r.clock.time_left, r.clock.opponent_clock}, r);
+    r.output = program().uci_output;
+    r.poll = poll_searching_command;
+    r.wait = read_searching_command;
+    think(game(), r);
 }
 
 // After a search or a count: ends the program when "quit" came, else hands the commands
 // that arrived meanwhile back to the loop, in order.
 void resume_after_search() {
-    if (quit_requested) quit_program();
-    if (!pending.empty()) {
+    if (uci.quit_requested) quit_program();
+    if (!uci.pending.empty()) {
         std::string lines;
-        for (const std::string& l : pending) lines += (lines.empty() ? "" : "\n") + l;
-        pending.clear();
+        for (const std::string& l : uci.pending) lines += (lines.empty() ? "" : "\n") + l;
+        uci.pending.clear();
         unread_line(lines);
     }
 }
@@ -202,35 +210,24 @@ void resume_after_search() {
 PollAction read_searching_command() {
     std::string line;
     if (!read_line(line)) {
-        quit_requested = pending.empty();
+        uci.quit_requested = uci.pending.empty();
         return PollAction::stop;
     }
-    // A line acted on now is heard now; a kept one when the loop reads it again.
-    const auto acted = [&line](PollAction a) {
-        heard(line);
-        return a;
-    };
     for (const std::string& w : split(line)) {
-        if (w == "stop") return acted(PollAction::stop);
+        if (w == "stop") return PollAction::stop;
         if (w == "quit") {
-            if (!pending.empty()) break;
-            quit_requested = true;
-            return acted(PollAction::stop);
+            if (!uci.pending.empty()) break;
+            uci.quit_requested = true;
+            return PollAction::stop;
         }
         if (w == "isready") {
-            if (!pending.empty()) break;
-            heard(line);
+            if (!uci.pending.empty()) break;
             say("readyok\n");
             return PollAction::none;
         }
-        if (w == "ponderhit") {
-            if (infinite_search) return acted(PollAction::none);
-            pondering = 0;
-            limits.wait_for_stop = false;
-            return acted(PollAction::ponderhit);
-        }
+        if (w == "ponderhit") return uci.infinite_search ? PollAction::none : PollAction::ponderhit;
     }
-    if (!line.empty()) pending.push_back(line);
+    if (!line.empty()) uci.pending.push_back(line);
     return PollAction::none;
 }
 
@@ -261,7 +258,6 @@ void uci_setoption(const Tokens& t, std::size_t i) {
 // Identification and option list. A "uci" sent again re-identifies only: options set
 // with "setoption" keep their values.
 void uci_identify() {
-    pondering = 0;
     const UciDialect* d = program().uci_dialect;
     if (d != nullptr && d->on_uci != nullptr) d->on_uci();
     say("\nid name Varkon %s\nid author Dravenholt\n", program().version);
@@ -285,7 +281,7 @@ bool uci_command(const std::string& line) {
         const std::string& w = t[i];
         if (w == "quit") quit_program();
         if (w == "isready") {
-            if (!pending.empty()) break;
+            if (!uci.pending.empty()) break;
             const UciDialect* d = program().uci_dialect;
             if (d != nullptr && d->on_isready != nullptr) d->on_isready();
             say("readyok\n");
@@ -312,14 +308,11 @@ bool uci_command(const std::string& line) {
 }
 
 void uci_loop() {
-    poll_input = poll_searching_command;
-    wait_input = read_searching_command;
-    set_search_output(*program().uci_output);
+    set_protocol_output(*program().uci_output);
     set_message_output(message_note);
     std::string line;
     for (;;) {
         if (!read_line(line)) quit_program();
-        heard(line);
         uci_command(line);
     }
 }
@@ -330,10 +323,6 @@ void enter_uci() {
 }
 
 // ---- what a search prints under UCI ----------------------------------------------------
-
-int ponder_option = 1;
-
-namespace {
 
 // One analysis line; nodes per second once `nps_from_ms` milliseconds have passed.
 void print_info_line(const IterationLine& line, std::uint64_t nps_from_ms) {
@@ -366,28 +355,6 @@ void print_info_line(const IterationLine& line, std::uint64_t nps_from_ms) {
     say("%s\n", out.c_str());
 }
 
-void print_info(const IterationLine& line) { print_info_line(line, 1000); }
-void print_classic_info(const IterationLine& line) { print_info_line(line, 3000); }
-
-// The move being searched, once a second has passed since the start. A promotion carries
-// its piece letter, as every move the protocol names does.
-void print_current_move(const Move& m, int number, int, std::uint32_t elapsed_cs) {
-    if (elapsed_cs >= 100) say("info currmove %s currmovenumber %d\n", move_to_text(m).s, number);
-}
-
-// varkon_classic: the move being searched, from the eighth iteration on.
-void print_classic_current_move(const Move& m, int number, int depth, std::uint32_t) {
-    if (depth >= 8) say("info  currmove %s currmovenumber %d\n", move_to_text(m).s, number);
-}
-
-void no_bound_line(const IterationLine&, const Move&, bool) {}
-void no_single_reply(const Move&) {}
-void no_book_line(const Move&) {}
-
-void print_book_line(const Move& m, const char* prefix) {
-    say("%s1\t0\t0\t0\t%s%s <bookmove>\n", prefix, square_name[m.from], square_name[m.to]);
-}
-
 // "bestmove" with a move to ponder on when `with_ponder`, then the move is played.
 void announce_best_move(const ThinkResult& r, bool with_ponder) {
     if (r.best.from == 0) {
@@ -398,11 +365,30 @@ void announce_best_move(const ThinkResult& r, bool with_ponder) {
         say("\nbestmove %s ponder %s\n", move_to_text(r.best).s, move_to_text(r.ponder).s);
     else
         say("\nbestmove %s\n", move_to_text(r.best).s);
-    play_result(r);
+    play_result(game(), r);
 }
 
-void print_best_move(const ThinkResult& r) { announce_best_move(r, ponder_option != 0); }
-void print_classic_best_move(const ThinkResult& r) { announce_best_move(r, game_ply > 1); }
+// A note for the user that is no protocol line: UCI GUIs take it as an "info string".
+void uci_note(const char* text) { say("info string %s\n", text); }
+
+namespace {
+
+void print_info(const IterationLine& line) { print_info_line(line, 1000); }
+
+// The move being searched, once a second has passed since the start. A promotion carries
+// its piece letter, as every move the protocol names does.
+void print_current_move(const Move& m, int number, int, std::uint32_t elapsed_cs) {
+    if (elapsed_cs >= 100) say("info currmove %s currmovenumber %d\n", move_to_text(m).s, number);
+}
+
+void no_bound_line(const IterationLine&, const Move&, bool) {}
+void no_single_reply(const Move&) {}
+
+void print_book_line(const Move& m, const char* prefix) {
+    say("%s1\t0\t0\t0\t%s%s <bookmove>\n", prefix, square_name[m.from], square_name[m.to]);
+}
+
+void print_best_move(const ThinkResult& r) { announce_best_move(r, uci.ponder_option); }
 
 void uci_book_line(const Move& m) { print_book_line(m, "info string "); }
 void console_book_line(const Move& m) { print_book_line(m, ""); }
@@ -411,12 +397,9 @@ void console_note(const char* text) { say("%s\n", text); }
 }  // namespace
 
 const SearchOutput uci_search_output = {print_info,       print_current_move, no_bound_line, uci_book_line,
-                                        no_single_reply, print_best_move,    note};
+                                        no_single_reply, print_best_move,    uci_note};
 const SearchOutput console_search_output = {print_info,       print_current_move, no_bound_line, console_book_line,
                                             no_single_reply, print_best_move,    console_note};
-const SearchOutput classic_uci_search_output = {print_classic_info, print_classic_current_move, no_bound_line,
-                                                no_book_line,       no_single_reply,            print_classic_best_move,
-                                                note};
 
 // ---- option setters shared by the programs' option tables --------------------------
 
@@ -426,64 +409,15 @@ void set_option_hash(const std::string&, double mb) {
 }
 void set_option_clear_hash(const std::string&, double) { program().search->tables.clear_all(); }
 void set_option_nalimov_path(const std::string& v, double) {
-    if (!v.empty()) egtb_path = v;
+    if (!v.empty()) egtb_settings.path = v;
 }
-void set_option_nalimov_cache(const std::string&, double mb) { egtb_cache_size = mb; }
-void set_option_ponder(const std::string& v, double) { ponder_option = v == "true"; }
-void set_option_own_book(const std::string& v, double) { book_on = v == "true"; }
+void set_option_nalimov_cache(const std::string&, double mb) { egtb_settings.cache_mb = mb; }
+void set_option_ponder(const std::string& v, double) { uci.ponder_option = v == "true"; }
+void set_option_own_book(const std::string& v, double) { book_options.on = v == "true"; }
 void set_option_book_name(const std::string& v, double) { set_book_name(v); }
 void set_option_book_style(const std::string& v, double) {
-    book_style = v == "Normal" ? 2 : v == "Risky" ? 3 : 1;
+    book_options.style = v == "Normal" ? 2 : v == "Risky" ? 3 : 1;
 }
 
 }  // namespace varkon
 
-namespace varkon {
-
-// ---- settings that wait for "isready" (varkon_classic) ----------------------------
-
-namespace {
-
-struct PendingTables {
-    int hash_mb = 0;      // the pending Hash size; 0: none given
-    bool marked = false;  // the tables are to be made anew
-};
-PendingTables pending_tables;
-
-}  // namespace
-
-void set_option_pending_hash(const std::string&, double mb) {
-    pending_tables.hash_mb = static_cast<int>(mb);
-    if (pending_tables.hash_mb != program().search->tables.size_mb()) pending_tables.marked = true;
-}
-void set_option_nalimov_path_marked(const std::string& v, double n) {
-    set_option_nalimov_path(v, n);
-    pending_tables.marked = true;
-}
-void set_option_nalimov_cache_marked(const std::string&, double mb) {
-    egtb_cache_size = std::floor(mb);
-    pending_tables.marked = true;
-}
-
-void apply_pending_tables() {
-    if (!pending_tables.marked) return;
-    pending_tables.marked = false;
-    const TableOps& tables = program().search->tables;
-    tables.allocate(pending_tables.hash_mb != 0 ? pending_tables.hash_mb : tables.size_mb());
-    const UciDialect* d = program().uci_dialect;
-    if (d != nullptr && d->reinit_tablebases != nullptr) d->reinit_tablebases();
-}
-
-void analyse_infinite_or_show_clocks(const UciGo& go) {
-    if (go.infinite) {
-        pondering = 0;
-        analyzing = 1;
-        time_left = base_time = 99999999;
-        moves_left = moves_to_go = 1;
-        increment = 0;
-        return;
-    }
-    say("\ncomp_time= %u  opp_time= %u\n", static_cast<unsigned>(go.own_time), static_cast<unsigned>(go.opponent_time));
-}
-
-}  // namespace varkon

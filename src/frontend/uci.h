@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "search/think.h"
+#include "search/request.h"
 
 namespace varkon {
 
@@ -36,24 +36,23 @@ struct UciDialect {
     void (*on_uci)();
     // Before "readyok" of an idle "isready", and before every search; nullptr: nothing.
     void (*on_isready)();
-    // A "go" has been read and its clock set; the hook may change the settings of the
-    // search (think.h) before it starts; nullptr: nothing.
-    void (*on_go)(const UciGo& go);
-    // Called by apply_pending_tables after a tablebase option changed; nullptr: nothing.
-    void (*reinit_tablebases)();
+    // A "go" has been read into `request`; the hook may change the request before the
+    // search starts; nullptr: nothing.
+    void (*on_go)(const UciGo& go, SearchRequest& request);
 };
-
-// Name a move to ponder on after "bestmove" (the "Ponder" option).
-extern int ponder_option;
 
 // The lines of a search under UCI, and at the console (the same, with notes and the book
 // line printed as they stand).
 extern const SearchOutput uci_search_output;
 extern const SearchOutput console_search_output;
-// varkon_classic's UCI lines: times in milliseconds, nodes per second after three seconds,
-// the current move from the eighth iteration on, no book line, and a move to ponder on
-// whenever the search has one and the game is past its first ply.
-extern const SearchOutput classic_uci_search_output;
+
+// Pieces of those lines for a dialect's own output: one "info" line, with nodes per
+// second once `nps_from_ms` milliseconds have passed; "bestmove" (with the move to ponder
+// on when `with_ponder` and the search has one), after which the move is played on the
+// game; an "info string" note.
+void print_info_line(const IterationLine& line, std::uint64_t nps_from_ms);
+void announce_best_move(const ThinkResult& r, bool with_ponder);
+void uci_note(const char* text);
 
 // Prints the identification and option list of the running program and enters the loop.
 [[noreturn]] void enter_uci();
@@ -68,25 +67,9 @@ void set_option_hash(const std::string& text, double mb);
 void set_option_clear_hash(const std::string& text, double);
 void set_option_nalimov_path(const std::string& text, double);
 void set_option_nalimov_cache(const std::string& text, double mb);
-// varkon_classic: the same, taking effect at the next "isready".
 void set_option_ponder(const std::string& text, double);
 void set_option_own_book(const std::string& text, double);
 void set_option_book_name(const std::string& text, double);
 void set_option_book_style(const std::string& text, double);
-
-// Settings that wait for the next "isready" (or "go"): the Hash size is kept as the
-// pending size, and a change of it or of a tablebase setting marks the tables for
-// re-initialisation.
-void set_option_pending_hash(const std::string& text, double mb);
-void set_option_nalimov_path_marked(const std::string& text, double);
-void set_option_nalimov_cache_marked(const std::string& text, double mb);   // whole megabytes
-// The isready hook of such a dialect: when the tables are marked, sizes them anew with the
-// pending Hash size (the size in use when none was given) and calls the dialect's
-// reinit_tablebases.
-void apply_pending_tables();
-// The go hook of varkon_classic: "go infinite" analyses (analyzing set, a clock of
-// 99999999 centiseconds, one move to go, no increment); any other "go" prints the clocks as
-// "\ncomp_time= <own>  opp_time= <opponent>" (centiseconds).
-void analyse_infinite_or_show_clocks(const UciGo& go);
 
 }  // namespace varkon

@@ -10,17 +10,17 @@
 
 #include "book/book.h"
 #include "core/attacks.h"
-#include "core/genmoves.h"
-#include "core/input.h"
 #include "core/moves.h"
-#include "core/output.h"
+#include "core/notation.h"
+#include "frontend/command_input.h"
 #include "frontend/config.h"
+#include "frontend/console.h"
 #include "frontend/dialogue.h"
-#include "frontend/init.h"
-#include "frontend/interupt.h"
+#include "frontend/game.h"
 #include "frontend/learn.h"
-#include "frontend/main.h"
-#include "search/search.h"
+#include "frontend/program.h"
+#include "search/hash.h"
+#include "search/think.h"
 
 namespace varkon {
 
@@ -30,36 +30,6 @@ namespace {
 enum Feature { SAN, PING, SETBOARD, NAME, ICS, TIME, DRAW, ANALYZE, MYNAME, FEATURE_COUNT };
 const char* const feature_names[FEATURE_COUNT] = {"san", "ping", "setboard", "name", "ics",
                                                   "time", "draw", "analyze", "myname"};
-
-// The state of the loop: modes, flags, and what the engine's last search left.
-struct WinboardState {
-    bool force_mode = false;
-    bool analyze_mode = false;
-    bool ponder_enabled = false;
-    bool ponder_pending = false;   // start a ponder search at the top of the next pass
-    bool post_mode = false;
-    bool ics_mode = false;
-    bool opponent_offers_draw = false;
-    bool feature_accepted[FEATURE_COUNT] = {};
-    int resign_counter = 0;
-    int protocol_version = 0;
-    int last_score = 0;            // the score of the engine's last search
-    Move hint{};                   // the reply that search expects; from = 0: none
-    HashKey hint_key = 0;          // the position the hint belongs to
-    int level_ply = 1;             // game_ply when the time control was set
-    bool ponder_search = false;    // the running search ponders
-    bool result_announced = false; // the engine's last move ended the game
-    Side engine_colour = 0;        // the side the engine played in this game; 0: none yet
-};
-WinboardState wb;
-
-// Text the front end sent, as it may be shown back: printable characters only, cut short.
-std::string shown(const std::string& text) {
-    std::string s = text.substr(0, 255);
-    for (char& c : s)
-        if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) >= 127) c = '?';
-    return s;
-}
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\0'; }
 
@@ -99,14 +69,45 @@ struct CommandLine {
         return r.substr(0, max);
     }
 };
-CommandLine command;
+
+// The state of the loop: modes, flags, and what the engine's last search left.
+struct WinboardState {
+    bool force_mode = false;
+    bool analyze_mode = false;
+    bool ponder_enabled = false;
+    bool ponder_pending = false;   // start a ponder search at the top of the next pass
+    bool post_mode = false;
+    bool ics_mode = false;
+    bool opponent_offers_draw = false;
+    bool feature_accepted[FEATURE_COUNT] = {};
+    int resign_counter = 0;
+    int protocol_version = 0;
+    int last_score = 0;            // the score of the engine's last search
+    Move hint{};                   // the reply that search expects; from = 0: none
+    HashKey hint_key = 0;          // the position the hint belongs to
+    int level_ply = 1;             // game_ply when the time control was set
+    SearchMode running = SearchMode::play;   // the kind of the search under way
+    bool result_announced = false; // the engine's last move ended the game
+    Side engine_colour = 0;        // the side the engine played in this game; 0: none yet
+    SearchClock clock;             // the clocks and the time control
+    CommandLine command;           // the command line being carried out
+};
+WinboardState wb;
+
+// Text the front end sent, as it may be shown back: printable characters only, cut short.
+std::string shown(const std::string& text) {
+    std::string s = text.substr(0, 255);
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) >= 127) c = '?';
+    return s;
+}
+
 
 // Reads the next command line; the end of input ends the program.
 void read_command_line() {
     std::string line;
     if (!read_line(line)) quit_program();
-    heard(line);
-    command.set(line);
+    wb.command.set(line);
 }
 
 // ---- numbers as the front end writes them ---------------------------------------------
@@ -149,43 +150,43 @@ bool read_seconds(const std::string& w, long long& cs) {
 // ---- the game position -------------------------------------------------------------
 
 // Plays a move of the game position given as a record (from the game or a search).
-bool play_game_move(const Move& m) { return parse_coordinate_move(move_to_text(m).s) == 1; }
+bool play_game_move(const Move& m) { return parse_coordinate_move(game(), move_to_text(m).s) == 1; }
 
 // Whether the position `back` plies ago had the castling rights of the game position and
 // no en-passant square. The game is taken back to it and played forward again.
 bool same_rights_as(int back) {
+    Position& pos = game();
     std::uint8_t now[4];
-    std::memcpy(now, ply_state[0].castle, 4);
+    std::memcpy(now, pos.ply_state[0].castle, 4);
     std::vector<Move> line;
-    for (int k = 0; k < back && game_ply > 1; ++k) {
-        line.push_back(played_move(game_ply - 1));
-        take_back();
+    for (int k = 0; k < back && pos.game_ply > 1; ++k) {
+        line.push_back(played_move(pos, pos.game_ply - 1));
+        take_back(pos);
     }
-    const bool same = std::memcmp(now, ply_state[0].castle, 4) == 0 && ply_state[0].ep == 0;
+    const bool same = std::memcmp(now, pos.ply_state[0].castle, 4) == 0 && pos.ply_state[0].ep == 0;
     for (auto it = line.rbegin(); it != line.rend(); ++it) play_game_move(*it);
     return same;
 }
 
 // Everything a refused "setboard" or "edit" must leave as it was.
 struct PositionSnapshot {
-    SavedGame game = save_game();
-    int book_move_number = last_bookmove_number;
-    int book_count = book_entries;
+    SavedGame saved = save_game(game());
+    int book_move_number = book_state.last_bookmove_number;
+    int book_count = book_state.entries;
 
     void restore() const {
-        restore_game(game);
-        last_bookmove_number = book_move_number;
-        book_entries = book_count;
+        restore_game(game(), saved);
+        book_state.last_bookmove_number = book_move_number;
+        book_state.entries = book_count;
     }
 };
 
 // A position set up by "setboard" or "edit" that the engine can play: the side not to
 // move is not in check.
-bool playable_setup() { return !king_in_check(-side); }
+bool playable_setup() { return !king_in_check(game(), -game().side); }
 
 bool hint_valid() {
-    return wb.hint.from != 0 && wb.hint_key == hash_history[game_ply] &&
-           find_coordinate_move(move_to_text(wb.hint).s) != 0;
+    return wb.hint.from != 0 && wb.hint_key == game().key() && find_coordinate_move(game(), move_to_text(wb.hint).s) != 0;
 }
 
 // ---- the end of the game, as the engine announces it ---------------------------------
@@ -193,7 +194,7 @@ bool hint_valid() {
 // Black is mated when black is to move. `by_engine` tells the engine's own move gave mate
 // (the chess server's whisper then reads "blacks").
 void announce_mate(bool by_engine) {
-    if (side == BLACK) {
+    if (game().side == BLACK) {
         if (wb.ics_mode) say("tellics whisper 1-0 {white mates}\n");
         say("1-0 {white mates}\n");
     } else {
@@ -211,8 +212,9 @@ void announce_draw(const char* reason) {
 
 // After the engine's move: mate, stalemate or a draw by rule ends the game.
 bool game_over_after_move() {
-    const bool in_check = king_in_check(side) != 0;
-    if (!has_legal_move()) {
+    Position& pos = game();
+    const bool in_check = king_in_check(pos, pos.side) != 0;
+    if (!has_legal_move(pos)) {
         if (in_check)
             announce_mate(true);
         else
@@ -220,11 +222,11 @@ bool game_over_after_move() {
         return true;
     }
     const char* rule = nullptr;
-    if (fifty[game_ply] >= 100)
+    if (pos.fifty[pos.game_ply] >= 100)
         rule = "draw by 50 moves rule";
     else if (threefold_repetition())
         rule = "draw by 3-fold repetition";
-    else if (ply_state[0].pawns == 0 && non_pawn_material() < 301)
+    else if (pos.ply_state[0].pawns == 0 && pos.non_pawn_material() < 301)
         rule = "draw by insufficient material";
     if (rule == nullptr) return false;
     announce_draw(rule);
@@ -234,8 +236,9 @@ bool game_over_after_move() {
 // What follows the engine's search: the move and everything it decides with it.
 void conclude_engine_move(const ThinkResult& r) {
     wb.last_score = r.score;
+    Position& pos = game();
     if (r.best.from == 0) {  // no legal move: the game was over before the search
-        if (king_in_check(side))
+        if (king_in_check(pos, pos.side))
             announce_mate(false);
         else
             announce_draw("stalemate");
@@ -243,15 +246,15 @@ void conclude_engine_move(const ThinkResult& r) {
         return;
     }
     const bool draw_talk = configuration().draw && wb.feature_accepted[DRAW] && r.score >= -10 && r.score <= 10 &&
-                           game_ply > 80 && opponent_clock > 6000;
+                           pos.game_ply > 80 && wb.clock.opponent_clock > 6000;
     // A draw offered by the opponent is accepted before the move; the game goes on until
     // the front end ends it, since the offer may have lapsed meanwhile.
     const bool accepted = wb.opponent_offers_draw && draw_talk;
     if (accepted) say("offer draw\n");
     say("move %s\n", move_to_text(r.best).s);
-    play_result(r);
+    play_result(pos, r);
     wb.hint = r.ponder;
-    wb.hint_key = hash_history[game_ply];
+    wb.hint_key = pos.key();
     if (game_over_after_move()) {
         wb.result_announced = true;
         return;
@@ -261,8 +264,8 @@ void conclude_engine_move(const ThinkResult& r) {
         if (wb.ics_mode) say("tellics seek\n");
     }
     wb.resign_counter = r.score <= configuration().resign_value ? wb.resign_counter + 1 : 0;
-    if (configuration().resign && wb.resign_counter >= configuration().resign_count && opponent_clock >= 2000) {
-        const char* result = side == WHITE ? "1-0 {resign}" : "0-1 {resign}";
+    if (configuration().resign && wb.resign_counter >= configuration().resign_count && wb.clock.opponent_clock >= 2000) {
+        const char* result = pos.side == WHITE ? "1-0 {resign}" : "0-1 {resign}";
         if (wb.ics_mode) say("tellics whisper %s\ntellics seek\n", result);
         say("%s\n", result);
         wb.result_announced = true;
@@ -279,7 +282,9 @@ void think_line(const IterationLine& line) {
     std::string out = text;
     // A ponder search looks at the position after the expected reply: its line starts with
     // that reply, so that the front end reads it from the position it shows.
-    if (wb.ponder_search && game_ply > 1) out += std::string(move_to_text(played_move(game_ply - 1)).s) + " ";
+    const Position& pos = game();
+    if (wb.running == SearchMode::ponder && pos.game_ply > 1)
+        out += std::string(move_to_text(played_move(pos, pos.game_ply - 1)).s) + " ";
     for (int c = 0; c < line.pv_length; ++c) out += std::string(move_to_text(line.pv[c]).s) + " ";
     if (line.elapsed_cs >= 100) {
         std::snprintf(text, sizeof text, " nps %llu", static_cast<unsigned long long>(line.nodes * 100 / line.elapsed_cs));
@@ -315,13 +320,12 @@ void single_reply_line(const Move& m) {
 
 void best_move(const ThinkResult& r) {
     // Analysis and ponder searches play nothing (the search policy keeps a ponder result
-    // itself); neither does a test suite, which reads the result on its own. The move an
-    // analysis found is the hint for the position.
-    if (analyzing && r.best.from != 0) {
+    // itself). The move an analysis found is the hint for the position.
+    if (wb.running == SearchMode::analysis && r.best.from != 0) {
         wb.hint = r.best;
-        wb.hint_key = hash_history[game_ply];
+        wb.hint_key = game().key();
     }
-    if (test_suite_mode || analyzing || wb.ponder_search) return;
+    if (wb.running != SearchMode::play) return;
     conclude_engine_move(r);
 }
 
@@ -332,23 +336,36 @@ void comment(const char* text) { say("# %s\n", text); }
 // Moves until the next time control, counted from the engine's moves since "level" set it
 // (so take-backs, force mode and set-up positions keep it right).
 void set_moves_left() {
-    if (moves_to_go == 0) {
-        moves_left = 0;
+    SearchClock& c = wb.clock;
+    if (c.moves_to_go == 0) {
+        c.moves_left = 0;
         return;
     }
+    const int game_ply = game().game_ply;
     if (game_ply < wb.level_ply) wb.level_ply = game_ply;
     const auto played = static_cast<std::uint32_t>((game_ply - wb.level_ply) / 2);
-    moves_left = moves_to_go - played % moves_to_go;
+    c.moves_left = c.moves_to_go - played % c.moves_to_go;
+}
+
+PollAction poll_winboard_input();
+
+// A search of the game position under `clock`, as `mode` asks.
+void search(SearchMode mode, const SearchClock& clock) {
+    SearchRequest r;
+    r.clock = clock;
+    r.mode = mode;
+    r.output = &winboard_search_output;
+    r.poll = poll_winboard_input;
+    wb.running = mode;
+    think(game(), r);
+    wb.running = SearchMode::play;
 }
 
 void engine_move() {
     set_moves_left();
-    limits = SearchLimits{};
-    pondering = 0;
-    analyzing = 0;
     wb.result_announced = false;
-    wb.engine_colour = side;
-    think();
+    wb.engine_colour = game().side;
+    search(SearchMode::play, wb.clock);
 }
 
 // A search on the opponent's time, in the position after the reply the last search
@@ -357,31 +374,17 @@ void ponder() {
     wb.ponder_pending = false;
     if (!hint_valid() || !play_game_move(wb.hint)) return;
     set_moves_left();
-    limits = SearchLimits{};
-    pondering = 1;
-    wb.ponder_search = true;
-    think();
-    wb.ponder_search = false;
-    pondering = 0;
-    take_back();
+    search(SearchMode::ponder, wb.clock);
+    take_back(game());
 }
 
 // Analysis of the game position until a command arrives.
 void analyse() {
-    const std::uint32_t saved[5] = {time_left, base_time, moves_left, moves_to_go, increment};
-    moves_left = moves_to_go = 1;
-    time_left = base_time = 99999999;
-    increment = 0;
-    limits = SearchLimits{};
-    pondering = 0;
-    analyzing = 1;
-    think();
-    analyzing = 0;
-    time_left = saved[0];
-    base_time = saved[1];
-    moves_left = saved[2];
-    moves_to_go = saved[3];
-    increment = saved[4];
+    SearchClock c = wb.clock;
+    c.moves_left = c.moves_to_go = 1;
+    c.time_left = c.base_time = 99999999;
+    c.increment = 0;
+    search(SearchMode::analysis, c);
 }
 
 // The input poll during a search: a complete command line ends it at once, unread; a
@@ -392,10 +395,7 @@ PollAction poll_winboard_input() {
         if (!read_line(line)) return PollAction::stop;
         const auto first = std::find_if(line.begin(), line.end(), [](char c) { return !is_blank(c); });
         const auto last = std::find_if(line.rbegin(), line.rend(), [](char c) { return !is_blank(c); }).base();
-        if (first == line.end() || (last - first == 1 && *first == '.')) {
-            heard(line);
-            continue;
-        }
+        if (first == line.end() || (last - first == 1 && *first == '.')) continue;
         unread_line(line);
         return PollAction::stop;
     }
@@ -407,9 +407,9 @@ PollAction poll_winboard_input() {
 void error(const char* kind, const std::string& what) { say("Error (%s): %s\n", kind, shown(what).c_str()); }
 
 void new_game_command() {
-    new_game();
+    start_game();
     wb.engine_colour = 0;
-    reset_clock_settings();
+    wb.clock = SearchClock{};
     wb.force_mode = false;        // analysis goes on in the new game, as the protocol asks
     wb.ponder_pending = false;
     wb.opponent_offers_draw = false;
@@ -421,7 +421,7 @@ void new_game_command() {
 
 void protover_command() {
     long long n = 0;
-    if (!read_integer(command.word(), n)) n = 0;
+    if (!read_integer(wb.command.word(), n)) n = 0;
     wb.protocol_version = static_cast<int>(n);
     if (n != 2) return;
     say("feature ping=1 setboard=1 san=0 ics=1 time=1\n");
@@ -431,13 +431,13 @@ void protover_command() {
 }
 
 void feature_command(bool accepted) {
-    const std::string name = command.word();
+    const std::string name = wb.command.word();
     for (int f = 0; f < FEATURE_COUNT; ++f)
         if (name == feature_names[f]) wb.feature_accepted[f] = accepted;
 }
 
 void level_command() {
-    const std::string mps = command.word(), base = command.word(), inc = command.word();
+    const std::string mps = wb.command.word(), base = wb.command.word(), inc = wb.command.word();
     std::string text = "level";
     for (const std::string* w : {&mps, &base, &inc})
         if (!w->empty()) text += " " + *w;
@@ -445,17 +445,18 @@ void level_command() {
     long long moves = 0, base_cs = 0, inc_cs = 0;
     if (!read_integer(mps, moves) || !read_base_time(base, base_cs) || !read_seconds(inc, inc_cs))
         return error("bad value", text);
-    base_time = static_cast<std::uint32_t>(std::max(base_cs, 100LL));
-    moves_to_go = static_cast<std::uint32_t>(std::max(moves, 0LL));
-    increment = static_cast<std::uint32_t>(inc_cs);
-    time_left = base_time;
-    moves_left = moves_to_go;
-    wb.level_ply = game_ply;
+    SearchClock& c = wb.clock;
+    c.base_time = static_cast<std::uint32_t>(std::max(base_cs, 100LL));
+    c.moves_to_go = static_cast<std::uint32_t>(std::max(moves, 0LL));
+    c.increment = static_cast<std::uint32_t>(inc_cs);
+    c.time_left = c.base_time;
+    c.moves_left = c.moves_to_go;
+    wb.level_ply = game().game_ply;
 }
 
 // "time" and "otim": a clock in centiseconds (a negative one counts as 0).
 void clock_command(const char* name, std::uint32_t& clock) {
-    const std::string value = command.word();
+    const std::string value = wb.command.word();
     long long n = 0;
     if (value.empty()) return error("missing value", name);
     if (!read_integer(value, n)) return error("bad value", std::string(name) + " " + value);
@@ -465,24 +466,24 @@ void clock_command(const char* name, std::uint32_t& clock) {
 // After "setboard" or "edit": the board is shown and the engine waits in force mode
 // (analysis goes on in the new position, as the protocol asks).
 void position_set_up() {
-    show_board(stdout, program().board_values());
+    show_board(game(), stdout, board_display_values());
     wb.engine_colour = 0;
     wb.ponder_pending = false;
     wb.hint = Move{};
     wb.last_score = 0;
-    wb.level_ply = game_ply;
+    wb.level_ply = game().game_ply;
     if (!wb.analyze_mode) wb.force_mode = true;
 }
 
 void setboard_command() {
-    const std::string fen = command.rest(1 << 12);
+    const std::string fen = wb.command.rest(1 << 12);
     CommandLine fields;
     fields.set(fen);
     std::string f[4];
     for (std::string& field : f) field = fields.word();
     if (f[0].empty() || (!f[1].empty() && f[1] != "w" && f[1] != "b")) return error("bad FEN", "setboard");
     const PositionSnapshot before;
-    if (!setup_fen(f[0].c_str(), f[1].c_str(), f[2].c_str(), f[3].c_str()) || !playable_setup()) {
+    if (!set_up_game(f[0].c_str(), f[1].c_str(), f[2].c_str(), f[3].c_str()) || !playable_setup()) {
         before.restore();
         return error("bad FEN", "setboard");
     }
@@ -492,25 +493,25 @@ void setboard_command() {
 // Words of the edit mode: the rest of the command line, then further lines.
 const char* next_edit_token() {
     static std::string token;
-    while (!command.more()) {
+    while (!wb.command.more()) {
         std::string line;
         if (!read_line(line)) return nullptr;
-        heard(line);
-        command.set(line);
+        wb.command.set(line);
     }
-    token = command.word();
+    token = wb.command.word();
     return token.c_str();
 }
 
 void edit_command() {
     const PositionSnapshot before;
-    const Side to_move = side;
-    if (!edit_board(next_edit_token)) {
+    Position& pos = game();
+    const Side to_move = pos.side;
+    if (!edit_game(next_edit_token)) {
         before.restore();
         return error("illegal position", "edit");
     }
-    side = to_move;
-    hash_history[game_ply] = compute_key(side);
+    pos.side = to_move;
+    pos.hash_history[pos.game_ply] = compute_key(pos, pos.side);
     if (!playable_setup()) {
         before.restore();
         return error("illegal position", "edit");
@@ -519,23 +520,24 @@ void edit_command() {
 }
 
 void take_back_command(int plies, const char* name) {
-    if (game_ply <= plies) return error("command not legal now", name);
-    for (int k = 0; k < plies; ++k) take_back();
+    if (game().game_ply <= plies) return error("command not legal now", name);
+    for (int k = 0; k < plies; ++k) take_back(game());
     wb.ponder_pending = false;
 }
 
 void pieces_command() {
-    const PieceList& lists = ply_state[0].piece_lists;
+    const Position& pos = game();
+    const PieceList& lists = pos.ply_state[0].piece_lists;
     for (int i = 0; i <= 12; ++i) {
         std::string line = std::to_string(i) + ":";
         for (int k = 1; k <= lists.sq[i][0]; ++k) line += std::string(" ") + square_name[lists.sq[i][k]];
         say("%s\n", line.c_str());
     }
-    say("materialbilanz: %d\nmaterialsumme: %d\n\n", mat_balance(), non_pawn_material());
+    say("materialbilanz: %d\nmaterialsumme: %d\n\n", pos.mat_balance(), pos.non_pawn_material());
 }
 
 void move_input(const std::string& word) {
-    if (parse_coordinate_move(word.c_str()) != 1) {
+    if (parse_coordinate_move(game(), word.c_str()) != 1) {
         say("Illegal move: %s\n", shown(word).c_str());
         return;
     }
@@ -553,7 +555,7 @@ void run_command(const std::string& w) {
         feature_command(w == "accepted");
     } else if (w == "ping") {
         long long n = 0;
-        const std::string value = command.word();
+        const std::string value = wb.command.word();
         if (value.empty()) return error("missing value", "ping");
         if (!read_integer(value, n)) return error("bad value", "ping " + value);
         say("pong %lld\n", n);
@@ -562,14 +564,14 @@ void run_command(const std::string& w) {
     } else if (w == "computer") {
         say("\n");
     } else if (w == "name") {
-        command.rest(79);
+        wb.command.rest(79);
     } else if (w == "rating") {
-        command.word();
-        command.word();
+        wb.command.word();
+        wb.command.word();
     } else if (w == "result") {
         // The book learns from the game the engine played; a game it only watched (force
         // mode, analysis) teaches nothing, and a second result nothing more.
-        learn_from_result(command.rest(79).c_str(), wb.engine_colour);
+        learn_from_result(game(), wb.command.rest(79).c_str(), wb.engine_colour);
         wb.engine_colour = 0;
         wb.ponder_pending = false;  // the game is over: nothing to ponder on
     } else if (w == "random") {
@@ -578,11 +580,11 @@ void run_command(const std::string& w) {
         wb.opponent_offers_draw = true;
     } else if (w == "bk") {
         say("Hint: \n");
-        const HashKey key = hash_history[game_ply];
+        const HashKey key = game().key();
         book_probe(static_cast<std::uint32_t>(key), static_cast<std::uint32_t>(key >> 32));
         say("Hint: \n");
     } else if (w == "ics") {
-        const std::string host = command.rest(79);
+        const std::string host = wb.command.rest(79);
         wb.ics_mode = host.empty() || host[0] != '-';
         say("ics %s\n", shown(host).c_str());
     } else if (w == "hard") {
@@ -602,9 +604,9 @@ void run_command(const std::string& w) {
     } else if (w == "level") {
         level_command();
     } else if (w == "time") {
-        clock_command("time", time_left);
+        clock_command("time", wb.clock.time_left);
     } else if (w == "otim") {
-        clock_command("otim", opponent_clock);
+        clock_command("otim", wb.clock.opponent_clock);
     } else if (w == "white" || w == "black" || w == "hash" || w == "." || w == "?") {
         // Nothing to do ("?" moves now only while the engine thinks: the poll did that).
     } else if (w == "analyze") {
@@ -622,7 +624,7 @@ void run_command(const std::string& w) {
         wb.force_mode = wb.ponder_pending = wb.analyze_mode = false;
         engine_move();
     } else if (w == "board") {
-        show_board(stdout, program().board_values());
+        show_board(game(), stdout, board_display_values());
     } else if (w == "info") {
         if (program().statistics_report != nullptr) program().statistics_report();
     } else if (w == "pieces") {
@@ -636,13 +638,13 @@ void run_command(const std::string& w) {
 
 [[noreturn]] void winboard_loop() {
     for (;;) {
-        if (game_ply > 1 && wb.ponder_enabled && wb.ponder_pending && !wb.force_mode && time_left > 500 &&
+        if (game().game_ply > 1 && wb.ponder_enabled && wb.ponder_pending && !wb.force_mode && wb.clock.time_left > 500 &&
             std::abs(wb.last_score) < 31000)
             ponder();
         else if (wb.analyze_mode && !wb.force_mode)
             analyse();
         read_command_line();
-        while (command.more()) run_command(command.word());
+        while (wb.command.more()) run_command(wb.command.word());
     }
 }
 
@@ -652,23 +654,21 @@ const SearchOutput winboard_search_output = {think_line,      no_current_move, f
                                              single_reply_line, best_move,     comment};
 
 bool threefold_repetition() {
-    const int now = game_ply;
-    const int window = fifty[now];
+    const Position& pos = game();
+    const int now = pos.game_ply;
+    const int window = pos.fifty[now];
     int found = 0;
     for (int g = now - 2; g >= now - window && g >= 1; g -= 2)
-        if (hash_history[g] == hash_history[now] && ++found == 2) return same_rights_as(now - g);
+        if (pos.hash_history[g] == pos.hash_history[now] && ++found == 2) return same_rights_as(now - g);
     return false;
 }
 
 void reset_winboard_state() {
     wb = WinboardState{};
-    command = CommandLine{};
 }
 
 void enter_xboard() {
-    set_search_output(winboard_search_output);
-    poll_input = poll_winboard_input;
-    wait_input = nullptr;
+    set_protocol_output(winboard_search_output);
     winboard_loop();
 }
 

@@ -9,7 +9,7 @@
 // an empty line) is passed over without ending it.
 #pragma once
 
-#include "search/think.h"
+#include "search/request.h"
 
 namespace varkon {
 
@@ -27,7 +27,7 @@ extern const SearchOutput winboard_search_output;
 // capture in the earliest of them).
 bool threefold_repetition();
 
-// Brings modes, flags and settings to their start-up values.
+// Brings modes, flags, clocks and settings to their start-up values.
 void reset_winboard_state();
 
 }  // namespace varkon

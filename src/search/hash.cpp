@@ -5,15 +5,11 @@
 #include <cstring>
 
 #include "core/messages.h"
-#include "search/stats.h"
-#include "search/table_memory.h"
+#include "core/stats.h"
+#include "core/table_memory.h"
+#include "eval/pawn_cache.h"
 
 namespace varkon {
-
-HashMove hash_move[MAX_PLY + 2];
-int hash_mb = HASH_MB_DEFAULT;
-std::uint32_t hash_bucket_count = 1;
-std::uint32_t pawn_hash_count = 1;
 
 namespace {
 
@@ -21,23 +17,24 @@ namespace {
 // entries really take: the bucket count for a Hash value is the same on every build.
 constexpr std::uint64_t SIZING_BUCKET_BYTES = 96;
 
-// One bucket and one pawn entry that always exist: the tables point at them whenever no
-// storage is allocated (before start-up, while released, and as the last resort when not
-// even the smallest tables can be had), so that a lookup never meets a missing table.
-HashBucket spare_bucket;
-PawnHashEntry spare_pawn_entry;
+// The table in use and the sizes being tried. One bucket always exists: the table points
+// at it whenever no storage is allocated (before start-up, while released, and as the last
+// resort when not even the smallest table can be had), so that a lookup never meets a
+// missing table.
+struct Table {
+    HashBucket spare;
+    HashBucket* buckets = &spare;
+    std::uint32_t mask = 0;              // of the storage in use
+    int mb = HASH_MB_DEFAULT;            // the Hash setting
+    std::uint32_t bucket_count = 1;      // the sizes to allocate
+    std::uint32_t pawn_count = 1;
+};
+Table tt;
 
-HashBucket* search_hash = &spare_bucket;
-PawnHashEntry* pawn_hash = &spare_pawn_entry;
-std::uint32_t bucket_mask = 0;       // of the storage in use
-std::uint32_t pawn_index_mask = 0;
-
-void use_spare_tables() {
-    spare_bucket = HashBucket{};
-    spare_pawn_entry = PawnHashEntry{};
-    search_hash = &spare_bucket;
-    pawn_hash = &spare_pawn_entry;
-    bucket_mask = pawn_index_mask = 0;
+void use_spare_table() {
+    tt.spare = HashBucket{};
+    tt.buckets = &tt.spare;
+    tt.mask = 0;
 }
 
 std::uint32_t largest_power_of_two(std::uint64_t n) {
@@ -46,94 +43,90 @@ std::uint32_t largest_power_of_two(std::uint64_t n) {
     return p;
 }
 
-HashBucket& bucket_of(HashKey key) {
-    return search_hash[static_cast<std::uint32_t>(key) & bucket_mask];
-}
+HashBucket& bucket_of(HashKey key) { return tt.buckets[static_cast<std::uint32_t>(key) & tt.mask]; }
 
 bool holds(const HashEntry& e, std::uint32_t low, std::uint32_t high) {
     return e.key_low == low && e.key_high == high;
 }
 
+// Sizes the tables for the Hash setting: the table from it, the pawn cache fixed.
+void size_tables() {
+    tt.bucket_count = largest_power_of_two(static_cast<std::uint64_t>(tt.mb) * 1048576u / SIZING_BUCKET_BYTES);
+    tt.pawn_count = PAWN_HASH_ENTRIES;
+}
+
 // Chooses the next smaller tables after a failed allocation; false when there is none.
 bool shrink_tables() {
-    if (hash_mb > HASH_MB_MIN) {
-        const int smaller = hash_mb / 2 < HASH_MB_MIN ? HASH_MB_MIN : hash_mb / 2;
-        messagef("could not allocate the hash tables for Hash %d MB, trying %d MB\n", hash_mb, smaller);
-        hash_mb = smaller;
-        hash_size_tables();
+    if (tt.mb > HASH_MB_MIN) {
+        const int smaller = tt.mb / 2 < HASH_MB_MIN ? HASH_MB_MIN : tt.mb / 2;
+        messagef("could not allocate the hash tables for Hash %d MB, trying %d MB\n", tt.mb, smaller);
+        tt.mb = smaller;
+        size_tables();
         return true;
     }
-    if (hash_bucket_count == 1 && pawn_hash_count == 1) return false;
-    if (hash_bucket_count > 1) hash_bucket_count /= 2;
-    if (pawn_hash_count > 1) pawn_hash_count /= 2;
-    messagef("could not allocate the hash tables, trying %u buckets and %u pawn entries\n",
-                hash_bucket_count, pawn_hash_count);
+    if (tt.bucket_count == 1 && tt.pawn_count == 1) return false;
+    if (tt.bucket_count > 1) tt.bucket_count /= 2;
+    if (tt.pawn_count > 1) tt.pawn_count /= 2;
+    messagef("could not allocate the hash tables, trying %u buckets and %u pawn entries\n", tt.bucket_count,
+             tt.pawn_count);
     return true;
 }
 
 std::size_t search_bytes(std::uint32_t buckets) { return std::size_t{buckets} * sizeof(HashBucket); }
-std::size_t pawn_bytes(std::uint32_t entries) { return std::size_t{entries} * sizeof(PawnHashEntry); }
 
-}  // namespace
-
-void hash_size_tables() {
-    hash_bucket_count =
-        largest_power_of_two(static_cast<std::uint64_t>(hash_mb) * 1048576u / SIZING_BUCKET_BYTES);
-    pawn_hash_count = PAWN_HASH_ENTRIES;
-}
-
-void hash_alloc_tables() {
+// Allocates both tables for the sizes chosen, shrinking them while memory is short.
+void allocate_tables() {
     hash_free_tables();
-    for (HashMove& m : hash_move) m = HashMove{0, 0};
     for (;;) {
-        auto* buckets = static_cast<HashBucket*>(table_alloc(search_bytes(hash_bucket_count)));
-        auto* pawns = static_cast<PawnHashEntry*>(table_alloc(pawn_bytes(pawn_hash_count)));
-        if (buckets != nullptr && pawns != nullptr) {
-            search_hash = buckets;
-            pawn_hash = pawns;
-            bucket_mask = hash_bucket_count - 1;
-            pawn_index_mask = pawn_hash_count - 1;
+        auto* buckets = static_cast<HashBucket*>(table_alloc(search_bytes(tt.bucket_count)));
+        if (buckets != nullptr && pawn_cache_allocate(tt.pawn_count)) {
+            tt.buckets = buckets;
+            tt.mask = tt.bucket_count - 1;
             return;
         }
-        table_free(buckets, search_bytes(hash_bucket_count));
-        table_free(pawns, pawn_bytes(pawn_hash_count));
+        table_free(buckets, search_bytes(tt.bucket_count));
+        pawn_cache_release();
         if (!shrink_tables()) break;
     }
     messagef("could not allocate the hash tables, using one bucket\n");
 }
 
+}  // namespace
+
+int hash_size_mb() { return tt.mb; }
+
+std::uint32_t hash_bucket_count() { return tt.mask + 1; }
+
 void hash_free_tables() {
-    if (search_hash != &spare_bucket) table_free(search_hash, search_bytes(bucket_mask + 1));
-    if (pawn_hash != &spare_pawn_entry) table_free(pawn_hash, pawn_bytes(pawn_index_mask + 1));
-    use_spare_tables();
+    if (tt.buckets != &tt.spare) table_free(tt.buckets, search_bytes(tt.mask + 1));
+    pawn_cache_release();
+    use_spare_table();
 }
 
 void hash_allocate(int mb) {
-    hash_mb = mb < HASH_MB_MIN ? HASH_MB_MIN : mb > HASH_MB_MAX ? HASH_MB_MAX : mb;
+    tt.mb = mb < HASH_MB_MIN ? HASH_MB_MIN : mb > HASH_MB_MAX ? HASH_MB_MAX : mb;
     hash_free_tables();
-    hash_size_tables();
-    hash_alloc_tables();
+    size_tables();
+    allocate_tables();
 }
 
 void hash_resize(int mb) {
     if (mb < HASH_MB_MIN) mb = HASH_MB_MIN;
     if (mb > HASH_MB_MAX) mb = HASH_MB_MAX;
-    if (mb != hash_mb) hash_allocate(mb);
+    if (mb != tt.mb) hash_allocate(mb);
 }
 
 void hash_clear() {
-    search_hash[0] = HashBucket{};
-    pawn_hash[0] = PawnHashEntry{};
+    tt.buckets[0] = HashBucket{};
+    pawn_cache_clear_first();
 }
 
 void hash_clear_all() {
-    for (HashMove& m : hash_move) m = HashMove{0, 0};
-    std::memset(static_cast<void*>(search_hash), 0, sizeof(HashBucket) * (bucket_mask + std::size_t{1}));
-    std::memset(static_cast<void*>(pawn_hash), 0, sizeof(PawnHashEntry) * (pawn_index_mask + std::size_t{1}));
+    std::memset(static_cast<void*>(tt.buckets), 0, sizeof(HashBucket) * (tt.mask + std::size_t{1}));
+    pawn_cache_clear_all();
 }
 
-int hash_probe(HashKey key, int alpha, int beta, int depth, bool pv) {
-    HashMove& move = hash_move[ply];
+int hash_probe(HashKey key, int alpha, int beta, int depth, bool pv, HashMove& move) {
     move = HashMove{0, 0};
     const auto low = static_cast<std::uint32_t>(key), high = static_cast<std::uint32_t>(key >> 32);
     for (const HashEntry& e : bucket_of(key).entry) {
@@ -148,7 +141,8 @@ int hash_probe(HashKey key, int alpha, int beta, int depth, bool pv) {
     return NO_HASH_SCORE;
 }
 
-void hash_store(HashKey key, int score, int from, int to, int alpha, int beta, int depth) {
+void hash_store(HashKey key, int score, int from, int to, int alpha, int beta, int depth, int game_ply,
+                SearchStats& stats) {
     const int bound = score >= beta ? LOWER_BOUND : score > alpha ? EXACT : UPPER_BOUND;
     if (score >= MATE_BOUND) score = MATE_BOUND;
     if (score <= -MATE_BOUND) score = -MATE_BOUND;
@@ -190,7 +184,5 @@ void hash_store(HashKey key, int score, int from, int to, int alpha, int beta, i
 }
 
 void hash_prefetch(HashKey key) { __builtin_prefetch(&bucket_of(key)); }
-
-PawnHashEntry& pawn_hash_slot(std::uint32_t key_low) { return pawn_hash[key_low & pawn_index_mask]; }
 
 }  // namespace varkon

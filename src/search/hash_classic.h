@@ -1,12 +1,13 @@
-// hash_classic: the three hash tables of varkon_classic, all sized from one Hash value.
+// hash_classic: the search table of varkon_classic, and the sizing of all three of its
+// tables from one Hash value.
 //
 // The Hash setting (megabytes) is split into `search_hash` (half: search results for the
-// alpha-beta search), `eval_hash` (a quarter: finished evaluations) and `pawn_hash` (a
-// quarter: pawn-structure scores with their file masks). Every table is an array of
+// alpha-beta search, here) and the evaluation's two caches (a quarter each: finished
+// evaluations and pawn structures, eval/eval_cache_classic.h). Every table is an array of
 // 16-byte entries whose count is a power of two, with 4 spare entries behind it, so a
-// position may use the entry at its index and the two after it. The tables are owned
-// here and are never null: before the first allocation, after a release, or when memory
-// runs short, a table falls back to a smaller size (at worst one built-in entry).
+// position may use the entry at its index and the two after it. The tables are never
+// null: before the first allocation, after a release, or when memory runs short, a table
+// falls back to a smaller size (at worst one built-in entry).
 //
 // Search table: a position lives in one of three consecutive entries. A store takes the
 // first of them that is not deeper than the new result (nothing when all three are
@@ -18,6 +19,7 @@
 #include <cstdint>
 
 #include "core/position.h"
+#include "core/stats.h"
 
 namespace varkon::hash_classic {
 
@@ -37,10 +39,8 @@ int hash_mb();
 void allocate(int megabytes);
 // Releases the three tables; they fall back to their built-in single entries.
 void release();
-// Entry counts in use (a power of two each, spare entries not included).
+// Entries of the search table in use (a power of two, spare entries not included).
 std::size_t search_entries();
-std::size_t eval_entries();
-std::size_t pawn_entries();
 // Search start: zeroes only the first 32-bit word of each table's first entry.
 void clear();
 // Zeroes every entry of the three tables (e.g. between unrelated games or tests).
@@ -68,42 +68,21 @@ struct Probe {
 //   depth - null_reduction deep sets avoid_null (counted in stats.avoid_nullmoves)
 //   and hands back its threat flag.
 // Depths are kept in 8 bits: every depth is read as clamped to 0..255.
-Probe probe(HashKey key, int alpha, int beta, int depth, int ply, int null_reduction);
+Probe probe(HashKey key, int alpha, int beta, int depth, int ply, int null_reduction, SearchStats& stats);
 
 // Stores a result found with the window (alpha, beta) the node was entered with: a
 // LOWER_BOUND when score >= beta, EXACT when score > alpha, else an UPPER_BOUND. Mate
 // scores (beyond +-MATE_BOUND) are stored only when EXACT. The entry taken is the first
 // of the three whose depth is not greater than `depth`; a store into an empty entry
 // counts in stats.hash_full. from/to are 0 when the node has no best move.
-void store(HashKey key, int score, int alpha, int beta, int depth, int from, int to, bool threat);
+void store(HashKey key, int score, int alpha, int beta, int depth, int from, int to, bool threat, SearchStats& stats);
 
 // The move of the first entry of the key's index, when that entry holds the key
 // (counted in stats.hmoves_count); false otherwise.
-bool probe_move(HashKey key, int& from, int& to);
+bool probe_move(HashKey key, int& from, int& to, SearchStats& stats);
 
 // Writes a move of the principal variation into the first entry of the key's index
 // (score 0, UPPER_BOUND, depth 0, no threat), unless it holds that key and move already.
-void store_pv_move(HashKey key, int from, int to);
-
-// ---- evaluation cache ----------------------------------------------------------------
-
-// The stored evaluation (side to move's view) or NO_SCORE; a hit counts in stats.eval_hits.
-int eval_probe(HashKey key);
-// Always replaces; a store into an empty entry counts in stats.evalhash_full.
-void eval_store(HashKey key, int score);
-
-// ---- pawn cache ----------------------------------------------------------------------
-
-// A pawn-structure score (White's view) and the files without pawns of each colour
-// (bit f - 1 set: file f holds no pawn of that colour).
-struct PawnInfo {
-    int score;
-    std::uint8_t no_pawn_white;
-    std::uint8_t no_pawn_black;
-};
-// True and `info` filled when the key is stored; a hit counts in stats.phash_hits.
-bool pawn_probe(HashKey key, PawnInfo& info);
-// Always replaces; a store into an empty entry counts in stats.phash_full.
-void pawn_store(HashKey key, const PawnInfo& info);
+void store_pv_move(HashKey key, int from, int to, SearchStats& stats);
 
 }  // namespace varkon::hash_classic

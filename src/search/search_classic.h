@@ -7,11 +7,13 @@
 // at the last three plies (margins 300, 500 and 900) and extensions for check, mate
 // threat, recapture, pawn push and single reply; `classic_quiesce` resolves captures,
 // leaving out those that lose material by static exchange. The policy adds the classic
-// time rule, the only-reply rule and the kept ponder result to the shared think driver.
+// time rule (time_control), the only-reply rule and the kept ponder result to the shared
+// think driver.
 // The rules in full are in the README ("varkon_classic's search").
 #pragma once
 
 #include "search/think.h"
+#include "search/worker.h"
 
 namespace varkon {
 
@@ -19,17 +21,11 @@ constexpr int CLASSIC_PLY = 16;
 
 // The node search: same conventions as varkon's `search` (fail-soft, SEARCH_ABORTED on a
 // stop); `depth` in CLASSIC_PLY units per ply.
-int classic_search(int alpha, int beta, int depth, bool null_ok, bool pv);
+int classic_search(SearchWorker& w, int alpha, int beta, int depth, bool null_ok, bool pv);
 // The capture search at the leaves (all evasions when in check); never aborts.
-int classic_quiesce(int alpha, int beta);
+int classic_quiesce(SearchWorker& w, int alpha, int beta);
 // The root of one iteration of `iteration` plies within (alpha, beta).
-int classic_search_root(int iteration, int alpha, int beta);
-
-// The time rule: with an increment (increment x 10 + clock) / 10; else, with moves per
-// control (moves_to_go) and moves_left set, (clock - 500) / moves_left; else clock / 30;
-// in test-suite mode the whole clock. Outside the test suite the allotment keeps the
-// reserve of clock_cap. Polls every 500 nodes, every 50 below 5 seconds.
-TimeBudget classic_allocate_time();
+int classic_search_root(SearchWorker& w, int iteration, int alpha, int beta);
 
 // Whether a finished ponder search is kept for replay, and forgetting it.
 bool ponder_result_kept();

@@ -1,35 +1,24 @@
 #include "search/sort_moves.h"
 
 #include <cstdlib>
-#include <cstring>
 
-#include "search/hash.h"
+#include "search/search_tools.h"
 
 namespace varkon {
-
-HashMove killers[MAX_PLY][2];
-int history[99][99];
-int pick_stage[MAX_PLY];
 
 namespace {
 
 constexpr int HASH_MOVE_KEY = 2000000;
-constexpr int HISTORY_LIMIT = 50000;
-
-inline int ply_end() { return ply_state[ply + 1].move_start; }
 
 }  // namespace
 
-void clear_ordering_tables() {
-    std::memset(killers, 0, sizeof killers);
-    std::memset(history, 0, sizeof history);
-}
-
-void score_moves() {
-    const HashMove h = hash_move[ply];
-    const HashMove k1 = killers[ply][0], k2 = killers[ply][1];
-    for (int i = ply_state[ply].move_start, end = ply_end(); i < end; ++i) {
-        Move& m = move_stack[i];
+void score_moves(SearchWorker& w) {
+    Position& pos = w.pos;
+    const PlyFrame& frame = w.frames[pos.ply];
+    const HashMove h = frame.hash_move;
+    const HashMove k1 = frame.killers[0], k2 = frame.killers[1];
+    for (int i = pos.cur().move_start, end = pos.ply_state[pos.ply + 1].move_start; i < end; ++i) {
+        Move& m = pos.move_stack[i];
         int key;
         if (m.from == h.from && m.to == h.to)
             key = HASH_MOVE_KEY;
@@ -46,14 +35,14 @@ void score_moves() {
         else if (m.from == k2.from && m.to == k2.to)
             key = 400000;
         else
-            key = history[m.from][m.to] + 50000;
+            key = w.history[m.from][m.to] + 50000;
         m.score = key;
     }
 }
 
-void score_captures() {
-    for (int i = ply_state[ply].move_start, end = ply_end(); i < end; ++i) {
-        Move& m = move_stack[i];
+void score_captures(Position& pos) {
+    for (int i = pos.cur().move_start, end = pos.ply_state[pos.ply + 1].move_start; i < end; ++i) {
+        Move& m = pos.move_stack[i];
         if (m.promotion != 0)
             m.score = piece_value[m.promotion] + piece_value[m.captured] - piece_value[PAWN];
         else if (m.ep_square == 0)
@@ -63,60 +52,42 @@ void score_captures() {
     }
 }
 
-void select_best(int i) {
-    int best = i;
-    for (int j = i + 1, end = ply_end(); j < end; ++j)
-        if (move_stack[j].score > move_stack[best].score) best = j;
-    if (best != i) {
-        const Move t = move_stack[i];
-        move_stack[i] = move_stack[best];
-        move_stack[best] = t;
-    }
-}
-
-void pick_move(int i) {
-    switch (pick_stage[ply]) {
+void pick_move(SearchWorker& w, int i) {
+    Position& pos = w.pos;
+    int& stage = w.frames[pos.ply].pick_stage;
+    switch (stage) {
         case 1: {
-            pick_stage[ply] = 2;
-            const HashMove h = hash_move[ply];
+            stage = 2;
+            const HashMove h = w.frames[pos.ply].hash_move;
             if (h.from != 0 && h.to != 0)
-                for (int j = i, end = ply_end(); j < end; ++j)
-                    if (move_stack[j].from == h.from && move_stack[j].to == h.to) {
-                        const Move t = move_stack[i];
-                        move_stack[i] = move_stack[j];
-                        move_stack[j] = t;
+                for (int j = i, end = pos.ply_state[pos.ply + 1].move_start; j < end; ++j)
+                    if (pos.move_stack[j].from == h.from && pos.move_stack[j].to == h.to) {
+                        const Move t = pos.move_stack[i];
+                        pos.move_stack[i] = pos.move_stack[j];
+                        pos.move_stack[j] = t;
                         return;
                     }
-            pick_stage[ply] = 3;
-            score_moves();
-            select_best(i);
+            stage = 3;
+            score_moves(w);
+            select_best(pos, i);
             return;
         }
         case 2:
-            pick_stage[ply] = 3;
-            score_moves();
-            select_best(i);
+            stage = 3;
+            score_moves(w);
+            select_best(pos, i);
             return;
-        default: select_best(i); return;
+        default: select_best(pos, i); return;
     }
 }
 
-void store_killer(int i) {
-    const Move& m = move_stack[i];
+void store_killer(SearchWorker& w, int i) {
+    const Move& m = w.pos.move_stack[i];
     if (m.captured != 0 || m.promotion != 0 || m.ep_square != 0) return;
-    HashMove* k = killers[ply];
+    HashMove* k = w.frames[w.pos.ply].killers;
     if (k[0].from == m.from && k[0].to == m.to) return;
     k[1] = k[0];
     k[0] = HashMove{m.from, m.to};
-}
-
-void credit_history(int i, int depth) {
-    const Move& m = move_stack[i];
-    int& h = history[m.from][m.to];
-    h += depth * depth;
-    if (h > HISTORY_LIMIT)
-        for (int from = 21; from <= 98; ++from)
-            for (int to = 21; to <= 98; ++to) history[from][to] /= 2;
 }
 
 }  // namespace varkon

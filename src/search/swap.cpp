@@ -28,7 +28,7 @@ struct AttackerList {
 };
 
 // Appends the attackers of `to` as the board stands to the list of their colour.
-void collect(int to, AttackerList& white, AttackerList& black) {
+void collect(const std::int8_t* board, int to, AttackerList& white, AttackerList& black) {
     auto list_of = [&](int code) -> AttackerList& { return code > 0 ? white : black; };
     if (board[to + 11] == -PAWN) black.add(piece_value[PAWN]);
     if (board[to + 9] == -PAWN) black.add(piece_value[PAWN]);
@@ -58,7 +58,9 @@ void collect(int to, AttackerList& white, AttackerList& black) {
 
 }  // namespace
 
-int see(Square from, Square to) {
+int see(Position& pos, Square from, Square to) {
+    std::int8_t* board = pos.board;
+    const Side side = pos.side;
     AttackerList white, black;
     AttackerList& own = side == WHITE ? white : black;
     AttackerList& other = side == WHITE ? black : white;
@@ -66,7 +68,7 @@ int see(Square from, Square to) {
     board[from] = EMPTY;
     own.add(piece_value[std::abs(mover)]);
     own.used = 1;
-    collect(to, white, black);
+    collect(board, to, white, black);
     const int target = board[to];
     const int v = target == EMPTY ? 0 : piece_value[std::abs(target)];
     if (other.count == 0) {

@@ -9,10 +9,9 @@
 #include <vector>
 
 #include "core/attacks.h"
-#include "core/genmoves.h"
-#include "core/input.h"
-#include "core/output.h"
-#include "search/search.h"
+#include "core/clock.h"
+#include "core/notation.h"
+#include "frontend/startup.h"
 
 namespace test {
 
@@ -25,7 +24,7 @@ bool set_fen(const std::string& fen) {
     std::istringstream in(fen);
     std::string f[4];
     for (auto& s : f) in >> s;
-    return setup_fen(f[0].c_str(), f[1].c_str(), f[2].c_str(), f[3].c_str());
+    return set_up_game(f[0].c_str(), f[1].c_str(), f[2].c_str(), f[3].c_str());
 }
 
 std::string capture_stdout(void (*f)()) {
@@ -59,13 +58,6 @@ std::string mirror_fen(const std::string& fen) {
     return swap_case(mirrored) + " " + (side == "w" ? "b" : "w") + " " + swap_case(castling) + " " + ep;
 }
 
-void generate_root() {
-    ply = 0;
-    ply_state[0].move_start = 1;
-    ply_state[0].in_check = king_in_check(side);
-    generate_moves();
-}
-
 std::string text(const Move& m) { return m.from == 0 ? "" : move_to_text(m).s; }
 
 Recorded recorded;
@@ -78,32 +70,47 @@ void on_book(const Move&) {}
 void on_single(const Move&) { ++recorded.single_replies; }
 void on_best(const ThinkResult& r) { recorded.result = r; }
 void on_note(const char*) {}
-const SearchOutput recording = {on_line, on_move, on_bound, on_book, on_single, on_best, on_note};
 }  // namespace
 
-void record_search() {
-    set_search_output(recording);
-    poll_input = nullptr;
-    wait_input = nullptr;
-    recorded = Recorded{};
+const SearchOutput recording_output = {on_line, on_move, on_bound, on_book, on_single, on_best, on_note};
+
+void record_search() { recorded = Recorded{}; }
+
+SearchRequest depth_request(int depth, std::uint64_t nodes) {
+    SearchRequest r;
+    r.clock_limits = false;
+    r.max_depth = depth;
+    r.max_nodes = nodes;
+    r.output = &recording_output;
+    return r;
 }
 
-std::string think_to(int depth, std::uint64_t nodes) {
-    limits = SearchLimits{};
-    limits.clock = false;
-    limits.max_depth = depth;
-    limits.max_nodes = nodes;
+std::string think_with(const SearchRequest& request) {
+    SearchRequest r = request;
+    r.output = &recording_output;
     recorded.lines.clear();
-    think();
+    think(game(), r);
     return text(recorded.result.best);
 }
 
-std::string current_fen() {
+std::string think_to(int depth, std::uint64_t nodes) { return think_with(depth_request(depth, nodes)); }
+
+SearchWorker& NodeSearch::start() {
+    SearchWorker& w = *worker;
+    w.start_search(game(), request, now_cs());
+    search_policy().prepare(w);
+    Position& pos = w.pos;
+    pos.ply_state[0].move_start = 1;
+    pos.ply_state[0].in_check = king_in_check(pos, pos.side);
+    return w;
+}
+
+std::string current_fen(const Position& pos) {
     std::string fen;
     for (int rank = 8; rank >= 1; --rank) {
         int empty = 0;
         for (int file = 1; file <= 8; ++file) {
-            const int c = board[square_at(file, rank)];
+            const int c = pos.board[square_at(file, rank)];
             if (c == EMPTY) {
                 ++empty;
                 continue;
@@ -116,36 +123,35 @@ std::string current_fen() {
         if (empty) fen += static_cast<char>('0' + empty);
         if (rank > 1) fen += '/';
     }
-    fen += side == WHITE ? " w " : " b ";
-    const auto& c = ply_state[0].castle;
+    fen += pos.side == WHITE ? " w " : " b ";
+    const auto& c = pos.ply_state[0].castle;
     std::string castling = std::string(c[WHITE_KING_SIDE] ? "K" : "") + (c[WHITE_QUEEN_SIDE] ? "Q" : "") +
                            (c[BLACK_KING_SIDE] ? "k" : "") + (c[BLACK_QUEEN_SIDE] ? "q" : "");
     fen += (castling.empty() ? "-" : castling) + " ";
-    fen += ply_state[0].ep ? square_name[ply_state[0].ep] : "-";
+    fen += pos.ply_state[0].ep ? square_name[pos.ply_state[0].ep] : "-";
     return fen;
 }
 
 std::vector<std::string> pgn_positions(const std::string& path, std::size_t max_positions, int* unread) {
     std::vector<std::string> fens;
     std::ifstream in(path);
-    new_game();
+    const auto pos = std::make_unique<Position>();
     std::string line, token;
     while (fens.size() < max_positions && std::getline(in, line)) {
         if (!line.empty() && line[0] == '[') continue;
         std::istringstream words(line);
         while (words >> token && fens.size() < max_positions) {
             if (token == "1-0" || token == "0-1" || token == "1/2-1/2" || token == "*") {
-                new_game();
+                new_game(*pos);
             } else if (!std::isdigit(static_cast<unsigned char>(token[0]))) {
-                if (parse_san_move(token.c_str())) {
-                    fens.push_back(current_fen());
+                if (parse_san_move(*pos, token.c_str())) {
+                    fens.push_back(current_fen(*pos));
                 } else if (unread) {
                     ++*unread;
                 }
             }
         }
     }
-    new_game();
     return fens;
 }
 

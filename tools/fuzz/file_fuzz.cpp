@@ -232,8 +232,8 @@ void run_build(const Case& c, int index, const std::string& dir, int fd, const s
 
 void run_probes(const Case& c, int index, int fd) {
     for (const Probe& p : c.probes) {
-        varkon::book_name = c.path;
-        varkon::book_style = p.style;
+        varkon::book_options.name = c.path;
+        varkon::book_options.style = p.style;
         const varkon::BookMove m = varkon::book_probe(static_cast<std::uint32_t>(p.key), static_cast<std::uint32_t>(p.key >> 32));
         if (!c.regular) continue;
         // The moves of the key as the file holds them: the first 21 with squares on the board.
@@ -249,8 +249,8 @@ void run_probes(const Case& c, int index, int fd) {
                 cand.push_back({r[12], r[13], static_cast<std::int32_t>(get32(r + 8))});
         }
         const std::string where = "key " + std::to_string(p.key) + " style " + std::to_string(p.style);
-        if (varkon::book_entries != static_cast<int>(c.bytes.size() / 16))
-            report(fd, index, "book-probe", "counted " + std::to_string(varkon::book_entries) + " records of " +
+        if (varkon::book_state.entries != static_cast<int>(c.bytes.size() / 16))
+            report(fd, index, "book-probe", "counted " + std::to_string(varkon::book_state.entries) + " records of " +
                                                 std::to_string(c.bytes.size() / 16) + ", " + where);
         if (m.from == 0) {
             if (!cand.empty() && p.style >= 1 && p.style <= 3)

@@ -1,7 +1,7 @@
 // oracle: the engine's own board code, run in the fuzzer's process, as the judge of the
 // moves a program under test prints. A position is kept as a line of play (a FEN or the
-// start position, then moves) and set up afresh whenever it is needed, because the board
-// code holds one position only.
+// start position, then moves) and set up afresh on the oracle's one position whenever it
+// is needed.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,7 @@ struct GameLine {
     std::vector<std::string> moves;   // coordinate texts
 };
 
-// Brings up the board tables and the start position.
+// Makes the oracle's position, at the start position.
 void init_oracle();
 // Sets up `line`; false when its FEN is refused or one of its moves is not legal.
 bool load(const GameLine& line);

@@ -1,10 +1,6 @@
-#include "search/stats.h"
+#include "core/stats.h"
 
 namespace varkon {
-
-SearchStats stats;
-
-void reset_stats() { stats = SearchStats{}; }
 
 namespace {
 
@@ -18,8 +14,7 @@ void rate(std::FILE* out, std::uint64_t part, std::uint64_t whole) {
 
 }  // namespace
 
-void print_statistics(std::FILE* out) {
-    const SearchStats& s = stats;
+void print_statistics(const SearchStats& s, std::FILE* out) {
     const std::uint64_t main_nodes = s.nodes > s.qsearch_count ? s.nodes - s.qsearch_count : 0;
     std::fprintf(out, "\n\ntime_limit: %llu\n", static_cast<Count>(s.time_limit));
     std::fprintf(out, "nodes: %llu, nps: %llu, beta_cutoffs: %llu", static_cast<Count>(s.nodes),
@@ -44,7 +39,7 @@ void print_statistics(std::FILE* out) {
                  static_cast<Count>(s.nullmove_hits));
     rate(out, s.nullmove_hits, main_nodes);
     std::fprintf(out, "hmoves_count: %llu, inter_iterativ_deep: %llu, razor_count: %llu\n",
-                 static_cast<Count>(s.hmoves_count), static_cast<Count>(s.inter_iterativ_deep),
+                 static_cast<Count>(s.hmoves_count), static_cast<Count>(s.iid_searches),
                  static_cast<Count>(s.razor_count));
     std::fprintf(out, "extended_count: %llu, extended_depth: %llu\n", static_cast<Count>(s.extended_count),
                  static_cast<Count>(s.extended_depth));

@@ -1,4 +1,4 @@
-#include "search/table_memory.h"
+#include "core/table_memory.h"
 
 #include <sys/mman.h>
 

@@ -1,4 +1,4 @@
-#include "frontend/init.h"
+#include "frontend/startup.h"
 
 #include <csignal>
 #include <cstdio>
@@ -6,42 +6,33 @@
 #include <ctime>
 
 #include "book/book.h"
-#include "core/precalc.h"
+#include "core/messages.h"
 #include "egtb/probe_egtb.h"
-#include "frontend/config.h"
-#include "frontend/log.h"
-#include "frontend/main.h"
-#include "frontend/winboard.h"
-#include "search/search.h"
-#include "search/sort_moves.h"
+#include "frontend/console.h"
+#include "frontend/game.h"
+#include "search/think.h"
 
 namespace varkon {
 
 namespace {
-const Program* running = nullptr;
 
-// Every module's state to its start-up values, the tables aside.
+// Every shared module's state to its start-up values, the tables aside; then the
+// program's own modules.
 void init_state(const Program& p) {
-    running = &p;
-    close_log();
+    set_program(p);
     set_piece_values(p.piece_values);
-    book_on = 1;
-    book_style = p.book_style;
-    book_name = "book.dat";
-    egtb_path = p.egtb_path;
-    init_tables();
-    register_new_game_hook(book_new_game);
-    new_game();
-    select_evaluation(p.evaluation);
-    clear_evaluation_cache();
+    book_options.on = 1;
+    book_options.style = p.book_style;
+    book_options.name = "book.dat";
+    egtb_settings.path = p.egtb_path;
+    start_game();
     set_search_policy(*p.search);
-    set_search_output(*p.console_output);
-    reset_think_state();
-    reset_search_state();
-    reset_stats();
-    clear_ordering_tables();
-    reset_configuration();
-    reset_winboard_state();
+    // The main search worker is made now, before the tables and the tablebase cache: when
+    // memory is short those shrink or go, rather than the first search failing for it.
+    last_search();
+    set_protocol_output(*p.console_output);
+    set_message_output(nullptr);
+    if (p.reset != nullptr) p.reset();
 }
 
 void seed_random() {
@@ -50,8 +41,6 @@ void seed_random() {
 }
 
 }  // namespace
-
-const Program& program() { return *running; }
 
 void init_program(const Program& p) {
     init_state(p);

@@ -1,4 +1,4 @@
-// interupt: standard input, read by the engine's own buffer, and the non-blocking test
+// command_input: standard input, read by the engine's own buffer, and the non-blocking test
 // the search uses to see whether a command is waiting.
 //
 // Every front end reads its commands through this module, so the test can take into

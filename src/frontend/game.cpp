@@ -1,0 +1,39 @@
+#include "frontend/game.h"
+
+#include <memory>
+
+#include "book/book.h"
+#include "core/setup.h"
+
+namespace varkon {
+
+namespace {
+
+// Made at first use, so that the program's material values are installed by then.
+std::unique_ptr<Position> the_game;
+
+}  // namespace
+
+Position& game() {
+    if (!the_game) the_game = std::make_unique<Position>();
+    return *the_game;
+}
+
+void start_game() {
+    new_game(game());
+    book_new_game();
+}
+
+bool set_up_game(const char* placement, const char* side_field, const char* castling_field, const char* ep_field) {
+    const bool ok = setup_fen(game(), placement, side_field, castling_field, ep_field);
+    book_new_game();
+    return ok;
+}
+
+bool edit_game(const char* (*next_token)()) {
+    const bool ok = edit_board(game(), next_token);
+    book_new_game();
+    return ok;
+}
+
+}  // namespace varkon

@@ -1,0 +1,22 @@
+// game: the game the protocols play, one per process, and the steps that start one.
+//
+// Every protocol and console command speaks about this one game: its position at ply 0
+// with the moves played. A search copies it into a worker of its own; the move a search
+// chooses comes back through the protocol's output, which plays it here. Starting a game
+// or setting up a position also starts the opening book's per-game state afresh.
+#pragma once
+
+#include "core/position.h"
+
+namespace varkon {
+
+// The game position.
+Position& game();
+
+// The start position.
+void start_game();
+// setup_fen and edit_board on the game (see core/setup.h for what they accept).
+bool set_up_game(const char* placement, const char* side_field, const char* castling_field, const char* ep_field);
+bool edit_game(const char* (*next_token)());
+
+}  // namespace varkon
