@@ -106,12 +106,12 @@ TEST(TbGen, SameTablesOnAnyNumberOfThreads) {
 TEST(TbGen, ProbesGiveTheKnownResults) {
     test::TbDir dir({"kqk", "kpk"});
     test::use_varkon();
-    egtb_path = dir.path();
-    egtb_cache_size = 2.0;
+    egtb_settings.path = dir.path();
+    egtb_settings.cache_mb = 2.0;
     test::capture_stdout([] { egtb_init(); });
     auto probe = [](const char* fen) {
         EXPECT_TRUE(test::set_fen(fen)) << fen;
-        return egtb_probe();
+        return egtb_probe(game());
     };
     // Mate in one (Qb2#) is the best score a probe gives; stalemate is a draw.
     EXPECT_EQ(probe("8/8/8/8/8/1Q6/2K5/k7 w - - 0 1"), 32000 - 2);
@@ -123,7 +123,7 @@ TEST(TbGen, ProbesGiveTheKnownResults) {
     EXPECT_EQ(probe("7k/8/6K1/7P/8/8/8/8 w - - 0 1"), 0);
     EXPECT_EQ(probe("7k/8/6K1/7P/8/8/8/8 b - - 0 1"), 0);
     egtb_release();
-    egtb_path = "c:\\tb";
+    egtb_settings.path = "c:\\tb";
 }
 
 TEST(TbGen, VerifierAndBrokenFiles) {

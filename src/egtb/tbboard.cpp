@@ -193,13 +193,6 @@ bool tb_in_check(const TbBoard& b, int colour) {
     return tb_attacked(b, b.set[colour].sq[0], 1 - colour, tb_occupancy(b));
 }
 
-bool tb_ep_capturer(const TbBoard& b, int ep) {
-    if (ep < 0 || ep >= 64) return false;
-    const int pawn = ep - forward(b.stm);
-    if (pawn < 0 || pawn >= 64) return false;
-    return pawn_beside(b, pawn, b.stm);
-}
-
 bool tb_legal(const TbBoard& b) {
     std::uint64_t occ = 0;
     int count = 0;

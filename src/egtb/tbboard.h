@@ -57,10 +57,6 @@ bool tb_in_check(const TbBoard& b, int colour);
 // and before that step the side now to move was not in check.
 bool tb_legal(const TbBoard& b);
 
-// Whether the side to move has a pawn beside the pawn that made the double step, so that
-// the en-passant square `ep` matters.
-bool tb_ep_capturer(const TbBoard& b, int ep);
-
 // The legal moves of the side to move; returns their number.
 int tb_moves(const TbBoard& b, TbMove* out);
 // Applies a move; the board must be a copy the caller may change. Captured pieces leave
