@@ -24,6 +24,9 @@
 //   varkon_bench syzygy [DIR] Syzygy tables (tests/data/syzygy by default): the time to load
 //                           them, win/draw/loss probes per second cold and hot, then both
 //                           programs' searches of 6-8 piece positions with and without them
+//   varkon_bench tbgen [DIR [J]]  tablebase generator on J threads (default: every core):
+//                           the 35 three- and four-piece tables, then krbkr in a process
+//                           of its own (time, processor time, peak memory)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -41,6 +44,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "apps/programs.h"
@@ -561,18 +565,49 @@ std::string fen_of(const TbBoard& b) {
     return placement;
 }
 
-// Makes `names` in dir and reports the time taken.
-bool bench_generate(const std::string& dir, const std::vector<std::string>& names, const char* what) {
+// Makes `names` in dir with `threads` workers (0: one per core) and reports the time taken.
+bool bench_generate(const std::string& dir, const std::vector<std::string>& names, const char* what, int threads) {
     TbGenStats stats;
+    TbGenOptions options;
+    options.threads = threads;
     const auto start = std::chrono::steady_clock::now();
     const double cpu = cpu_seconds();
     for (const std::string& n : names)
-        if (!tbgen_make(dir, n, nullptr, &stats)) return false;
+        if (!tbgen_make(dir, n, options, &stats)) return false;
     const double t = seconds_since(start), c = cpu_seconds() - cpu;
-    std::printf("egtb generate %s: %d tables, %llu positions in %.1f s (%.1f s of processor time) = %.2f M positions/s\n",
-                what, stats.tables_made, static_cast<unsigned long long>(stats.positions), t, c,
-                static_cast<double>(stats.positions) / c / 1e6);
+    std::printf("tbgen %s: %d tables, %llu positions in %.1f s (%.1f s of processor time) = %.2f M positions/s\n", what,
+                stats.tables_made, static_cast<unsigned long long>(stats.positions), t, c,
+                static_cast<double>(stats.positions) / t / 1e6);
     return true;
+}
+
+// Makes one table in a process of its own, whose peak memory is the table's alone; its
+// tables of fewer pieces must be in dir.
+void bench_generate_alone(const std::string& dir, const std::string& name, int threads) {
+    std::fflush(stdout);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = fork();
+    if (child == 0) {
+        TbGenOptions options;
+        options.threads = threads;
+        _exit(tbgen_make(dir, name, options) ? 0 : 1);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::printf("tbgen %s: failed\n", name.c_str());
+        return;
+    }
+    const double t = seconds_since(start);
+    const double c = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    tb_init_index();
+    const int table = tb_number(name);
+    const std::uint64_t positions = static_cast<std::uint64_t>(tb_count(table, 0)) + tb_count(table, 1);
+    std::printf("tbgen %s: %llu positions in %.1f s (%.1f s of processor time), peak memory %.0f MB "
+                "(%.2f bytes a position)\n",
+                name.c_str(), static_cast<unsigned long long>(positions), t, c, static_cast<double>(usage.ru_maxrss) / 1024,
+                static_cast<double>(usage.ru_maxrss) * 1024 / static_cast<double>(positions));
 }
 
 // Probes through a 2 MB cache of positions drawn from the tables `first` to `last`; the
@@ -735,17 +770,42 @@ void bench_syzygy(const std::string& dir) {
     syzygy_release();
 }
 
+// A directory for the tables: `given`, or a temporary one removed by the caller.
+std::string table_dir(const std::string& given) {
+    if (!given.empty()) return given;
+    char tmp[] = "/tmp/varkon_bench_tb_XXXXXX";
+    return mkdtemp(tmp) != nullptr ? tmp : "";
+}
+
 void bench_egtb(const std::string& given, const std::string& five) {
     tb_init_index();
-    std::string dir = given;
-    char tmp[] = "/tmp/varkon_bench_tb_XXXXXX";
-    if (dir.empty() && mkdtemp(tmp) != nullptr) dir = tmp;
+    const std::string dir = table_dir(given);
     std::vector<std::string> small;
     for (int t = 1; t <= 35; ++t) small.emplace_back(tb_name(t));
-    if (bench_generate(dir, small, "3 and 4 pieces")) {
+    if (bench_generate(dir, small, "3 and 4 pieces", 0)) {
         bench_probe(dir, 1, 5, "(3-piece tables, all in the cache)");
         bench_probe(dir, 1, 35, "(35 tables, 150 MB)");
-        if (!five.empty()) bench_generate(dir, {five}, five.c_str());
+        if (!five.empty()) bench_generate_alone(dir, five, 0);
+    }
+    std::error_code ec;
+    if (given.empty()) std::filesystem::remove_all(dir, ec);
+}
+
+// The generator's figures: the 35 three- and four-piece tables, then krbkr alone.
+void bench_tbgen(const std::string& given, int threads) {
+    tb_init_index();
+    const std::string dir = table_dir(given);
+    std::vector<std::string> small;
+    for (int t = 1; t <= 35; ++t) small.emplace_back(tb_name(t));
+    const unsigned cores = std::thread::hardware_concurrency();
+    std::printf("tbgen: %d threads\n", threads > 0 ? threads : cores ? static_cast<int>(cores) : 1);
+    // Tables already in a given directory are not made again: start afresh there.
+    if (!given.empty())
+        for (const std::string& n : small)
+            for (const char* ext : {".nbw", ".nbb", ".sum"}) std::remove((dir + "/" + n + ext).c_str());
+    if (bench_generate(dir, small, "3 and 4 pieces", threads)) {
+        for (const char* ext : {".nbw", ".nbb", ".sum"}) std::remove((dir + "/krbkr" + ext).c_str());
+        bench_generate_alone(dir, "krbkr", threads);
     }
     std::error_code ec;
     if (given.empty()) std::filesystem::remove_all(dir, ec);
@@ -770,5 +830,6 @@ int main(int argc, char** argv) {
     if (which == "egtb") bench_egtb(argc > 2 ? argv[2] : "", "");
     if (which == "egtb5") bench_egtb(argc > 2 ? argv[2] : "", argc > 3 ? argv[3] : "krbkr");
     if (which == "syzygy") bench_syzygy(argc > 2 ? argv[2] : VARKON_SOURCE_DIR "/tests/data/syzygy");
+    if (which == "tbgen") bench_tbgen(argc > 2 ? argv[2] : "", argc > 3 ? std::atoi(argv[3]) : 0);
     return 0;
 }
