@@ -208,7 +208,9 @@ TEST_F(WinboardCommands, ExcludedMovesAreLeftOutOfTheAnalysis) {
     // Nothing to analyse until a move is included; then that move alone.
     send_and_restart("exclude all\n");
     EXPECT_FALSE(engine.wait_for("\t ", 1000)) << engine.output();
-    EXPECT_TRUE(depth_5_after("include a2a3\n")) << engine.output();
+    // With one move the first depths may all come before "pong": wait for any line of it.
+    send_and_restart("include a2a3\n");
+    EXPECT_TRUE(engine.wait_for("\t a2a3")) << engine.output();
     const std::string lines = engine.output().substr(0, engine.output().rfind('\n'));
     EXPECT_FALSE(std::regex_search(lines, first_move("(?!a2a3)"))) << lines;
     // Another position (a move and its take-back) considers every move again.
