@@ -112,7 +112,8 @@ TEST_F(WinboardCommands, SearchTimeAndDepthLimitsUntilNew) {
     };
     const int st = move_ms("level 0 100 0\nst 1");
     EXPECT_GE(st, 400);
-    EXPECT_LT(st, 1000);
+    // The engine stops at 0.9 s; the rest is room for the pipes of a busy machine.
+    EXPECT_LT(st, 1200);
     EXPECT_LT(move_ms("st 1\nlevel 0 0:02 0"), 400);
     // "sd": no line deeper, whatever the clock; "new" lifts it, "level" and "st" keep it.
     ASSERT_TRUE(engine.ask("new\npost\nsd 3\nlevel 0 100 0\nst 100\nsetboard " + std::string(middlegame) + "\ngo\n", "move "));
