@@ -106,8 +106,8 @@ TEST(TbGen, SameTablesOnAnyNumberOfThreads) {
 TEST(TbGen, ProbesGiveTheKnownResults) {
     test::TbDir dir({"kqk", "kpk"});
     test::use_varkon();
-    egtb_settings.path = dir.path();
-    egtb_settings.cache_mb = 2.0;
+    egtb_settings().path = dir.path();
+    egtb_settings().cache_mb = 2.0;
     test::capture_stdout([] { egtb_init(); });
     auto probe = [](const char* fen) {
         EXPECT_TRUE(test::set_fen(fen)) << fen;
@@ -123,7 +123,7 @@ TEST(TbGen, ProbesGiveTheKnownResults) {
     EXPECT_EQ(probe("7k/8/6K1/7P/8/8/8/8 w - - 0 1"), 0);
     EXPECT_EQ(probe("7k/8/6K1/7P/8/8/8/8 b - - 0 1"), 0);
     egtb_release();
-    egtb_settings.path = "c:\\tb";
+    egtb_settings().path = "c:\\tb";
 }
 
 TEST(TbGen, VerifierAndBrokenFiles) {
