@@ -13,6 +13,7 @@
 #include "egtb/probe_egtb.h"
 #include "frontend/program.h"
 #include "search/think.h"
+#include "search/threads.h"
 #include "frontend/textfile.h"
 
 namespace varkon {
@@ -44,6 +45,8 @@ const char DEFAULT_TEXT[] =
     "DRAW on\n"
     "#----------------------------------\n"
     "LOGFILE on\n"
+    "#----------------------------------\n"
+    "THREADS 1\n"
     "#----------------------------------\n";
 
 bool is_separator(int c) {
@@ -145,6 +148,9 @@ void set_value(const std::string& key, const std::string& value) {
     } else if (key == "DRAW") {
         config.draw = switch_on(value);
         std::printf("DRAW        \t\t: %s\n", value.c_str());
+    } else if (key == "THREADS") {
+        config.threads = static_cast<int>(std::clamp(leading_number(value), 1LL, static_cast<long long>(MAX_SEARCH_THREADS)));
+        std::printf("THREADS     \t\t: %d\n", config.threads);
     } else if (key == "LOGFILE") {
         config.log = switch_on(value);
         std::printf("LOGFILE     \t\t: %s\n", value.c_str());
@@ -154,7 +160,7 @@ void set_value(const std::string& key, const std::string& value) {
 bool is_keyword(const std::string& word) {
     static const char* const keywords[] = {"HASH",      "EGTB_PATH",    "EGTB_CACHE_SIZE", "USE_BOOK",
                                            "BOOK_NAME", "BOOK_STYLE",   "RESIGN",          "RESIGN_VALUE",
-                                           "RESIGN_COUNT", "DRAW",      "LOGFILE"};
+                                           "RESIGN_COUNT", "DRAW",      "LOGFILE",         "THREADS"};
     for (const char* k : keywords)
         if (word == k) return true;
     return false;
@@ -281,6 +287,8 @@ void read_config() {
         read_config_text(DEFAULT_TEXT);
     }
     program().search->tables.allocate(config.hash_mb);
+    if (const int got = set_search_threads(config.threads); got < config.threads)
+        std::printf("only %d of %d threads could be started\n", got, config.threads);
 }
 
 }  // namespace varkon

@@ -27,6 +27,7 @@ void init_state(const Program& p) {
     egtb_settings.path = p.egtb_path;
     start_game();
     set_search_policy(*p.search);
+    set_search_threads(1);
     // The main search worker is made now, before the tables and the tablebase cache: when
     // memory is short those shrink or go, rather than the first search failing for it.
     last_search();

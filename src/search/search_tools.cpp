@@ -8,6 +8,7 @@
 #include "core/moves.h"
 #include "egtb/probe_egtb.h"
 #include "search/hash.h"
+#include "search/threads.h"
 
 namespace varkon {
 
@@ -34,11 +35,24 @@ bool may_give_check(const Position& pos, const Move& m) {
 
 }  // namespace
 
+std::uint64_t search_nodes(const SearchWorker& w) {
+    return w.stats.nodes + (w.poll.threads != nullptr ? w.poll.threads->published_nodes() : 0);
+}
+
+std::uint64_t search_tbhits(const SearchWorker& w) {
+    return w.stats.egtb_hits + (w.poll.threads != nullptr ? w.poll.threads->published_tbhits() : 0);
+}
+
 bool poll(SearchWorker& w) {
     PollState& p = w.poll;
     if (++p.counter <= p.interval) return p.stopped;
     p.counter = 0;
     if (p.stopped) return true;
+    if (p.helper) {
+        w.publish_counts();
+        p.stopped = p.threads->stop_requested();
+        return p.stopped;
+    }
     const SearchRequest& r = *w.request;
     if (r.poll != nullptr) {
         switch (r.poll()) {
@@ -53,7 +67,7 @@ bool poll(SearchWorker& w) {
             case PollAction::none: break;
         }
     }
-    if (r.max_nodes != 0 && w.stats.nodes >= r.max_nodes) {
+    if (r.max_nodes != 0 && search_nodes(w) >= r.max_nodes) {
         p.stopped = true;
         return true;
     }

@@ -437,7 +437,8 @@ void XboardDialogue::odd_command() {
         "protover", "protover 3", "accepted san", "rejected ping", "result", "result 1-0 {junk}", "result *",
         "draw", "computer", "name", "name Someone Else", "rating 2000", "rating", "random", "ics", "ics -",
         "ics freechess.org", "bk", "white", "black", ".", "hard", "easy", "post", "nopost", "board", "info",
-        "pieces", "setboard", "setboard x", "setboard 8/8/8/8/8/8/8/8 w - -"};
+        "pieces", "setboard", "setboard x", "setboard 8/8/8/8/8/8/8/8 w - -", "cores", "cores x", "cores 0",
+        "cores 3", "cores -1"};
     const int k = r.below(100);
     if (k < 70) {
         const std::string& line = r.pick(lines);
@@ -481,8 +482,10 @@ std::optional<Fault> XboardDialogue::run(Engine& engine, Rng& rng, const FuzzCon
     send_line("protover 2");
     if (!e_->wait([&] { return features_done || e_->ended(); }, 10000) && alive())
         fail("hang", "no \"feature done=1\" within 10 s of \"protover 2\"");
-    for (const char* f : {"ping", "setboard", "draw", "analyze", "time"})
+    for (const char* f : {"ping", "setboard", "draw", "analyze", "time", "smp"})
         if (rng.chance(90)) send_line(std::string("accepted ") + f);
+    // Half the sessions search on several threads, as xboard asks after "smp=1".
+    if (rng.chance(50)) send_line("cores " + std::to_string(rng.range(1, 8)));
     new_game();
     const int steps = rng.range(10, 80);
     for (int step = 0; step < steps && alive() && now_ms() < ctx.end_ms; ++step) {
