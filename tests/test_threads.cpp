@@ -15,7 +15,9 @@
 #include "core/notation.h"
 #include "egtb/probe_egtb.h"
 #include "frontend/program.h"
+#include "core/genmoves.h"
 #include "search/hash.h"
+#include "search/hash_classic.h"
 #include "search/think.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
@@ -252,6 +254,45 @@ TEST_F(Threads, TablebaseProbesFromEveryThread) {
         egtb_release();
         egtb_settings.path = program().egtb_path;
         egtb_settings.cache_mb = 2.0;
+    }
+}
+
+// A table entry is only a hint: a move it names is made only when the search generated it
+// and it is legal. Entries whose moves are illegal (a pinned piece leaving the pin, a
+// square with no piece of the side to move, squares off the board) for the root and for
+// every position after a root move, all with deep exact scores: the answers stay legal.
+TEST_F(Threads, MovesFromTheTableAreCheckedBeforeTheyAreMade) {
+    for (const Engine& e : engines) {
+        use(e);
+        for (int threads : {1, 4}) {
+            ASSERT_EQ(set_search_threads(threads), threads);
+            program().search->tables.clear_all();
+            ASSERT_TRUE(test::set_fen("6k1/4r3/8/8/8/8/4B3/4K3 w - -"));
+            Position& pos = game();
+            const HashKey root = pos.key();
+            generate_moves(pos);
+            Move pinned{};
+            for (int i = pos.ply_state[0].move_start; i < pos.ply_state[1].move_start; ++i)
+                if (test::text(pos.move_stack[i]) == "e2d3") pinned = pos.move_stack[i];
+            ASSERT_NE(pinned.from, 0);
+            std::vector<std::pair<HashKey, std::pair<int, int>>> bad = {{root, {pinned.from, pinned.to}}};
+            for (int i = pos.ply_state[0].move_start; i < pos.ply_state[1].move_start; ++i) {
+                make_move(pos, i);
+                bad.push_back({pos.key(), {pinned.from, 120}});  // a white bishop's square, off the board
+                unmake_move(pos, i);
+            }
+            SearchStats stats;
+            for (const auto& [key, m] : bad) {
+                if (e.use == test::use_varkon) {
+                    hash_store(key, 900, m.first, m.second, -30000, 30000, 120, pos.game_ply, stats);
+                } else {
+                    hash_classic::store(key, 900, -30000, 30000, 60, m.first, m.second, false, stats);
+                    hash_classic::store_pv_move(key, m.first, m.second, stats);
+                }
+            }
+            EXPECT_TRUE(search_checked(depth_request(5))) << e.name << " " << threads;
+            EXPECT_NE(test::text(watch.result.best), "e2d3") << e.name << " " << threads;
+        }
     }
 }
 
