@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <latch>
 #include <memory>
 #include <thread>
 
@@ -44,13 +45,16 @@ struct Driver {
 Driver driver;
 
 // What the helpers of one search share: the game, the request they search under, the
-// policy, the start time and the threads.
+// policy, the start time and the threads; and the count-down of the helpers still to copy
+// the game, which the main thread waits for before it searches, so that the game is not
+// read any more once the main thread's reports (which may touch it) begin.
 struct HelperJob {
     const Position* game;
     SearchRequest request;
     const SearchPolicy* policy;
     std::uint32_t start_cs;
     SearchThreads* threads;
+    std::latch copied;
 };
 
 // The request of a helper: the main thread's limits of depth and root moves, nothing
@@ -249,8 +253,9 @@ struct Search {
 
     // A helper's share of a search: the same root, its own iterations, until the last
     // iteration allowed or the threads' stop flag.
-    void run_helper(const Position& game, std::uint32_t start, SearchThreads& threads) {
+    void run_helper(const Position& game, std::uint32_t start, SearchThreads& threads, std::latch& copied) {
         w.start_search(game, r, start);
+        copied.count_down();
         p.prepare(w);
         set_up_root();
         start_poll_clock(w, start, INT32_MAX, HELPER_POLL_INTERVAL);
@@ -288,16 +293,17 @@ struct Search {
             iterate();
             return;
         }
-        HelperJob job{&game, helper_request(r), &p, w.start_cs, &threads};
+        HelperJob job{&game, helper_request(r), &p, w.start_cs, &threads, std::latch(threads.helpers())};
         w.poll.threads = &threads;
         w.poll.interval = main_poll_interval(w.poll.interval, threads.helpers() + 1);
         threads.start(
             [](SearchWorker& hw, int h, void* context) {
-                const HelperJob& j = *static_cast<const HelperJob*>(context);
+                HelperJob& j = *static_cast<HelperJob*>(context);
                 Search helper_search{hw, j.request, *j.policy, h};
-                helper_search.run_helper(*j.game, j.start_cs, *j.threads);
+                helper_search.run_helper(*j.game, j.start_cs, *j.threads, j.copied);
             },
             &job);
+        job.copied.wait();
         iterate();
         threads.stop();
         threads.wait();
