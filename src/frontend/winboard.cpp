@@ -572,7 +572,7 @@ void protover_command() {
     wb.protocol_version = static_cast<int>(n);
     if (n != 2) return;
     say("feature ping=1 setboard=1 san=0 ics=1 time=1\n");
-    say("feature draw=1 analyze=1 name=1\n");
+    say("feature draw=1 analyze=1 name=1 smp=1\n");
     say("feature memory=1 exclude=1 nps=0\n");
     say("feature myname=\"Varkon %s\" \n", program().version);
     for (const SessionOption& o : session_options) say("feature option=\"%s\"\n", option_feature(o).c_str());
