@@ -432,6 +432,7 @@ void bench_threads(int rounds) {
                 std::printf("%s depth %d, %d thread(s), round %d: %llu nodes in %.2f s (processor %.2f s) = %.2f M nodes/s\n",
                             p.name, p.depth, counts[c], round + 1, static_cast<unsigned long long>(nodes), wall, cpu,
                             nps / 1e6);
+                std::fflush(stdout);   // before the next search sends standard output to /dev/null
                 if (wall < best_time[c]) {
                     best_time[c] = wall;
                     cpu_of_best[c] = cpu;
