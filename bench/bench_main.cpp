@@ -6,6 +6,9 @@
 //   varkon_bench tt         transposition-table stores and probes per second
 //   varkon_bench search     fixed-depth searches: the node-count signature, nodes per second
 //   varkon_bench classic    the same for varkon_classic's own search (its Hash setting, 2 MB)
+//   varkon_bench threads [R] the parallel search: nodes per second and time to a fixed depth
+//                           on the bench positions with 1, 2 (and more) threads, best of R
+//                           rounds; the time quit takes during a search on 64 threads
 //   varkon_bench epd [T] [F] tactical test set F (Bratko-Kopec by default) at T centiseconds a
 //                           position (default 100), for both programs; not part of "all";
 //                           VARKON_BENCH_NODES=N stops each search after N nodes as well
@@ -33,6 +36,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
+#include <thread>
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -224,21 +229,24 @@ void bench_tt() {
                 n / probe_time / 1e6, answered);
 }
 
+// The positions of the search benchmarks.
+const char* const search_positions[][4] = {
+    {"2rr2k1/1b3ppp/pb2p3/1p2P3/1P2BPnq/P1N3P1/1B2Q2P/R4R1K", "b", "-", "-"},
+    {"1r1q2k1/R4p2/3Pb2p/4Q1p1/1p2B3/2p3P1/1P3P1P/6K1", "w", "-", "-"},
+    {"r4rk1/2p1b1p1/p3q3/np1p4/3P1BR1/2P2Q1P/P1B2P2/R6K", "w", "-", "-"},
+    {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR", "w", "KQkq", "-"},
+    {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R", "w", "KQkq", "-"},
+    {"r1bq1rk1/pp2bppp/2n1pn2/3p4/2PP4/2N1PN2/PP3PPP/R2QKB1R", "w", "KQ", "-"},
+    {"8/5pk1/6p1/3R4/1p5P/1r4P1/5PK1/8", "w", "-", "-"},
+    {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8", "w", "-", "-"},
+};
+
 // Fixed-depth searches of fixed positions from empty tables, by one program. The total
 // node count is the signature of the program's search and evaluation: it changes only when
 // one of them does. Nodes per second are given by the wall clock and by the processor
 // time of the process (the machine may be shared).
 void bench_search(const char* name, const Program& program, void (*clear_tables)(), int depth) {
-    const char* const positions[][4] = {
-        {"2rr2k1/1b3ppp/pb2p3/1p2P3/1P2BPnq/P1N3P1/1B2Q2P/R4R1K", "b", "-", "-"},
-        {"1r1q2k1/R4p2/3Pb2p/4Q1p1/1p2B3/2p3P1/1P3P1P/6K1", "w", "-", "-"},
-        {"r4rk1/2p1b1p1/p3q3/np1p4/3P1BR1/2P2Q1P/P1B2P2/R6K", "w", "-", "-"},
-        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR", "w", "KQkq", "-"},
-        {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R", "w", "KQkq", "-"},
-        {"r1bq1rk1/pp2bppp/2n1pn2/3p4/2PP4/2N1PN2/PP3PPP/R2QKB1R", "w", "KQ", "-"},
-        {"8/5pk1/6p1/3R4/1p5P/1r4P1/5PK1/8", "w", "-", "-"},
-        {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8", "w", "-", "-"},
-    };
+    const auto& positions = search_positions;
     std::fflush(stdout);
     const int saved = dup(1), null = open("/dev/null", O_WRONLY);
     dup2(null, 1);
@@ -380,6 +388,87 @@ double cpu_seconds(int who) {
     getrusage(who, &u);
     return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// The parallel search: for each program, the bench positions searched to the signature
+// depth from empty tables with 1, 2 (and, where the machine has more processors, up to
+// their number of) threads; the time to reach the depth and the nodes per second (all
+// threads' nodes over the wall time), summed over the positions, each the best of
+// `rounds` rounds (rounds alternate between the thread counts, so that each meets the same
+// load of a shared machine). Then the time `quit` takes to end varkon in the middle of a
+// search on 64 threads.
+void bench_threads(int rounds) {
+    const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
+    std::vector<int> counts = {1, 2};
+    for (int n = 4; n <= static_cast<int>(processors); n *= 2) counts.push_back(n);
+    const struct {
+        const char* name;
+        const Program& (*program)();
+        int depth;
+    } programs[] = {{"varkon", varkon_program, 10}, {"varkon_classic", classic_program, CLASSIC_BENCH_DEPTH}};
+    std::printf("threads: %u processors; best of %d round(s)\n", processors, rounds);
+    for (const auto& p : programs) {
+        std::fflush(stdout);
+        const int saved = dup(1), null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        init_program(p.program());
+        std::fflush(stdout);
+        dup2(saved, 1);
+        std::vector<double> best_time(counts.size(), 1e30), best_nps(counts.size(), 0), cpu_of_best(counts.size(), 0);
+        for (int round = 0; round < rounds; ++round)
+            for (std::size_t c = 0; c < counts.size(); ++c) {
+                set_search_threads(counts[c]);
+                std::uint64_t nodes = 0;
+                double wall = 0, cpu = 0;
+                for (const auto& f : search_positions) {
+                    set_up_game(f[0], f[1], f[2], f[3]);
+                    p.program().search->tables.clear_all();
+                    SearchRequest request;
+                    request.max_depth = p.depth;
+                    request.clock_limits = false;
+                    dup2(null, 1);
+                    const double cpu_start = cpu_seconds(RUSAGE_SELF);
+                    const auto start = std::chrono::steady_clock::now();
+                    think(game(), request);
+                    wall += seconds_since(start);
+                    cpu += cpu_seconds(RUSAGE_SELF) - cpu_start;
+                    std::fflush(stdout);
+                    dup2(saved, 1);
+                    nodes += last_search().stats.nodes;
+                }
+                const double nps = static_cast<double>(nodes) / wall;
+                std::printf("%s depth %d, %d thread(s), round %d: %llu nodes in %.2f s (processor %.2f s) = %.2f M nodes/s\n",
+                            p.name, p.depth, counts[c], round + 1, static_cast<unsigned long long>(nodes), wall, cpu,
+                            nps / 1e6);
+                std::fflush(stdout);   // before the next search sends standard output to /dev/null
+                if (wall < best_time[c]) {
+                    best_time[c] = wall;
+                    cpu_of_best[c] = cpu;
+                }
+                best_nps[c] = std::max(best_nps[c], nps);
+            }
+        for (std::size_t c = 1; c < counts.size(); ++c)
+            std::printf("%s: %d threads: nodes per second %.2fx those of 1 thread, time to depth %d %.2fx\n", p.name,
+                        counts[c], best_nps[c] / best_nps[0], p.depth, best_time[c] / best_time[0]);
+        set_search_threads(1);
+        close(saved);
+        close(null);
+    }
+    // quit during a search on 64 threads.
+    char self[PATH_MAX] = {};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return;
+    const std::string program = std::filesystem::path(self).parent_path() / "varkon";
+    std::FILE* engine = popen((program + " >/dev/null").c_str(), "w");
+    if (engine == nullptr) return;
+    std::fputs("uci\nsetoption name Threads value 64\nposition startpos\ngo infinite\n", engine);
+    std::fflush(engine);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const auto start = std::chrono::steady_clock::now();
+    std::fputs("quit\n", engine);
+    std::fflush(engine);
+    const int status = pclose(engine);
+    std::printf("quit during a search on 64 threads: the process ended after %.0f ms (exit status %d)\n",
+                seconds_since(start) * 1000, WIFEXITED(status) ? WEXITSTATUS(status) : -1);
 }
 
 // The builder beside polyglot on each collection. Their runs alternate, so that both meet
@@ -827,6 +916,7 @@ int main(int argc, char** argv) {
     if (which == "book-large") bench_book_large(argc > 2 ? static_cast<long long>(std::atof(argv[2])) : 50000, argc > 3 ? argv[3] : "");
     if (which == "epd")
         bench_epd(depth > 0 ? depth : 100, argc > 3 ? argv[3] : VARKON_SOURCE_DIR "/tests/data/bratko-kopec.epd");
+    if (which == "threads") bench_threads(depth > 0 ? depth : 1);
     if (which == "egtb") bench_egtb(argc > 2 ? argv[2] : "", "");
     if (which == "egtb5") bench_egtb(argc > 2 ? argv[2] : "", argc > 3 ? argv[3] : "krbkr");
     if (which == "syzygy") bench_syzygy(argc > 2 ? argv[2] : VARKON_SOURCE_DIR "/tests/data/syzygy");

@@ -47,9 +47,13 @@ TEST(ConfigFile, NumbersAreClampedAndNeverOverflow) {
         {"RESIGN_COUNT 300", "RESIGN_COUNT\t\t: 12\n"},
         {"EGTB_CACHE_SIZE 0", "EGTB_CACHE_SIZE\t\t: 1 MB\n"},
         {"EGTB_CACHE_SIZE 7.9", "EGTB_CACHE_SIZE\t\t: 7 MB\n"},
+        {"THREADS 0", "THREADS     \t\t: 1\n"},
+        {"THREADS 99999999999999999999", "THREADS     \t\t: 256\n"},
+        {"THREADS 3x", "THREADS     \t\t: 3\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(read_text(c[0]), c[1]) << c[0];
     EXPECT_EQ(egtb_settings().cache_mb, 7.0);
+    EXPECT_EQ(configuration().threads, 3);   // kept for the start-up, which starts them
 }
 
 TEST(ConfigFile, WordsCommentsAndSkippedLines) {

@@ -10,6 +10,8 @@
 #include "frontend/uci.h"
 #include "search/hash.h"
 #include "search/search.h"
+#include "search/think.h"
+#include "search/threads.h"
 
 namespace varkon {
 
@@ -40,6 +42,7 @@ const UciOption options[] = {
     {"Ponder", "check", [] { return std::string("true"); }, 0, 0, nullptr, set_option_ponder},
     {"OwnBook", "check", [] { return std::string("true"); }, 0, 0, nullptr, set_option_own_book},
     {"Clear Hash", "button", nullptr, 0, 0, nullptr, set_option_clear_hash},
+    {"Threads", "spin", [] { return std::to_string(search_threads()); }, 1, MAX_SEARCH_THREADS, nullptr, set_option_threads},
     {"BookName", "string", [] { return book_options.name; }, 0, 0, nullptr, set_option_book_name},
     {"BookStyle", "combo", [] { return std::string(book_options.style == 1 ? "Best" : book_options.style == 3 ? "Risky" : "Normal"); }, 0, 0, " var Best var Normal var Risky",
      set_option_book_style},

@@ -13,6 +13,7 @@
 #include "frontend/uci_classic.h"
 #include "frontend/winboard.h"
 #include "search/search_classic.h"
+#include "search/threads.h"
 
 namespace varkon {
 
@@ -29,8 +30,8 @@ const ConsoleCommand commands[] = {
 std::string fixed(const char* text) { return text; }
 
 // The option list shows fixed defaults; every option takes effect. Hash and the Nalimov
-// settings wait for the next "isready" (a Syzygy path loads at once); "Clear Hash" is
-// accepted and does nothing.
+// settings wait for the next "isready" (a Syzygy path loads at once), Threads takes effect
+// at the next search; "Clear Hash" is accepted and does nothing.
 const UciOption options[] = {
     {"Hash", "spin", [] { return fixed("2"); }, 2, 512, nullptr, set_option_pending_hash},
     {"NalimovPath", "string", [] { return egtb_settings().path; }, 0, 0, nullptr, set_option_nalimov_path_marked},
@@ -42,6 +43,7 @@ const UciOption options[] = {
     {"Ponder", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_ponder},
     {"OwnBook", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_own_book},
     {"LogFile", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_log_file},
+    {"Threads", "spin", [] { return fixed("1"); }, 1, MAX_SEARCH_THREADS, nullptr, set_option_threads},
     {"BookName", "string", [] { return book_options.name; }, 0, 0, nullptr, set_option_book_name},
     {"BookStyle", "combo", [] { return fixed("Normal"); }, 0, 0, " var Best var Normal var Risky", set_option_book_style},
     {"Move Overhead", "spin", [] { return fixed("10"); }, 0, 5000, nullptr, set_option_move_overhead},

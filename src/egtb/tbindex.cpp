@@ -64,7 +64,6 @@ struct Shape {
 };
 
 struct Tables {
-    bool built = false;
     std::uint8_t rank[LETTERS][64][64];     // [letter][king][square]
     std::uint8_t square[LETTERS][64][65];   // inverse: [letter][king][rank]
     std::int16_t pair[2][64][64];           // [pawns][reference king][other king]
@@ -496,7 +495,6 @@ void build_tables() {
             sh.base[pairs] = static_cast<std::uint32_t>(total);
         }
     }
-    t.built = true;
     // The count of a table side ends with its last legal position.
     for (int n = 1; n <= TB_TABLES; ++n)
         for (int side = 0; side < 2; ++side) {
@@ -557,7 +555,9 @@ bool decode_board(const Shape& sh, int side, std::uint32_t index, int pair, TbBo
 }  // namespace
 
 void tb_init_index() {
-    if (!tables.built) build_tables();
+    // Built once, by the first caller; a thread that comes meanwhile waits for it.
+    static const bool built = (build_tables(), true);
+    (void)built;
 }
 
 const char* tb_name(int t) { return t >= 1 && t <= TB_TABLES ? catalogue[t] : ""; }

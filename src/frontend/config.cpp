@@ -14,6 +14,7 @@
 #include "egtb/syzygy.h"
 #include "frontend/program.h"
 #include "search/think.h"
+#include "search/threads.h"
 #include "frontend/textfile.h"
 
 namespace varkon {
@@ -45,6 +46,8 @@ const char DEFAULT_TEXT[] =
     "DRAW on\n"
     "#----------------------------------\n"
     "LOGFILE on\n"
+    "#----------------------------------\n"
+    "THREADS 1\n"
     "#----------------------------------\n";
 
 bool is_separator(int c) {
@@ -156,6 +159,9 @@ bool set_value(const std::string& key, const std::string& value, bool confirm) {
     } else if (key == "DRAW") {
         config.draw = switch_on(value);
         say("DRAW        \t\t: %s\n", value.c_str());
+    } else if (key == "THREADS") {
+        config.threads = static_cast<int>(std::clamp(leading_number(value), 1LL, static_cast<long long>(MAX_SEARCH_THREADS)));
+        say("THREADS     \t\t: %d\n", config.threads);
     } else if (key == "LOGFILE") {
         config.log = switch_on(value);
         say("LOGFILE     \t\t: %s\n", value.c_str());
@@ -166,9 +172,10 @@ bool set_value(const std::string& key, const std::string& value, bool confirm) {
 }
 
 bool is_keyword(const std::string& word) {
-    static const char* const keywords[] = {"HASH",      "EGTB_PATH",    "EGTB_CACHE_SIZE", "SYZYGY_PATH",
-                                           "USE_BOOK",  "BOOK_NAME",    "BOOK_STYLE",      "RESIGN",
-                                           "RESIGN_VALUE", "RESIGN_COUNT", "DRAW",         "LOGFILE"};
+    static const char* const keywords[] = {"HASH",         "EGTB_PATH",    "EGTB_CACHE_SIZE", "SYZYGY_PATH",
+                                           "USE_BOOK",     "BOOK_NAME",    "BOOK_STYLE",      "RESIGN",
+                                           "RESIGN_VALUE", "RESIGN_COUNT", "DRAW",            "LOGFILE",
+                                           "THREADS"};
     for (const char* k : keywords)
         if (word == k) return true;
     return false;
@@ -297,6 +304,8 @@ void read_config() {
         read_config_text(DEFAULT_TEXT);
     }
     program().search->tables.allocate(config.hash_mb);
+    if (const int got = set_search_threads(config.threads); got < config.threads)
+        std::printf("only %d of %d threads could be started\n", got, config.threads);
 }
 
 }  // namespace varkon

@@ -31,6 +31,7 @@ void init_state(const Program& p) {
     syzygy_options() = SyzygyOptions{};
     start_game();
     set_search_policy(*p.search);
+    set_search_threads(1);
     // The main search worker is made now, before the tables and the tablebase cache: when
     // memory is short those shrink or go, rather than the first search failing for it.
     last_search();

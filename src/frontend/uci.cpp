@@ -432,6 +432,15 @@ void set_option_hash(const std::string&, double mb) {
     if (static_cast<int>(mb) != tables.size_mb()) tables.allocate(static_cast<int>(mb));
 }
 void set_option_clear_hash(const std::string&, double) { program().search->tables.clear_all(); }
+void set_option_threads(const std::string&, double threads) {
+    const int wanted = static_cast<int>(threads);
+    const int got = set_search_threads(wanted);
+    if (got < wanted) {
+        char text[96];
+        std::snprintf(text, sizeof text, "only %d of %d threads could be started", got, wanted);
+        uci_note(text);
+    }
+}
 void set_option_nalimov_path(const std::string& v, double) {
     if (!v.empty()) egtb_settings().path = v;
 }

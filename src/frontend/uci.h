@@ -65,6 +65,7 @@ bool uci_command(const std::string& line);
 // Option setters the programs' option tables share.
 void set_option_hash(const std::string& text, double mb);
 void set_option_clear_hash(const std::string& text, double);
+void set_option_threads(const std::string& text, double threads);
 void set_option_nalimov_path(const std::string& text, double);
 void set_option_nalimov_cache(const std::string& text, double mb);
 // The Syzygy options; a path loads the tables at once and reports them as "info string"s.

@@ -24,6 +24,7 @@
 #include "frontend/tablebases.h"
 #include "search/hash.h"
 #include "search/think.h"
+#include "search/threads.h"
 
 namespace varkon {
 
@@ -572,7 +573,7 @@ void protover_command() {
     wb.protocol_version = static_cast<int>(n);
     if (n != 2) return;
     say("feature ping=1 setboard=1 san=0 ics=1 time=1\n");
-    say("feature draw=1 analyze=1 name=1\n");
+    say("feature draw=1 analyze=1 name=1 smp=1\n");
     say("feature memory=1 exclude=1 nps=0\n");
     say("feature myname=\"Varkon %s\" \n", program().version);
     say("feature egt=\"syzygy,nalimov\"\n");
@@ -763,6 +764,18 @@ void take_back_command(int plies, const char* name) {
     new_position();
 }
 
+// "cores N": the threads the engine's searches run on, from the next search (clamped to
+// 1..256).
+void cores_command() {
+    const std::string value = wb.command.word();
+    long long n = 0;
+    if (value.empty()) return error("missing value", "cores");
+    if (!read_integer(value, n)) return error("bad value", "cores " + value);
+    const int wanted = static_cast<int>(std::clamp<long long>(n, 1, MAX_SEARCH_THREADS));
+    if (const int got = set_search_threads(wanted); got < wanted)
+        say("# only %d of %d threads could be started\n", got, wanted);
+}
+
 void pieces_command() {
     const Position& pos = game();
     const PieceList& lists = pos.ply_state[0].piece_lists;
@@ -864,6 +877,8 @@ void run_command(const std::string& w) {
         clock_command("otim", wb.clock.opponent_clock);
     } else if (w == "white" || w == "black" || w == "hash" || w == "." || w == "?") {
         // Nothing to do ("?" moves now only while the engine thinks: the poll did that).
+    } else if (w == "cores") {
+        cores_command();
     } else if (w == "analyze") {
         wb.analyze_mode = true;
         wb.force_mode = false;

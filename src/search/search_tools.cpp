@@ -9,6 +9,7 @@
 #include "egtb/probe_egtb.h"
 #include "egtb/syzygy.h"
 #include "search/hash.h"
+#include "search/threads.h"
 
 namespace varkon {
 
@@ -43,11 +44,24 @@ void report_first_move_bound(SearchWorker& w, const Move& m, bool high) {
 
 }  // namespace
 
+std::uint64_t search_nodes(const SearchWorker& w) {
+    return w.stats.nodes + (w.poll.threads != nullptr ? w.poll.threads->published_nodes() : 0);
+}
+
+std::uint64_t search_tbhits(const SearchWorker& w) {
+    return w.stats.egtb_hits + (w.poll.threads != nullptr ? w.poll.threads->published_tbhits() : 0);
+}
+
 bool poll(SearchWorker& w) {
     PollState& p = w.poll;
     if (++p.counter <= p.interval) return p.stopped;
     p.counter = 0;
     if (p.stopped) return true;
+    if (p.helper) {
+        w.publish_counts();
+        p.stopped = p.threads->stop_requested();
+        return p.stopped;
+    }
     const SearchRequest& r = *w.request;
     if (r.poll != nullptr) {
         switch (r.poll()) {
@@ -62,7 +76,7 @@ bool poll(SearchWorker& w) {
             case PollAction::none: break;
         }
     }
-    if (r.max_nodes != 0 && w.stats.nodes >= r.max_nodes) {
+    if (r.max_nodes != 0 && search_nodes(w) >= r.max_nodes) {
         p.stopped = true;
         return true;
     }

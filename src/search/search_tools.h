@@ -86,8 +86,13 @@ void start_poll_clock(SearchWorker& w, std::uint32_t start, std::int32_t time_al
 // Moves the deadline (the fail-low time extension).
 void extend_deadline(SearchWorker& w, std::int32_t time_alloc);
 // The input and clock poll of a search node: counts the node and, every poll interval,
-// asks the protocol's input handler and the clock. True when the search must stop.
+// asks the protocol's input handler and the clock (the main thread) or publishes its
+// counts and reads the threads' stop flag (a helper). True when the search must stop.
 bool poll(SearchWorker& w);
+// The nodes and tablebase hits of the search so far: the main thread's own and, while
+// helpers search with it, the counts they published last.
+std::uint64_t search_nodes(const SearchWorker& w);
+std::uint64_t search_tbhits(const SearchWorker& w);
 // Counts a node for the poll without polling (quiescence nodes).
 inline void count_poll_node(SearchWorker& w) { ++w.poll.counter; }
 

@@ -453,7 +453,13 @@ void UciDialogue::deep_perft() {
 void UciDialogue::set_option() {
     Rng& r = *rng_;
     std::string name, value;
-    switch (r.below(13)) {
+    switch (r.below(14)) {
+        case 13: {
+            static const std::vector<std::string> v = {"1", "2", "3", "4", "8", "0", "-2", "abc", "", "2.5"};
+            name = r.chance(90) ? "Threads" : "threads";
+            value = r.pick(v);
+            break;
+        }
         case 0: {
             static const std::vector<std::string> v = {"2", "4", "16", "33", "64", "abc", "", "-1", "0", "1e1", "8.5", " 16"};
             name = r.chance(80) ? "Hash" : "hash";
@@ -568,6 +574,8 @@ std::optional<Fault> UciDialogue::run(Engine& engine, Rng& rng, const FuzzContex
     if (!e_->wait([&] { return uciok_ > 0 || e_->ended(); }, 10000) && alive()) fail("hang", "no \"uciok\" within 10 s");
     known_ = true;
     held_ = GameLine{};
+    // Half the sessions search on several threads, from the start.
+    if (rng.chance(50)) send_line("setoption name Threads value " + std::to_string(rng.range(1, 8)), false);
     new_game();
     const int steps = rng.range(5, 60);
     for (int step = 0; step < steps && alive() && now_ms() < ctx.end_ms; ++step) {
