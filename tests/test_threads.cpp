@@ -14,10 +14,12 @@
 #include "core/moves.h"
 #include "core/notation.h"
 #include "egtb/probe_egtb.h"
+#include "egtb/syzygy.h"
 #include "frontend/program.h"
 #include "core/genmoves.h"
 #include "search/hash.h"
 #include "search/hash_classic.h"
+#include "search/search_tools.h"
 #include "search/think.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
@@ -254,6 +256,25 @@ TEST_F(Threads, TablebaseProbesFromEveryThread) {
         egtb_release();
         egtb_settings().path = program().egtb_path;
         egtb_settings().cache_mb = 2.0;
+    }
+}
+
+// The Syzygy tables narrow the root to the moves that keep the win, and the helpers copy
+// that root while the main thread waits for them: whichever thread's iteration is taken,
+// the answer is a kept move (the rook never left hanging) and the result the tables' win.
+TEST_F(Threads, HelpersSearchTheRootMovesTheSyzygyTablesKeep) {
+    for (const Engine& e : engines) {
+        use(e);
+        syzygy_options().path = TEST_DATA_DIR "/syzygy";
+        ASSERT_GT(syzygy_load().files, 0);
+        ASSERT_EQ(set_search_threads(4), 4);
+        ASSERT_TRUE(test::set_fen("8/8/8/8/8/8/6R1/K3k3 w - -"));
+        EXPECT_TRUE(search_checked(depth_request(7))) << e.name;
+        const std::string m = move_to_text(watch.result.best).s;
+        EXPECT_TRUE(m != "g2d2" && m != "g2e2" && m != "g2f2") << e.name << " " << m;
+        EXPECT_EQ(watch.result.score, TB_WIN_SCORE) << e.name;
+        syzygy_options() = SyzygyOptions{};
+        syzygy_release();
     }
 }
 
