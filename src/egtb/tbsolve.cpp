@@ -463,21 +463,29 @@ private:
         std::int8_t* ov = v_[o].data();
         for_chunks(candidates_.size(), CHUNK / 64, [&](int, std::uint64_t first, std::uint64_t last) {
             TbIndexer::Cursor cursor;
-            for (std::uint64_t w = first; w < last; ++w) {
-                std::uint64_t bits = candidates_[w];
-                candidates_[w] = 0;
-                for (; bits; bits &= bits - 1) {
-                    const std::uint32_t j = static_cast<std::uint32_t>(w * 64 + static_cast<unsigned>(std::countr_zero(bits)));
-                    if (ov[j] != UNDECIDED) continue;
-                    const std::int8_t c = loss_if_lost(*idx_.decode(cursor, o, j), d, true);
-                    if (c == UNDECIDED) continue;
-                    ov[j] = c;
-                    const int level = level_of(c);
-                    if (level >= 0) set_pending(o, j, level);
-                }
-            }
+            take_candidates(ov, first, last, [&](std::uint32_t j) {
+                const std::int8_t c = loss_if_lost(*idx_.decode(cursor, o, j), d, true);
+                if (c == UNDECIDED) return;
+                ov[j] = c;
+                const int level = level_of(c);
+                if (level >= 0) set_pending(o, j, level);
+            });
         });
         any_candidate_ = false;
+    }
+
+    // Clears the candidate words first..last and calls f for each position they marked
+    // that is still undecided in `ov`.
+    template <class F>
+    void take_candidates(const std::int8_t* ov, std::uint64_t first, std::uint64_t last, F&& f) {
+        for (std::uint64_t w = first; w < last; ++w) {
+            std::uint64_t bits = candidates_[w];
+            candidates_[w] = 0;
+            for (; bits; bits &= bits - 1) {
+                const std::uint32_t j = static_cast<std::uint32_t>(w * 64 + static_cast<unsigned>(std::countr_zero(bits)));
+                if (ov[j] == UNDECIDED) f(j);
+            }
+        }
     }
 
     // Past the plies with bytes of their own, only win, loss or draw is left to find out:
@@ -513,19 +521,13 @@ private:
                     }
                 });
                 for_chunks(candidates_.size(), CHUNK / 64, [&](int worker, std::uint64_t first, std::uint64_t last) {
-                    for (std::uint64_t w = first; w < last; ++w) {
-                        std::uint64_t bits = candidates_[w];
-                        candidates_[w] = 0;
-                        for (; bits; bits &= bits - 1) {
-                            const std::uint32_t j = static_cast<std::uint32_t>(w * 64 + static_cast<unsigned>(std::countr_zero(bits)));
-                            if (ov[j] != UNDECIDED) continue;
-                            TbBoard b;
-                            idx_.decode(o, j, b);
-                            if (loss_if_lost(b, 0, false) == UNDECIDED) continue;
-                            ov[j] = LOSS_BEYOND;
-                            found[static_cast<std::size_t>(worker)].push_back(j);
-                        }
-                    }
+                    take_candidates(ov, first, last, [&](std::uint32_t j) {
+                        TbBoard b;
+                        idx_.decode(o, j, b);
+                        if (loss_if_lost(b, 0, false) == UNDECIDED) return;
+                        ov[j] = LOSS_BEYOND;
+                        found[static_cast<std::size_t>(worker)].push_back(j);
+                    });
                 });
                 for (const auto& f : found) next[o].insert(next[o].end(), f.begin(), f.end());
             }

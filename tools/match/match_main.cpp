@@ -35,13 +35,13 @@ using match::Outcome;
 using match::SearchWatch;
 using match::Verdict;
 
-struct EngineSpec {
+struct EngineSetup {
     std::string path, name;
     std::vector<std::pair<std::string, std::string>> options;
 };
 
 struct Settings {
-    EngineSpec engine[2];
+    EngineSetup engine[2];
     int engines = 0;
     int games = 2;
     int base_ms = 10000, inc_ms = 100;
@@ -57,7 +57,7 @@ struct Settings {
 
 // One engine process for the whole match.
 struct Player {
-    EngineSpec spec;
+    EngineSetup setup;
     fuzz::Engine proc;
     std::string dir;
     SearchWatch watch;
@@ -93,7 +93,7 @@ struct Player {
     void note(int game, int ply, const std::string& fault) {
         const std::string kind = fault.substr(0, fault.find(':'));
         if (++fault_count[kind] <= 5)
-            fault_text.push_back(spec.name + ", game " + std::to_string(game) + ", ply " + std::to_string(ply) + ": " + fault);
+            fault_text.push_back(setup.name + ", game " + std::to_string(game) + ", ply " + std::to_string(ply) + ": " + fault);
     }
 };
 
@@ -141,7 +141,7 @@ GameResult play_game(const Settings& s, Player* players[2], const std::vector<st
     for (int k = 0; k < 2; ++k) {
         players[k]->pondering = false;
         players[k]->losing_run = players[k]->winning_run = players[k]->drawn_run = 0;
-        if (!handshake(players, k, "ucinewgame\nisready\n")) return {k == 0 ? 0.0 : 1.0, players[k]->spec.name + " does not answer isready"};
+        if (!handshake(players, k, "ucinewgame\nisready\n")) return {k == 0 ? 0.0 : 1.0, players[k]->setup.name + " does not answer isready"};
     }
     int clock_ms[2] = {s.base_ms, s.base_ms};
     Board record;   // for the SAN of the PGN
@@ -174,7 +174,7 @@ GameResult play_game(const Settings& s, Player* players[2], const std::vector<st
             if (p.pondering) {   // a ponder miss: its answer is no move
                 p.proc.send("stop\n");
                 if (!wait_for(players, me, [&] { return p.got_best; }, 10000))
-                    return {me == 0 ? 0.0 : 1.0, p.spec.name + " does not answer stop"};
+                    return {me == 0 ? 0.0 : 1.0, p.setup.name + " does not answer stop"};
                 p.watch.answer(p.best, "");
                 p.got_best = false;
             }
@@ -187,18 +187,18 @@ GameResult play_game(const Settings& s, Player* players[2], const std::vector<st
             wait_for(players, me, [&] { return p.got_best; }, std::max(0, clock_ms[me]) + s.margin_ms + 5000);
         const int used = static_cast<int>(now_ms() - start);
         const int ply = board.plies() + 1;
-        if (!answered) return {me == 0 ? 0.0 : 1.0, p.spec.name + (p.proc.ended() ? " ended" : " does not move")};
+        if (!answered) return {me == 0 ? 0.0 : 1.0, p.setup.name + (p.proc.ended() ? " ended" : " does not move")};
         const Verdict v = p.watch.answer(p.best, p.ponder);
         for (const std::string& f : v.faults) p.note(number, ply, f);
         if (used > clock_ms[me] + s.margin_ms) {
             p.note(number, ply, "time-forfeit: " + std::to_string(used) + " ms used of " + std::to_string(clock_ms[me]));
-            return {me == 0 ? 0.0 : 1.0, p.spec.name + " loses on time"};
+            return {me == 0 ? 0.0 : 1.0, p.setup.name + " loses on time"};
         }
         clock_ms[me] += s.inc_ms - used;
         const std::string san = board.san(p.best);
         if (san.empty() || !board.play(p.best)) {
             p.note(number, ply, "illegal-move: bestmove " + p.best);
-            return {me == 0 ? 0.0 : 1.0, p.spec.name + " plays an illegal move"};
+            return {me == 0 ? 0.0 : 1.0, p.setup.name + " plays an illegal move"};
         }
         if (me == 0) pgn_moves += std::to_string((board.plies() + 1) / 2) + ". ";
         pgn_moves += san + " ";
@@ -221,9 +221,9 @@ GameResult play_game(const Settings& s, Player* players[2], const std::vector<st
         }
         const Player& q = *players[1 - me];
         if (s.resign_moves > 0 && p.losing_run >= s.resign_moves && q.winning_run >= s.resign_moves)
-            return {me == 0 ? 0.0 : 1.0, p.spec.name + " resigns (adjudicated)"};
+            return {me == 0 ? 0.0 : 1.0, p.setup.name + " resigns (adjudicated)"};
         if (s.resign_moves > 0 && q.losing_run >= s.resign_moves && p.winning_run >= s.resign_moves)
-            return {me == 0 ? 1.0 : 0.0, q.spec.name + " resigns (adjudicated)"};
+            return {me == 0 ? 1.0 : 0.0, q.setup.name + " resigns (adjudicated)"};
         if (s.draw_moves > 0 && board.plies() >= 2 * s.draw_from && p.drawn_run >= s.draw_moves &&
             q.drawn_run >= s.draw_moves)
             return {0.5, "draw (adjudicated)"};
@@ -285,7 +285,7 @@ Settings parse(int argc, char** argv) {
         const std::string a = argv[i];
         if (a == "-engine") {
             if (s.engines == 2) usage("two engines play");
-            EngineSpec& e = s.engine[s.engines++];
+            EngineSetup& e = s.engine[s.engines++];
             while (i + 1 < argc && argv[i + 1][0] != '-') {
                 const std::string kv = argv[++i];
                 const std::size_t eq = kv.find('=');
@@ -342,10 +342,10 @@ bool start(Player* players[2], int k) {
     if (::mkdtemp(dir) == nullptr) return false;
     p.dir = dir;
     p.proc.on_line = [&p](const std::string& line) { p.on_line(line); };
-    if (!p.proc.start(p.spec.path, p.dir)) return false;
+    if (!p.proc.start(p.setup.path, p.dir)) return false;
     if (!handshake(players, k, "uci\n")) return false;
     std::string options;
-    for (const auto& [name, value] : p.spec.options) options += "setoption name " + name + " value " + value + "\n";
+    for (const auto& [name, value] : p.setup.options) options += "setoption name " + name + " value " + value + "\n";
     return handshake(players, k, options + "isready\n");
 }
 
@@ -367,12 +367,12 @@ int main(int argc, char** argv) {
         openings.emplace_back();
     }
     Player a, b;
-    a.spec = s.engine[0];
-    b.spec = s.engine[1];
+    a.setup = s.engine[0];
+    b.setup = s.engine[1];
     Player* both[2] = {&a, &b};
     for (int k = 0; k < 2; ++k)
         if (!start(both, k)) {
-            std::fprintf(stderr, "varkon_match: %s does not start as a UCI engine\n", both[k]->spec.path.c_str());
+            std::fprintf(stderr, "varkon_match: %s does not start as a UCI engine\n", both[k]->setup.path.c_str());
             return 1;
         }
     std::FILE* pgn = s.pgn_out.empty() ? nullptr : std::fopen(s.pgn_out.c_str(), "w");
@@ -395,12 +395,12 @@ int main(int argc, char** argv) {
         draws += first == 0.5;
         losses += first == 0.0;
         const char* result = r.white_points == 1.0 ? "1-0" : r.white_points == 0.0 ? "0-1" : "1/2-1/2";
-        std::printf("game %d: %s - %s %s {%s}\n", g + 1, seat[0]->spec.name.c_str(), seat[1]->spec.name.c_str(), result,
+        std::printf("game %d: %s - %s %s {%s}\n", g + 1, seat[0]->setup.name.c_str(), seat[1]->setup.name.c_str(), result,
                     r.reason.c_str());
         std::fflush(stdout);
         if (pgn != nullptr)
             std::fprintf(pgn, "[Event \"varkon_match\"]\n[Round \"%d\"]\n[White \"%s\"]\n[Black \"%s\"]\n[Result \"%s\"]\n\n%s{%s} %s\n\n",
-                         g + 1, seat[0]->spec.name.c_str(), seat[1]->spec.name.c_str(), result, moves.c_str(),
+                         g + 1, seat[0]->setup.name.c_str(), seat[1]->setup.name.c_str(), result, moves.c_str(),
                          r.reason.c_str(), result);
         if (a.proc.ended() || b.proc.ended()) break;
     }
@@ -414,7 +414,7 @@ int main(int argc, char** argv) {
     int faults = 0;
     for (Player* p : both) {
         for (const auto& [kind, n] : p->fault_count) {
-            std::printf("%s: %d x %s\n", p->spec.name.c_str(), n, kind.c_str());
+            std::printf("%s: %d x %s\n", p->setup.name.c_str(), n, kind.c_str());
             faults += n;
         }
         for (const std::string& t : p->fault_text) std::printf("  %s\n", t.c_str());
@@ -423,7 +423,7 @@ int main(int argc, char** argv) {
     if (n > 0) {
         const Elo e = elo(wins, draws, losses);
         std::printf("%s against %s: +%d =%d -%d of %d games, score %.1f%%, Elo difference %+.0f (95%%: %+.0f .. %+.0f)\n",
-                    a.spec.name.c_str(), b.spec.name.c_str(), wins, draws, losses, n, 100.0 * (wins + 0.5 * draws) / n,
+                    a.setup.name.c_str(), b.setup.name.c_str(), wins, draws, losses, n, 100.0 * (wins + 0.5 * draws) / n,
                     e.diff, e.low, e.high);
     }
     std::printf("faults: %d\n", faults);
