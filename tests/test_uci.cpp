@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 
 #include "core/notation.h"
+#include "search/strength.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
 
@@ -306,4 +308,89 @@ TEST_F(Uci, EveryAnswerComesAfterAScoredLineThatBeginsWithIt) {
     out = engine.output();
     const std::string shown = test::word_after(out.substr(0, out.rfind("bestmove")), " time ");
     EXPECT_LT(std::stoi(shown), 2000) << out;
+}
+
+// ---- UCI_LimitStrength and UCI_Elo ---------------------------------------------------
+
+namespace {
+
+// The nodes of the last "info" line of `out` (0: none).
+std::uint64_t last_nodes(const std::string& out) {
+    const std::string n = test::word_after(out, " nodes ");
+    return n.empty() ? 0 : std::stoull(n);
+}
+
+const char* const QUIET_MIDDLEGAME = "r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 4 4";
+
+}  // namespace
+
+// The choice among the root moves: never a move beyond the margin, the search's own move
+// always possible, and the seed decides.
+TEST(Strength, DrawStaysWithinTheMargin) {
+    const int scores[] = {0, -50, -200, 30, -131};
+    int seen[5] = {};
+    for (std::uint64_t seed = 1; seed <= 400; ++seed) ++seen[varkon::draw_within_margin(scores, 5, 1, 100, seed)];
+    EXPECT_EQ(seen[2] + seen[4], 0);
+    EXPECT_GT(seen[0], 0);
+    EXPECT_GT(seen[1], 0);
+    EXPECT_GT(seen[3], seen[0]);   // the nearer the best, the likelier
+    EXPECT_EQ(varkon::draw_within_margin(scores, 5, 4, 0, 7), 4);
+    EXPECT_EQ(varkon::draw_within_margin(scores, 5, 2, 100, 9), varkon::draw_within_margin(scores, 5, 2, 100, 9));
+}
+
+// A low setting varies its move with the seed where full strength always plays the same;
+// every setting takes a queen left en prise.
+TEST(Strength, TheSettingChangesPlay) {
+    for (auto use : {test::use_varkon, test::use_classic}) {
+        use();
+        ASSERT_TRUE(test::set_fen(QUIET_MIDDLEGAME));
+        varkon::SearchRequest weak = test::depth_request(0), full = test::depth_request(5);
+        weak.strength_elo = varkon::STRENGTH_ELO_MIN;
+        std::set<std::string> weak_moves, full_moves;
+        for (std::uint64_t seed = 1; seed <= 12; ++seed) {
+            weak.strength_seed = full.strength_seed = seed;
+            weak_moves.insert(test::think_with(weak));
+            EXPECT_LE(test::recorded.lines.back().depth, varkon::strength_limits(weak.strength_elo).depth);
+            full_moves.insert(test::think_with(full));
+        }
+        EXPECT_GE(weak_moves.size(), 2u);
+        EXPECT_EQ(full_moves.size(), 1u);
+        for (const std::string& m : weak_moves) EXPECT_TRUE(legal_line(QUIET_MIDDLEGAME, m)) << m;
+
+        const std::string hanging = "rnb1kbnr/pppp1ppp/8/4p3/4P2q/5N2/PPPP1PPP/RNBQKB1R w KQkq - 2 3";
+        for (int elo : {varkon::STRENGTH_ELO_MIN, 1500, 2200, varkon::STRENGTH_ELO_MAX})
+            for (std::uint64_t seed = 1; seed <= 4; ++seed) {
+                ASSERT_TRUE(test::set_fen(hanging));
+                weak.strength_elo = elo;
+                weak.strength_seed = seed;
+                EXPECT_EQ(test::think_with(weak), "f3h4") << elo << " " << seed;
+            }
+    }
+}
+
+// Both programs offer the setting; a low one searches far fewer nodes than a high one under
+// the same clock, answers after a line that begins with its move, and plays legally.
+TEST(UciStrength, BothProgramsOfferItAndALowSettingSearchesLess) {
+    for (const char* bin : {VARKON_BIN, VARKON_CLASSIC_BIN}) {
+        test::EngineProcess engine(bin);
+        ASSERT_TRUE(engine.ask("uci\n", "uciok"));
+        EXPECT_NE(engine.output().find("option name UCI_LimitStrength type check default false\n"), std::string::npos);
+        EXPECT_NE(engine.output().find("option name UCI_Elo type spin default 1500 min 1000 max 2800\n"), std::string::npos);
+        std::uint64_t nodes[2] = {};
+        int k = 0;
+        for (const char* elo : {"1000", "2000"}) {
+            ASSERT_TRUE(engine.ask(std::string("setoption name OwnBook value false\nsetoption name UCI_LimitStrength value true\n"
+                                               "setoption name UCI_Elo value ") + elo + "\nposition fen " + QUIET_MIDDLEGAME +
+                                       "\ngo wtime 60000 btime 60000\n",
+                                   "bestmove", 60000));
+            const std::string out = engine.output();
+            const std::string best = test::last_bestmove(out);
+            EXPECT_TRUE(legal_line(QUIET_MIDDLEGAME, best)) << best;
+            EXPECT_EQ(test::word_after(out, " pv "), best) << out;
+            nodes[k++] = last_nodes(out);
+        }
+        EXPECT_LT(nodes[0] * 10, nodes[1]) << bin;
+        EXPECT_LT(nodes[0], 20000u) << bin;
+        EXPECT_EQ(engine.quit(), 0);
+    }
 }

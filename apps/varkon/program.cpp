@@ -11,6 +11,7 @@
 #include "search/hash.h"
 #include "search/search.h"
 #include "search/think.h"
+#include "search/strength.h"
 #include "search/threads.h"
 
 namespace varkon {
@@ -48,6 +49,8 @@ const UciOption options[] = {
      set_option_book_style},
     {"Move Overhead", "spin", [] { return std::string("10"); }, 0, 5000, nullptr, set_option_move_overhead},
     {"UCI_AnalyseMode", "check", [] { return std::string("false"); }, 0, 0, nullptr, set_option_analyse_mode},
+    {"UCI_LimitStrength", "check", [] { return std::string("false"); }, 0, 0, nullptr, set_option_limit_strength},
+    {"UCI_Elo", "spin", [] { return std::to_string(STRENGTH_ELO_DEFAULT); }, STRENGTH_ELO_MIN, STRENGTH_ELO_MAX, nullptr, set_option_elo},
     {nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr},
 };
 

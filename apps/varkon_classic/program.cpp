@@ -13,6 +13,7 @@
 #include "frontend/uci_classic.h"
 #include "frontend/winboard.h"
 #include "search/search_classic.h"
+#include "search/strength.h"
 #include "search/threads.h"
 
 namespace varkon {
@@ -48,6 +49,8 @@ const UciOption options[] = {
     {"BookStyle", "combo", [] { return fixed("Normal"); }, 0, 0, " var Best var Normal var Risky", set_option_book_style},
     {"Move Overhead", "spin", [] { return fixed("10"); }, 0, 5000, nullptr, set_option_move_overhead},
     {"UCI_AnalyseMode", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_analyse_mode},
+    {"UCI_LimitStrength", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_limit_strength},
+    {"UCI_Elo", "spin", [] { return std::to_string(STRENGTH_ELO_DEFAULT); }, STRENGTH_ELO_MIN, STRENGTH_ELO_MAX, nullptr, set_option_elo},
     {nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr},
 };
 

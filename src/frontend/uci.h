@@ -76,6 +76,10 @@ void set_option_syzygy_probe_limit(const std::string& text, double pieces);
 void set_option_ponder(const std::string& text, double);
 void set_option_move_overhead(const std::string& text, double ms);
 void set_option_analyse_mode(const std::string& text, double);
+// UCI_LimitStrength and UCI_Elo: the strength setting of the searches that play (see
+// search/strength.h).
+void set_option_limit_strength(const std::string& text, double);
+void set_option_elo(const std::string& text, double elo);
 void set_option_own_book(const std::string& text, double);
 void set_option_book_name(const std::string& text, double);
 void set_option_book_style(const std::string& text, double);

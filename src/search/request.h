@@ -96,6 +96,10 @@ struct SearchRequest {
     bool clock_limits = true;          // the clock limits the search
     bool wait_for_stop = false;        // never answer before "stop" (or "ponderhit")
     std::vector<Move> searchmoves;     // root moves to consider; empty: all
+    // A strength setting (search/strength.h): the search plays weaker, on one thread;
+    // 0: full strength. The seed draws its choice among the root moves.
+    int strength_elo = 0;
+    std::uint64_t strength_seed = 0;
     // Every answer comes after a scored line whose principal variation begins with the
     // move: a book move or an only reply is scored by a short search of that one move, and
     // a move found in an iteration that did not finish is shown before it is answered.

@@ -15,6 +15,7 @@
 #include "egtb/probe_egtb.h"
 #include "search/hash.h"
 #include "search/search_tools.h"
+#include "search/strength.h"
 #include "search/tablebase_root.h"
 #include "search/threads.h"
 
@@ -365,11 +366,12 @@ struct Search {
     }
 
     // The iterations, with the helpers searching beside the main thread when there are
-    // any. After the main thread's last iteration the helpers are stopped and waited for,
-    // and their counts are added to the main thread's.
+    // any (a search of limited strength runs alone). After the main thread's last
+    // iteration the helpers are stopped and waited for, and their counts are added to the
+    // main thread's.
     void deepen(const Position& game) {
         SearchThreads& threads = driver.helpers;
-        if (threads.helpers() == 0) {
+        if (threads.helpers() == 0 || r.strength_elo > 0) {
             iterate();
             return;
         }
@@ -425,6 +427,7 @@ struct Search {
             }
         }
         if (!result.single) {
+            if (!result.book) choose_weaker_root_move(w, p, r);
             result.best = w.root_best;
             result.score = reported_root_score(w, w.root_score);
             result.depth = w.iteration;
@@ -466,6 +469,12 @@ bool search_helpers_busy() { return driver.helpers.busy(); }
 
 void think(const Position& game, const SearchRequest& request) {
     if (!driver.main) driver.main = std::make_unique<SearchWorker>();
+    if (request.strength_elo > 0) {
+        const SearchRequest limited = limited_request(request);
+        Search search{*driver.main, limited, *driver.policy};
+        search.run(game);
+        return;
+    }
     Search search{*driver.main, request, *driver.policy};
     search.run(game);
 }

@@ -1,0 +1,156 @@
+#include "search/strength.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <vector>
+
+#include "core/attacks.h"
+#include "core/moves.h"
+#include "search/search_tools.h"
+#include "search/think.h"
+
+namespace varkon {
+
+namespace {
+
+// The scale: the floor's node budget and iterations, the points per doubling of the
+// budget and per further iteration, and the margin of the root move choice, widest at the
+// floor and gone from MARGIN_ENDS on.
+constexpr double FLOOR_NODES = 200;
+constexpr int ELO_PER_DOUBLING = 100;
+constexpr int FLOOR_DEPTH = 2;
+constexpr int ELO_PER_ITERATION = 80;
+constexpr int FLOOR_MARGIN = 150;
+constexpr int MARGIN_ENDS = 1800;
+// Two plies and the quiescence search: every root move is seen with the opponent's
+// replies, so that a piece left en prise or a mate in one is never taken for a fair move.
+constexpr int SCORING_PLIES = 2;
+
+// A well-mixed 64-bit function of the seed (splitmix64's finaliser).
+std::uint64_t mix(std::uint64_t x) {
+    x += 0x9e3779b97f4a7c15ULL;
+    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
+    return x ^ (x >> 31);
+}
+
+bool legal_at_root(Position& pos, int i) {
+    make_move(pos, i);
+    const bool legal = !king_in_check(pos, -pos.side);
+    unmake_move(pos, i);
+    return legal;
+}
+
+// Searches the root move `m` alone to `plies` plies with a full window: the worker's root
+// move, score and line become that move's.
+int search_one_root_move(SearchWorker& w, const SearchPolicy& p, const Move& m, int plies) {
+    Position& pos = w.pos;
+    const int first = pos.ply_state[0].move_start;
+    pos.move_stack[first] = m;
+    pos.ply_state[1].move_start = first + 1;
+    w.root_best = Move{};
+    w.iteration = plies;
+    w.seldepth = plies;
+    p.search_root(w, plies, -INFINITE_SCORE, INFINITE_SCORE);
+    return w.root_score;
+}
+
+}  // namespace
+
+StrengthLimits strength_limits(int elo) {
+    const int e = std::clamp(elo, STRENGTH_ELO_MIN, STRENGTH_ELO_MAX) - STRENGTH_ELO_MIN;
+    StrengthLimits s;
+    s.nodes = static_cast<std::uint64_t>(std::llround(FLOOR_NODES * std::exp2(static_cast<double>(e) / ELO_PER_DOUBLING)));
+    s.depth = FLOOR_DEPTH + e / ELO_PER_ITERATION;
+    const int span = MARGIN_ENDS - STRENGTH_ELO_MIN;
+    s.margin = std::max(0, FLOOR_MARGIN * (span - e) / span);
+    s.scoring_plies = SCORING_PLIES;
+    return s;
+}
+
+SearchRequest limited_request(const SearchRequest& r) {
+    SearchRequest limited = r;
+    if (r.strength_elo <= 0) return limited;
+    const StrengthLimits s = strength_limits(r.strength_elo);
+    limited.max_nodes = r.max_nodes == 0 ? s.nodes : std::min(r.max_nodes, s.nodes);
+    limited.max_depth = r.max_depth == 0 ? s.depth : std::min(r.max_depth, s.depth);
+    return limited;
+}
+
+int draw_within_margin(const int* scores, int n, int keep, int margin, std::uint64_t seed) {
+    if (margin <= 0 || n <= 1) return keep;
+    int best = scores[keep];
+    for (int i = 0; i < n; ++i) best = std::max(best, scores[i]);
+    const auto weight = [&](int i) -> std::uint64_t {
+        if (i == keep) return static_cast<std::uint64_t>(margin) + 1;
+        const int behind = best - scores[i];
+        return behind <= margin ? static_cast<std::uint64_t>(margin - behind) + 1 : 0;
+    };
+    std::uint64_t total = 0;
+    for (int i = 0; i < n; ++i) total += weight(i);
+    std::uint64_t pick = mix(seed) % total;
+    for (int i = 0; i < n; ++i) {
+        const std::uint64_t wi = weight(i);
+        if (pick < wi) return i;
+        pick -= wi;
+    }
+    return keep;
+}
+
+void choose_weaker_root_move(SearchWorker& w, const SearchPolicy& p, const SearchRequest& r) {
+    if (r.strength_elo <= 0 || w.root_best.from == 0) return;
+    const StrengthLimits s = strength_limits(r.strength_elo);
+    if (s.margin == 0) return;
+    Position& pos = w.pos;
+    const int first = pos.ply_state[0].move_start, end = pos.ply_state[1].move_start;
+
+    // The search's answer, kept to be restored when the draw falls on it.
+    const Move searched = w.root_best;
+    const int searched_score = w.root_score, searched_iteration = w.iteration, searched_seldepth = w.seldepth;
+    const int searched_length = w.pv_length[0];
+    Move searched_line[MAX_PLY];
+    std::copy(w.pv_table[0], w.pv_table[0] + MAX_PLY, searched_line);
+
+    std::vector<Move> legal;
+    for (int i = first; i < end; ++i)
+        if (legal_at_root(pos, i)) legal.push_back(pos.move_stack[i]);
+    const std::vector<Move> root(pos.move_stack + first, pos.move_stack + end);
+
+    // The scoring searches print nothing, read no input and run to their end.
+    SearchRequest quiet = r;
+    quiet.output = &silent_search_output;
+    quiet.poll = nullptr;
+    quiet.max_nodes = 0;
+    const SearchRequest* own = w.request;
+    w.request = &quiet;
+    const PollState poll = w.poll;
+    w.poll.stopped = false;
+    w.poll.counter = 0;
+    w.poll.interval = INT_MAX;
+
+    std::vector<int> scores(legal.size());
+    int keep = 0;
+    for (std::size_t k = 0; k < legal.size(); ++k) {
+        scores[k] = search_one_root_move(w, p, legal[k], s.scoring_plies);
+        if (same_move(legal[k], searched)) keep = static_cast<int>(k);
+    }
+    const int chosen = draw_within_margin(scores.data(), static_cast<int>(legal.size()), keep, s.margin, r.strength_seed);
+    if (chosen == keep) {
+        w.root_best = searched;
+        w.root_score = searched_score;
+        w.iteration = searched_iteration;
+        w.seldepth = searched_seldepth;
+        w.pv_length[0] = searched_length;
+        std::copy(searched_line, searched_line + MAX_PLY, w.pv_table[0]);
+    } else {
+        search_one_root_move(w, p, legal[chosen], s.scoring_plies);
+    }
+
+    std::copy(root.begin(), root.end(), pos.move_stack + first);
+    pos.ply_state[1].move_start = end;
+    w.poll = poll;
+    w.request = own;
+}
+
+}  // namespace varkon
