@@ -1,14 +1,15 @@
 // strength: a weaker engine on request (UCI_LimitStrength with UCI_Elo).
 //
-// A strength setting is an Elo figure on the scale of the README's calibration table. It
-// limits a search in three ways: a node budget that doubles every ELO_PER_DOUBLING points,
-// a cap on the iterations, and, below MARGIN_ENDS, a choice among the root moves: after
-// the search every root move is scored by a short search of its own, and the answer is
-// drawn at random (from the request's seed) among the search's best move and the moves
-// within a margin of the best score, nearer moves more often. The margin shrinks to
-// nothing as the setting grows; no move scoring more than the margin below the best is
-// ever chosen, so a low setting gives away at most about a pawn and a half at a time and a
-// high one plays the search's move. A limited search runs on one thread.
+// A strength setting is an Elo figure on the scale of the README's calibration table. A
+// calibration maps it to a level, and the level limits a search in three ways: a node
+// budget that doubles every hundred levels, a cap on the iterations and, at lower levels, a
+// choice among the root moves: after the search every root move is scored by a short
+// search of its own, and the answer is drawn at random (from the request's seed) among the
+// search's best move and the moves within a margin of the best score, nearer moves more
+// often. The margin shrinks to nothing as the level grows; no move scoring more than the
+// margin below the best is ever chosen, so a low setting gives away at most about a pawn
+// and a half at a time and a high one plays the search's move. A limited search runs on
+// one thread.
 #pragma once
 
 #include <cstdint>
