@@ -264,10 +264,8 @@ struct ClassicTerms {
 
     // Empty squares along the four diagonals, halved.
     int bishop_mobility(int q) const {
-        int n = 0;
-        for (int d : {-11, -9, 9, 11})
-            for (int t = q + d; board[t] == EMPTY; t += d) ++n;
-        return n / 2;
+        const std::uint64_t occupied = pos.cur().occupied;
+        return count_squares(slider_attacks<0, 1, 2, 3>(sq64[q], occupied) & ~occupied) / 2;
     }
 
     template <int S>
