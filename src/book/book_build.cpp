@@ -33,13 +33,46 @@ namespace {
 constexpr int BOOK_DEPTH = 60;         // half-moves of each game that are recorded
 constexpr std::size_t TOKEN_MAX = 99;  // longer PGN tokens are no moves
 
-// The build in progress.
-bool building = false;
-PairCounter counter;
-std::string temp_dir;    // private directory of the temporary files
-std::string target;      // the book file
-int minimum = 2;
-BookBuildOptions options;
+// When to show progress: on a terminal one line rewrites itself (ended by "\r") up to ten
+// times a second; elsewhere (a log, a pipe) a plain line every ten seconds, so that a long
+// build still shows it is alive without filling the log.
+class ProgressClock {
+public:
+    using Clock = std::chrono::steady_clock;
+    ProgressClock() : start_(Clock::now()), last_(start_) {}
+    bool due();
+    long long tenths() const {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count() / 100;
+    }
+    static const char* line_end();
+
+private:
+    Clock::time_point start_, last_;
+};
+
+// The build in progress: one at a time (its steps are module functions called in turn).
+struct Build {
+    bool building = false;
+    PairCounter counter;
+    std::string temp_dir;    // private directory of the temporary files
+    std::string target;      // the book file
+    int minimum = 2;
+    BookBuildOptions options;
+    // The progress of the reading.
+    ProgressClock reading_clock;
+    const BookBuildCounts* reading_counts = nullptr;
+};
+Build build;
+
+bool ProgressClock::due() {
+    const Clock::time_point now = Clock::now();
+    if (now - last_ < (build.options.progress_in_place ? std::chrono::milliseconds(100) : std::chrono::seconds(10)))
+        return false;
+    last_ = now;
+    return true;
+}
+
+const char* ProgressClock::line_end() { return build.options.progress_in_place ? "\r" : "\n"; }
 
 std::string directory_of(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -52,13 +85,13 @@ std::string directory_of(const std::string& path) {
 // directory.
 bool make_temp_dir() {
     const char* tmp = std::getenv("TMPDIR");
-    const std::string places[] = {directory_of(target) + "/.varkon-book-XXXXXX",
+    const std::string places[] = {directory_of(build.target) + "/.varkon-book-XXXXXX",
                                   std::string(tmp && *tmp ? tmp : "/tmp") + "/varkon-book-XXXXXX"};
     for (const std::string& pattern : places) {
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
         if (::mkdtemp(name.data()) != nullptr) {
-            temp_dir = name.data();
+            build.temp_dir = name.data();
             return true;
         }
     }
@@ -66,18 +99,18 @@ bool make_temp_dir() {
 }
 
 void remove_temp_dir() {
-    if (temp_dir.empty()) return;
-    if (DIR* d = ::opendir(temp_dir.c_str())) {
+    if (build.temp_dir.empty()) return;
+    if (DIR* d = ::opendir(build.temp_dir.c_str())) {
         while (const dirent* e = ::readdir(d))
             if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-                ::unlink((temp_dir + "/" + e->d_name).c_str());
+                ::unlink((build.temp_dir + "/" + e->d_name).c_str());
         ::closedir(d);
     }
-    ::rmdir(temp_dir.c_str());
-    temp_dir.clear();
+    ::rmdir(build.temp_dir.c_str());
+    build.temp_dir.clear();
 }
 
-bool stop_asked() { return options.stop != nullptr && options.stop(); }
+bool stop_asked() { return build.options.stop != nullptr && build.options.stop(); }
 
 // ---- progress ------------------------------------------------------------------------
 
@@ -114,28 +147,6 @@ private:
     char* p_ = text_;
 };
 
-// When to show progress: on a terminal one line rewrites itself (ended by "\r") up to ten
-// times a second; elsewhere (a log, a pipe) a plain line every ten seconds, so that a long
-// build still shows it is alive without filling the log.
-class ProgressClock {
-public:
-    using Clock = std::chrono::steady_clock;
-    ProgressClock() : start_(Clock::now()), last_(start_) {}
-    bool due() {
-        const Clock::time_point now = Clock::now();
-        if (now - last_ < (options.progress_in_place ? std::chrono::milliseconds(100) : std::chrono::seconds(10)))
-            return false;
-        last_ = now;
-        return true;
-    }
-    long long tenths() const {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count() / 100;
-    }
-    static const char* line_end() { return options.progress_in_place ? "\r" : "\n"; }
-
-private:
-    Clock::time_point start_, last_;
-};
 
 // ---- PGN reading -------------------------------------------------------------------
 
@@ -327,21 +338,18 @@ const char* move_part(char* t) {
 }
 
 // The progress of the reading: games, move errors, share of the file, time.
-ProgressClock reading_clock;
-const BookBuildCounts* reading_counts = nullptr;
-
 void show_reading(const PgnReader& in, const char* line_end) {
     ProgressLine line;
-    line << "games = " << reading_counts->games << " , move_errors = " << reading_counts->move_errors << " , "
+    line << "games = " << build.reading_counts->games << " , move_errors = " << build.reading_counts->move_errors << " , "
          << in.percent_read() << "% of the file , ";
-    line.seconds(reading_clock.tenths()) << line_end;
+    line.seconds(build.reading_clock.tenths()) << line_end;
     line.print();
 }
 
 // After each block of the file: the build goes on unless it is stopped.
 bool reading_tick(const PgnReader& in) {
     if (stop_asked()) return false;
-    if (reading_clock.due()) show_reading(in, ProgressClock::line_end());
+    if (build.reading_clock.due()) show_reading(in, ProgressClock::line_end());
     return true;
 }
 
@@ -558,39 +566,39 @@ void report_skipped(const BookBuildCounts& c) {
 
 bool book_build_begin(const std::string& book_file, int min_count, const BookBuildOptions& build_options) {
     book_build_end();
-    target = book_file;
-    options = build_options;
-    if (!replaceable(target)) {
+    build.target = book_file;
+    build.options = build_options;
+    if (!replaceable(build.target)) {
         messagef("can't open book file!\n");
         return false;
     }
-    minimum = clamp_minimum(min_count);
+    build.minimum = clamp_minimum(min_count);
     if (!make_temp_dir()) {
         messagef("can't open temp file! \n");
         return false;
     }
-    counter.start(temp_dir, options.memory);
-    building = true;
+    build.counter.start(build.temp_dir, build.options.memory);
+    build.building = true;
     return true;
 }
 
 bool book_add(std::uint32_t key_low, std::uint32_t key_high, int from, int to) {
-    if (!building) return false;
-    if (counter.add(static_cast<HashKey>(key_high) << 32 | key_low, from, to)) return true;
-    messagef("%s\n", counter.failure());
-    building = false;
+    if (!build.building) return false;
+    if (build.counter.add(static_cast<HashKey>(key_high) << 32 | key_low, from, to)) return true;
+    messagef("%s\n", build.counter.failure());
+    build.building = false;
     return false;
 }
 
 bool book_write(BookBuildCounts* counts) {
-    if (!building) return false;
+    if (!build.building) return false;
     messagef("\n");
     // Written under a name of its own and renamed into place when complete, so neither an
     // interrupted build nor a reader ever sees half a book.
     std::string part;
     int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100 && replaceable(target); ++attempt) {
-        part = target + ".part" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
+    for (int attempt = 0; fd < 0 && attempt < 100 && replaceable(build.target); ++attempt) {
+        part = build.target + ".part" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
         fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) break;
     }
@@ -613,7 +621,7 @@ bool book_write(BookBuildCounts* counts) {
         line << "write: " << bucket << " / " << BOOK_BUCKETS << "\t book_moves = " << book_moves << line_end;
         line.print();
     };
-    const bool merged = counter.merge(minimum, [&](int bucket, std::span<const PairCount> pairs) {
+    const bool merged = build.counter.merge(build.minimum, [&](int bucket, std::span<const PairCount> pairs) {
         out.resize(pairs.size() * BOOK_RECORD_SIZE);
         for (std::size_t i = 0; i < pairs.size(); ++i) {
             const PairCount& p = pairs[i];
@@ -627,30 +635,30 @@ bool book_write(BookBuildCounts* counts) {
         stopped = stop_asked();
         return written && !stopped;
     }, stop_asked);
-    if (merged) show(BOOK_BUCKETS, options.progress_in_place ? "\r" : "\n");
+    if (merged) show(BOOK_BUCKETS, build.options.progress_in_place ? "\r" : "\n");
     if (std::fflush(book) != 0 || ::fsync(::fileno(book)) != 0) written = false;
     if (std::fclose(book) != 0) written = false;
-    if (counts != nullptr) counts->runs = counter.runs_written();
+    if (counts != nullptr) counts->runs = build.counter.runs_written();
     if (!merged) {
         ::unlink(part.c_str());
-        if (counter.failure() != nullptr)
-            messagef("%s\n", counter.failure());
+        if (build.counter.failure() != nullptr)
+            messagef("%s\n", build.counter.failure());
         else if (!written)
             messagef("can't write book file!\n");
         else
             messagef("\nbuild stopped: book file kept!\n");
-        if (counts != nullptr) counts->interrupted = counter.failure() == nullptr && written;
+        if (counts != nullptr) counts->interrupted = build.counter.failure() == nullptr && written;
         return false;
     }
     // A build that found nothing (an empty collection, a minimum too high) does not wipe out
     // the book that is there; an empty book is written only where there was none.
     struct stat st;
-    if (written && book_moves == 0 && ::lstat(target.c_str(), &st) == 0) {
+    if (written && book_moves == 0 && ::lstat(build.target.c_str(), &st) == 0) {
         ::unlink(part.c_str());
         messagef("no book moves: book file kept!\n");
         return false;
     }
-    if (!written || std::rename(part.c_str(), target.c_str()) != 0) {
+    if (!written || std::rename(part.c_str(), build.target.c_str()) != 0) {
         ::unlink(part.c_str());
         messagef("can't write book file!\n");
         return false;
@@ -660,8 +668,8 @@ bool book_write(BookBuildCounts* counts) {
 }
 
 void book_build_end() {
-    building = false;
-    counter.clear();
+    build.building = false;
+    build.counter.clear();
     remove_temp_dir();
 }
 
@@ -682,29 +690,29 @@ bool build_book(const std::string& pgn_file, const std::string& book_file, int m
         book_build_end();
         return false;
     }
-    reading_clock = ProgressClock();
-    reading_counts = &c;
+    build.reading_clock = ProgressClock();
+    build.reading_counts = &c;
     auto in = std::make_unique<PgnReader>(pgn, size, reading_tick);
-    if (!in->utf16()) GameReader(*in, options.game_limit, c).run();
+    if (!in->utf16()) GameReader(*in, build.options.game_limit, c).run();
     ::close(pgn);
     c.bad_text_lines = in->bad_lines();
-    show_reading(*in, options.progress_in_place ? "\r\n" : "\n");
+    show_reading(*in, build.options.progress_in_place ? "\r\n" : "\n");
     report_skipped(c);
     const char* failure = in->utf16()    ? "pgn file is in UTF-16, not read!\n"
                           : in->failed() ? "can't read pgn file!\n"
                                          : nullptr;
-    if (in->stopped() && building) {
+    if (in->stopped() && build.building) {
         failure = "\nbuild stopped: book file kept!\n";
         c.interrupted = true;
     }
-    if (failure != nullptr || !building) {
+    if (failure != nullptr || !build.building) {
         if (failure != nullptr) messagef("%s", failure);
         book_build_end();
         return false;
     }
     c.pgn_read = true;
     const bool written = book_write(&c);
-    c.peak_memory = counter.peak_bytes();
+    c.peak_memory = build.counter.peak_bytes();
     book_build_end();
     return written;
 }

@@ -36,6 +36,7 @@ struct ConsoleInput {
     bool quit_requested = false;
     bool stop_requested = false;
     std::string deferred;   // lines for afterwards
+    volatile std::sig_atomic_t build_signal = 0;   // the signal that arrived during a build
 };
 ConsoleInput console;
 
@@ -224,9 +225,8 @@ int number_of(const std::string& word) {
 // A build ends early, keeping the book that is there, on Ctrl-C (or a request to end from
 // outside) and on "quit" or "stop" typed at the console. Commands that arrive through a
 // pipe or a file wait for the build: a script sends its "quit" right after the answers.
-volatile std::sig_atomic_t build_signal = 0;
-void note_build_signal(int signal_number) { build_signal = signal_number; }
-bool build_stopped() { return build_signal != 0 || (::isatty(STDIN_FILENO) && console_command() == PollAction::stop); }
+void note_build_signal(int signal_number) { console.build_signal = signal_number; }
+bool build_stopped() { return console.build_signal != 0 || (::isatty(STDIN_FILENO) && console_command() == PollAction::stop); }
 
 constexpr int build_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
@@ -237,7 +237,7 @@ bool build_caught(const std::string& pgn, const std::string& book, int minimum, 
     caught.sa_handler = note_build_signal;
     caught.sa_flags = SA_RESTART;
     sigemptyset(&caught.sa_mask);
-    build_signal = 0;
+    console.build_signal = 0;
     for (std::size_t i = 0; i < std::size(build_signals); ++i) {  // a signal ignored stays ignored
         sigaction(build_signals[i], nullptr, &old[i]);
         if (old[i].sa_handler != SIG_IGN) sigaction(build_signals[i], &caught, nullptr);
@@ -248,9 +248,9 @@ bool build_caught(const std::string& pgn, const std::string& book, int minimum, 
     options.stop = build_stopped;
     const bool built = build_book(pgn, book, minimum, options);
     for (std::size_t i = 0; i < std::size(build_signals); ++i) sigaction(build_signals[i], &old[i], nullptr);
-    if (build_signal != 0) {
+    if (console.build_signal != 0) {
         std::fflush(stdout);
-        std::raise(build_signal);
+        std::raise(console.build_signal);
     }
     return built;
 }
