@@ -418,6 +418,11 @@ int eval_traps_classic(const Position& pos) {
     return ClassicTerms(pos, unused).traps();
 }
 
+void prefetch_classic_caches(const Position& pos, bool pawns_changed) {
+    eval_cache_classic::eval_prefetch(eval_key(pos));
+    if (pawns_changed) eval_cache_classic::pawn_prefetch(pos.cur().pawn_key);
+}
+
 int evaluate_classic(const Position& pos, EvalState& state, SearchStats& stats, int alpha, int beta) {
     const HashKey key = eval_key(pos);
     const int cached = eval_cache_classic::eval_probe(key, stats);
