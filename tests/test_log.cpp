@@ -57,6 +57,20 @@ TEST(Log, TheUciOptionOpensItOnceAndClosesIt) {
     EXPECT_TRUE(log.ends_with("\nsetoption name LogFile value maybe\nsetoption name LogFile value false\n")) << log;
 }
 
+// After every search (an EPD run's, a WinBoard game's) the log holds its statistics
+// report, which standard output does not show.
+TEST(Log, HoldsTheStatisticsReportOfEverySearch) {
+    const test::WorkDir dir("LOGFILE on\n");
+    dir.write("suite.epd", "6k1/5ppp/8/8/8/8/5PPP/R5K1 w - - bm Ra8; id \"mate\";\n");
+    const std::string out = test::run_engine(VARKON_CLASSIC_BIN, "epd\nsuite.epd\nr.txt\n1\na\nxboard\nnew\nsd 2\ngo\n",
+                                             nullptr, dir.path());
+    const std::string log = dir.read(LOG);
+    EXPECT_EQ(out.find("time_limit: "), std::string::npos);
+    EXPECT_EQ(test::count(log, "\n\ntime_limit: "), 2) << log;
+    EXPECT_LT(log.find("\n1\t31998\t"), log.find("time_limit: "));
+    EXPECT_NE(log.find("\negtb_probes: ", log.find("\nmove ")), std::string::npos) << log;
+}
+
 // Each attempt to open the log (start-up, the UCI option) reports its failure once.
 TEST(Log, ALogThatCannotBeCreatedIsReportedAndTheEngineGoesOn) {
     const test::WorkDir dir("LOGFILE on\n");

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "core/notation.h"
 #include "frontend/testsuite.h"
@@ -97,6 +98,9 @@ TEST(EpdRun, AScriptRunsTheWholeSuiteAndItsResultsAgree) {
     EXPECT_EQ(status, 0);
     EXPECT_NE(out.find("\nsetboard 6k1/5ppp/8/8/8/8/5PPP/R5K1 w - -\nbm= Ra8\nid= \"mate\"\n"), std::string::npos) << out;
     EXPECT_NE(out.find("bm= none\nid= \"no bm\"\n"), std::string::npos);
+    // The thinking lines are WinBoard's "post" lines.
+    EXPECT_TRUE(std::regex_search(out, std::regex("\n1\t31998\t\\d+\t\\d+\t a1a8  mate in 1\n"))) << out;
+    EXPECT_EQ(out.find("info "), std::string::npos);
     EXPECT_NE(out.find("\nend of testsuite\n\npositions   = 3\nsolved      = 1\nunsolved    = 2\n"), std::string::npos);
     // The results file, its times aside.
     std::string results = dir.read("results.txt");

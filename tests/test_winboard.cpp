@@ -46,7 +46,12 @@ TEST(WinboardSession, AnswersInOrderAndRejectsBadInput) {
         "level\nlevel 40 x 0\ntime abc\notim\nping\nresult\nname\nsetboard\nundo\nremove\n" +
         std::string(100000, 'q') + "\n" + std::string("\x01\xff\0e2e4\r\ne7e5\nping 8\nquit\n", 26));
     EXPECT_NE(out.find("pong 3\nfeature ping=1 setboard=1 san=0 ics=1 time=1\nfeature draw=1 analyze=1 name=1\n"
-                       "feature myname=\"Varkon 5.11c\" \nfeature done=1\npong 7\nponder ON\nponder OFF\nics -\n\n"
+                       "feature memory=1 exclude=1 nps=0\nfeature myname=\"Varkon 5.11c\" \n"
+                       "feature option=\"USE_BOOK -check 1\"\nfeature option=\"BOOK_NAME -file book.dat\"\n"
+                       "feature option=\"BOOK_STYLE -combo *best /// normal /// random\"\n"
+                       "feature option=\"RESIGN -check 0\"\nfeature option=\"RESIGN_VALUE -spin -600 -999 -100\"\n"
+                       "feature option=\"RESIGN_COUNT -spin 6 1 254\"\nfeature option=\"DRAW -check 0\"\n"
+                       "feature option=\"LOGFILE -check 0\"\nfeature done=1\npong 7\nponder ON\nponder OFF\nics -\n\n"
                        "Illegal move: foo\nIllegal move: e3e4\n"
                        "Error (missing value): level\nError (bad value): level 40 x 0\nError (bad value): time abc\n"
                        "Error (missing value): otim\nError (missing value): ping\n\n\nupdating bookfile...\nno result ?\n"

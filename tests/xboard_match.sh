@@ -11,7 +11,13 @@
 # updates after every game from xboard's "result": the book must stay a valid book of the
 # same size, with weights moved.
 # Controls: XBOARD_TC (default 0:15, minutes:seconds), XBOARD_INC (default 0.1 s) and
-# XBOARD_MPS (moves per control; default none: the whole game).
+# XBOARD_MPS (moves per control; default none: the whole game); or XBOARD_ST, seconds for
+# every move (xboard's -st, which sends "st"), in place of the clock; XBOARD_DEPTH, plies
+# (xboard's -depth, which sends "sd"), with either. XBOARD_FEN: the position every game
+# starts from (default: the initial one).
+# With XBOARD_ST or XBOARD_DEPTH varkon_classic neither resigns nor offers draws, every game
+# must end by the rules (mate, stalemate, a draw rule), and the debug log of xboard must show
+# each move of varkon_classic within the seconds of "st" and no thinking line deeper than "sd".
 # Exits 77 (skipped) when xboard, xvfb-run, the opponent (fairymax or phalanx) or, for
 # "uci", polyglot is not installed.
 set -euo pipefail
@@ -50,10 +56,19 @@ if [ "$mode" = learn ]; then
     # Both engines play from the shared book, choosing among its two best moves.
     for d in engine second; do printf 'BOOK_NAME %s\nBOOK_STYLE normal\n' "$work/shared.dat" >"$work/$d/Varkon.ini"; done
 fi
+control=(-tc "${XBOARD_TC:-0:15}" -inc "${XBOARD_INC:-0.1}" ${XBOARD_MPS:+-mps "$XBOARD_MPS"})
+[ -n "${XBOARD_ST:-}" ] && control=(-st "0:$(printf %02d "$XBOARD_ST")")
+[ -n "${XBOARD_DEPTH:-}" ] && control+=(-depth "$XBOARD_DEPTH")
+if [ -n "${XBOARD_FEN:-}" ]; then
+    printf '%s\n' "$XBOARD_FEN" >"$work/start.fen"
+    control+=(-lpf "$work/start.fen")
+fi
+rules_only=${XBOARD_ST:-${XBOARD_DEPTH:-}}
+[ -n "$rules_only" ] && [ "$mode" != learn ] && printf 'RESIGN off\nDRAW off\n' >"$work/engine/Varkon.ini"
 # A settings file of its own: xboard neither reads the user's settings nor saves into them.
 timeout $((games * 150 + 60)) xvfb-run -a xboard -settingsFile "$work/xboardrc" -saveSettingsFile "$work/xboardrc" \
     -fcp "$engine" -fd "$work/engine" "${uci[@]}" -scp "$opponent" -sd "$work/second" \
-    -mg "$games" -tc "${XBOARD_TC:-0:15}" -inc "${XBOARD_INC:-0.1}" ${XBOARD_MPS:+-mps "$XBOARD_MPS"} -sgf "$work/games.pgn" \
+    -mg "$games" "${control[@]}" -sgf "$work/games.pgn" \
     -xexit -debug -nameOfDebugFile "$work/xboard.debug" >"$work/xboard.out" 2>&1 || status=$?
 
 fail() {
@@ -92,6 +107,28 @@ done <<<"$summary"
 # answer to a command.)
 if grep -a -E '<first *: *(Illegal move|Error)' "$work/xboard.debug" | grep -v 'Varkon.ini not found'; then
     fail "varkon_classic rejected a command of xboard"
+fi
+if [ -n "$rules_only" ]; then
+    while read -r side result reason; do
+        printf '%s' "$reason" | grep -q -i -E 'mate|repetition|50.move|fifty|insufficient|material' ||
+            fail "a game ended otherwise than by the rules: $result {$reason}"
+    done <<<"$summary"
+fi
+if [ -n "${XBOARD_ST:-}" ] && [ "$mode" = winboard ]; then
+    grep -a -q -E ">first : st $XBOARD_ST\$" "$work/xboard.debug" || fail "xboard sent no \"st $XBOARD_ST\""
+    # The debug lines start with xboard's milliseconds: from the command that starts the
+    # engine's turn ("go" or the opponent's move) to its "move".
+    slow=$(awk -v limit=$((XBOARD_ST * 1000)) '
+        />first : (go|[a-h][1-8][a-h][1-8][qrbn]?)$/ { start = $1 }
+        /<first : move / && start != "" { if ($1 - start > limit) print $1 - start " ms: " $0; start = "" }
+    ' "$work/xboard.debug")
+    [ -z "$slow" ] || fail "moves beyond ${XBOARD_ST} s: $slow"
+fi
+if [ -n "${XBOARD_DEPTH:-}" ] && [ "$mode" = winboard ]; then
+    grep -a -q -E ">first : sd $XBOARD_DEPTH\$" "$work/xboard.debug" || fail "xboard sent no \"sd $XBOARD_DEPTH\""
+    # "<first : depth<TAB>score...": the fourth field is the depth.
+    deep=$(grep -a -E "<first : [0-9]+"$'\t' "$work/xboard.debug" | awk -v limit="$XBOARD_DEPTH" '$4 + 0 > limit' | head -3)
+    [ -z "$deep" ] || fail "thinking deeper than sd $XBOARD_DEPTH: $deep"
 fi
 if [ "$mode" = learn ]; then
     # Learning changes weights in place: same size, whole records, squares on the board.

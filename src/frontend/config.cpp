@@ -96,59 +96,68 @@ long long leading_number(const std::string& word) {
 bool switch_on(const std::string& word) { return word == "on" || word == "1"; }
 const char* on_off(bool on) { return on ? "on" : "off"; }
 
-// A name or path value; false (and a note) when it is too long to be one.
-bool name_fits(const char* keyword, const std::string& value) {
+// A name or path value; false (and, with `confirm`, a note) when it is too long to be one.
+bool name_fits(const char* keyword, const std::string& value, bool confirm) {
     if (value.size() <= MAX_CONFIG_NAME) return true;
-    std::printf("%s is longer than %zu characters: not changed\n", keyword, MAX_CONFIG_NAME);
+    if (confirm) std::printf("%s is longer than %zu characters: not changed\n", keyword, MAX_CONFIG_NAME);
     return false;
 }
 
-void set_value(const std::string& key, const std::string& value) {
+// Sets the setting of `key` from its value word; with `confirm` the confirmation line is
+// printed. False when the value was refused (a name too long, a book style that is none)
+// or the key names no setting.
+bool set_value(const std::string& key, const std::string& value, bool confirm) {
+    const auto say = [confirm](const char* format, auto... args) {
+        if (confirm) std::printf(format, args...);
+    };
     if (key == "HASH") {
         config.hash_mb = static_cast<int>(std::clamp(leading_number(value), 2LL, 512LL));
-        std::printf("HASH     \t\t: %d MB\n", config.hash_mb);
+        say("HASH     \t\t: %d MB\n", config.hash_mb);
     } else if (key == "EGTB_PATH") {
-        if (!name_fits("EGTB_PATH", value)) return;
+        if (!name_fits("EGTB_PATH", value, confirm)) return false;
         config.egtb_path = egtb_settings.path = value;
-        std::printf("EGTB_PATH\t\t: %s\n", value.c_str());
+        say("EGTB_PATH\t\t: %s\n", value.c_str());
     } else if (key == "EGTB_CACHE_SIZE") {
         config.egtb_cache_mb = egtb_settings.cache_mb = static_cast<double>(std::clamp(leading_number(value), 1LL, 32LL));
-        std::printf("EGTB_CACHE_SIZE\t\t: %g MB\n", config.egtb_cache_mb);
+        say("EGTB_CACHE_SIZE\t\t: %g MB\n", config.egtb_cache_mb);
     } else if (key == "USE_BOOK") {
         config.use_book = switch_on(value);
         book_options.on = config.use_book ? 1 : 0;
-        std::printf("USE_BOOK \t\t: %s\n", on_off(config.use_book));
+        say("USE_BOOK \t\t: %s\n", on_off(config.use_book));
     } else if (key == "BOOK_NAME") {
-        if (!name_fits("BOOK_NAME", value)) return;
+        if (!name_fits("BOOK_NAME", value, confirm)) return false;
         config.book_name = book_options.name = value;
-        std::printf("BOOK_NAME \t\t: %s\n", value.c_str());
+        say("BOOK_NAME \t\t: %s\n", value.c_str());
     } else if (key == "BOOK_STYLE") {
-        static const char* const styles[] = {"best", "normal", "random"};
         const char* shown = "?";
         for (int s = 0; s < 3; ++s)
-            if (value == styles[s]) {
+            if (value == book_style_names[s]) {
                 config.book_style = book_options.style = s + 1;
-                shown = styles[s];
+                shown = book_style_names[s];
             }
-        std::printf("BOOK_STYLE\t\t: %s\n", shown);
+        say("BOOK_STYLE\t\t: %s\n", shown);
+        return shown[0] != '?';
     } else if (key == "RESIGN") {
         config.resign = switch_on(value);
-        std::printf("RESIGN    \t\t: %s\n", on_off(config.resign));
+        say("RESIGN    \t\t: %s\n", on_off(config.resign));
     } else if (key == "RESIGN_VALUE") {
         const long long v = leading_number(value);
         config.resign_value = v < -999 ? -900 : v >= -100 ? -100 : static_cast<int>(v);
-        std::printf("RESIGN_VALUE\t\t: %d\n", config.resign_value);
+        say("RESIGN_VALUE\t\t: %d\n", config.resign_value);
     } else if (key == "RESIGN_COUNT") {
         const long long v = leading_number(value);
         config.resign_count = v < 2 ? 1 : v >= 255 ? 12 : static_cast<int>(v);
-        std::printf("RESIGN_COUNT\t\t: %d\n", config.resign_count);
+        say("RESIGN_COUNT\t\t: %d\n", config.resign_count);
     } else if (key == "DRAW") {
         config.draw = switch_on(value);
-        std::printf("DRAW        \t\t: %s\n", value.c_str());
+        say("DRAW        \t\t: %s\n", value.c_str());
     } else if (key == "LOGFILE") {
         config.log = switch_on(value);
-        std::printf("LOGFILE     \t\t: %s\n", value.c_str());
+        say("LOGFILE     \t\t: %s\n", value.c_str());
+    } else {
+        return false;
     }
+    return true;
 }
 
 bool is_keyword(const std::string& word) {
@@ -249,6 +258,8 @@ void reset_configuration() {
 
 const char* default_config_text() { return DEFAULT_TEXT; }
 
+bool change_setting(const std::string& keyword, const std::string& value) { return set_value(keyword, value, false); }
+
 void read_config_stream(std::FILE* in) {
     WordReader words(in);
     std::string word, value;
@@ -262,7 +273,7 @@ void read_config_stream(std::FILE* in) {
             std::printf("%s without a value: not changed\n", word.c_str());
             return;
         }
-        set_value(word, value);
+        set_value(word, value, true);
     }
 }
 

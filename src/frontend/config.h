@@ -55,4 +55,13 @@ void read_config_stream(std::FILE* in);
 // The content of the default file.
 const char* default_config_text();
 
+// The values of BOOK_STYLE, styles 1 to 3.
+constexpr const char* book_style_names[3] = {"best", "normal", "random"};
+
+// Changes the setting of `keyword` for this session, as the keyword with `value` in the
+// file would (the same conversions and ranges), without a confirmation line; the file is
+// not rewritten. False when the keyword names no setting or the value is refused (a name
+// too long, a book style that is none).
+bool change_setting(const std::string& keyword, const std::string& value);
+
 }  // namespace varkon

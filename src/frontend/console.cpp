@@ -105,7 +105,7 @@ void console_think(SearchRequest& request) {
     request.output = program().console_output;
     request.poll = console_command;
     request.wait = nullptr;
-    think(game(), request);
+    search_game(request);
     if (console.quit_requested) quit_program();
 }
 

@@ -4,6 +4,8 @@
 
 #include "book/book.h"
 #include "core/setup.h"
+#include "frontend/log.h"
+#include "search/think.h"
 
 namespace varkon {
 
@@ -34,6 +36,11 @@ bool edit_game(const char* (*next_token)()) {
     const bool ok = edit_board(game(), next_token);
     book_new_game();
     return ok;
+}
+
+void search_game(const SearchRequest& request) {
+    think(game(), request);
+    log_statistics(last_search().stats);
 }
 
 }  // namespace varkon

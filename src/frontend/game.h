@@ -10,6 +10,8 @@
 
 namespace varkon {
 
+struct SearchRequest;
+
 // The game position.
 Position& game();
 
@@ -18,5 +20,9 @@ void start_game();
 // setup_fen and edit_board on the game (see core/setup.h for what they accept).
 bool set_up_game(const char* placement, const char* side_field, const char* castling_field, const char* ep_field);
 bool edit_game(const char* (*next_token)());
+
+// A search of the game position under `request` (think): the protocols' one way to search.
+// While the log is open, the search's statistics report follows in the log.
+void search_game(const SearchRequest& request);
 
 }  // namespace varkon

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "core/stats.h"
 #include "frontend/program.h"
 #include "frontend/textfile.h"
 #include "search/request.h"
@@ -118,6 +119,13 @@ void log_input(const char* text, std::size_t length) {
     } else {
         write_log(text, length);
     }
+}
+
+void log_statistics(const SearchStats& stats) {
+    if (!log_on()) return;
+    flush_shown_output();
+    print_statistics(stats, state.log_file);
+    if (std::fflush(state.log_file) != 0 || std::ferror(state.log_file) != 0) report_write_failure();
 }
 
 void log_printf(const char* format, ...) {

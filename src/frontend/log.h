@@ -16,6 +16,8 @@
 
 namespace varkon {
 
+struct SearchStats;
+
 // The log flag: the log is open and being written.
 bool log_on();
 // The log's name for the running program: "Varkon_v5.11c.log".
@@ -35,6 +37,9 @@ void set_option_log_file(const std::string& value, double);
 // Input as it is read: command_input hands over each line (with its line end, when read)
 // when its first character is taken.
 void log_input(const char* text, std::size_t length);
+
+// The statistics report of a search, to the log only; nothing when the log is closed.
+void log_statistics(const SearchStats& stats);
 
 // Writes text to the log only; nothing when the log is closed.
 void log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));

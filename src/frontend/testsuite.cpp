@@ -18,6 +18,7 @@
 #include "frontend/game.h"
 #include "frontend/program.h"
 #include "frontend/textfile.h"
+#include "frontend/winboard.h"
 #include "search/think.h"
 
 namespace varkon {
@@ -82,7 +83,7 @@ void read_operation(const std::string& text, EpdPosition& p) {
 // ---- the run -------------------------------------------------------------------------
 
 struct SuiteRun {
-    const SearchOutput* shown = nullptr;   // the console's output, for the thinking lines
+    const SearchOutput* shown = nullptr;   // the thinking lines
     bool terminal = false;                 // standard input is a terminal
     ThinkResult result;
 };
@@ -95,7 +96,7 @@ void show_current_move(const Move& m, int number, int depth, std::uint32_t elaps
 void show_bound(const IterationLine& line, const Move& m, bool high) { run.shown->first_move_bound(line, m, high); }
 void show_book_move(const Move& m) { run.shown->book_move(m); }
 void show_single_reply(const Move& m) { run.shown->single_reply(m); }
-void show_note(const char* text) { run.shown->note(text); }
+void show_note(const char* text) { protocol_output().note(text); }
 void record_move(const ThinkResult& r) { run.result = r; }
 
 // A line typed at a terminal; what waits on a pipe is a script's next command instead.
@@ -223,7 +224,7 @@ bool run_position(const EpdPosition& p, long long test_time, bool interactive, v
     search_policy().tables.clear_for_search();
     run.result = ThinkResult{};
     const std::uint32_t start = now_cs();
-    think(game(), r);
+    search_game(r);
     const std::uint32_t elapsed = now_cs() - start;
 
     const Move best = run.result.best;
@@ -365,9 +366,9 @@ void run_test_suite(void (*statistics)()) {
     both(results, "\n\n");
 
     // The suite's own output and input handling for its searches: its thinking lines are
-    // those of the protocol in charge, and whatever waits on the input is left for the
-    // console.
-    run.shown = &protocol_output();
+    // WinBoard's, as "post" shows them, its notes the protocol's in charge, and whatever
+    // waits on the input is left for the console.
+    run.shown = &winboard_thinking_output;
     run.terminal = ::isatty(0) != 0;
 
     run_file(epd, results, test_time, interactive, statistics);

@@ -9,7 +9,7 @@
 // before the next position; input waiting on a pipe (a script's next commands) does not.
 //
 // The search runs in test-suite mode (the whole clock is the time of the move) with an
-// output of its own: the thinking lines are those of the console, the chosen move is
+// output of its own: the thinking lines are WinBoard's "post" lines, the chosen move is
 // recorded and neither announced nor played.
 #pragma once
 

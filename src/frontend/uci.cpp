@@ -187,7 +187,7 @@ void uci_go(const Tokens& t, std::size_t i) {
     r.output = program().uci_output;
     r.poll = poll_searching_command;
     r.wait = read_searching_command;
-    think(game(), r);
+    search_game(r);
 }
 
 // After a search or a count: ends the program when "quit" came, else hands the commands

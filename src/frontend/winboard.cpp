@@ -12,12 +12,14 @@
 #include "core/attacks.h"
 #include "core/moves.h"
 #include "core/notation.h"
+#include "egtb/probe_egtb.h"
 #include "frontend/command_input.h"
 #include "frontend/config.h"
 #include "frontend/console.h"
 #include "frontend/dialogue.h"
 #include "frontend/game.h"
 #include "frontend/learn.h"
+#include "frontend/log.h"
 #include "frontend/program.h"
 #include "search/hash.h"
 #include "search/think.h"
@@ -70,6 +72,13 @@ struct CommandLine {
     }
 };
 
+// The root moves analysis considers ("exclude", "include"): every legal move, or, once the
+// set was restricted, those of `moves`. A new position makes it every move again.
+struct RootMoveSet {
+    bool restricted = false;
+    std::vector<Move> moves;
+};
+
 // The state of the loop: modes, flags, and what the engine's last search left.
 struct WinboardState {
     bool force_mode = false;
@@ -90,6 +99,9 @@ struct WinboardState {
     bool result_announced = false; // the engine's last move ended the game
     Side engine_colour = 0;        // the side the engine played in this game; 0: none yet
     SearchClock clock;             // the clocks and the time control
+    std::uint32_t move_time = 0;   // "st": centiseconds for every move; 0: the clock decides
+    int max_depth = 0;             // "sd": plies the engine's searches reach at most; 0: none
+    RootMoveSet analysed;          // the root moves of the position that analysis considers
     CommandLine command;           // the command line being carried out
 };
 WinboardState wb;
@@ -185,6 +197,23 @@ struct PositionSnapshot {
 // move is not in check.
 bool playable_setup() { return !king_in_check(game(), -game().side); }
 
+// The legal moves of the game position, in generation order.
+std::vector<Move> legal_moves() {
+    Position& pos = game();
+    generate_root(pos);
+    std::vector<Move> moves;
+    for (int i = pos.ply_state[0].move_start; i < pos.ply_state[1].move_start; ++i) {
+        make_move(pos, i);
+        const bool legal = !king_in_check(pos, -pos.side);
+        unmake_move(pos, i);
+        if (legal) moves.push_back(pos.move_stack[i]);
+    }
+    return moves;
+}
+
+// The game reached another position: analysis considers every move of it again.
+void new_position() { wb.analysed = RootMoveSet{}; }
+
 bool hint_valid() {
     return wb.hint.from != 0 && wb.hint_key == game().key() && find_coordinate_move(game(), move_to_text(wb.hint).s) != 0;
 }
@@ -253,6 +282,7 @@ void conclude_engine_move(const ThinkResult& r) {
     if (accepted) say("offer draw\n");
     say("move %s\n", move_to_text(r.best).s);
     play_result(pos, r);
+    new_position();
     wb.hint = r.ponder;
     wb.hint_key = pos.key();
     if (game_over_after_move()) {
@@ -274,18 +304,30 @@ void conclude_engine_move(const ThinkResult& r) {
 
 // ---- thinking output -----------------------------------------------------------------
 
-void think_line(const IterationLine& line) {
-    if (!wb.post_mode) return;
+// The text a line of a ponder search starts with: that search looks at the position after
+// the expected reply, so its lines start with that reply, for the front end reads them
+// from the position it shows.
+std::string ponder_prefix() {
+    const Position& pos = game();
+    if (wb.running != SearchMode::ponder || pos.game_ply <= 1) return "";
+    return std::string(move_to_text(played_move(pos, pos.game_ply - 1)).s) + " ";
+}
+
+// "depth \t score \t time \t nodes \t " as every thinking line starts.
+std::string line_head(const IterationLine& line) {
     char text[96];
     std::snprintf(text, sizeof text, "%d\t%d\t%u\t%llu\t ", line.depth, line.score, static_cast<unsigned>(line.elapsed_cs),
                   static_cast<unsigned long long>(line.nodes));
-    std::string out = text;
-    // A ponder search looks at the position after the expected reply: its line starts with
-    // that reply, so that the front end reads it from the position it shows.
-    const Position& pos = game();
-    if (wb.running == SearchMode::ponder && pos.game_ply > 1)
-        out += std::string(move_to_text(played_move(pos, pos.game_ply - 1)).s) + " ";
+    return text;
+}
+
+// An iteration's line. A line outside the window holds a bound, not a score: none is
+// printed for it (the first root move's "!" or "?" line has shown it).
+void print_thinking_line(const IterationLine& line) {
+    if (line.bound != LineBound::none) return;
+    std::string out = line_head(line) + ponder_prefix();
     for (int c = 0; c < line.pv_length; ++c) out += std::string(move_to_text(line.pv[c]).s) + " ";
+    char text[96];
     if (line.elapsed_cs >= 100) {
         std::snprintf(text, sizeof text, " nps %llu", static_cast<unsigned long long>(line.nodes * 100 / line.elapsed_cs));
         out += text;
@@ -302,21 +344,33 @@ void think_line(const IterationLine& line) {
     say("%s\n", out.c_str());
 }
 
-void no_current_move(const Move&, int, int, std::uint32_t) {}
+// The first root move failed high ("!": the score is a lower bound) or low ("?": an upper
+// bound); the mark is the last character of the line, where the front end looks for it.
+void print_bound_line(const IterationLine& line, const Move& m, bool high) {
+    say("%s%s%s%s\n", line_head(line).c_str(), ponder_prefix().c_str(), move_to_text(m).s, high ? "!" : "?");
+}
 
+void print_book_line(const Move& m) { say("1\t0\t0\t0\t%s%s <bookmove>\n", square_name[m.from], square_name[m.to]); }
+
+void print_single_reply_line(const Move& m) {
+    say("1\t0\t0\t0\t%s%s <only one reply>\n", square_name[m.from], square_name[m.to]);
+}
+
+void think_line(const IterationLine& line) {
+    if (wb.post_mode) print_thinking_line(line);
+}
 void first_move_bound(const IterationLine& line, const Move& m, bool high) {
-    if (!wb.post_mode) return;
-    say("%d\t%d\t%u\t%llu\t %s%s \n", line.depth, line.score, static_cast<unsigned>(line.elapsed_cs),
-        static_cast<unsigned long long>(line.nodes), move_to_text(m).s, high ? "!" : "?");
+    if (wb.post_mode) print_bound_line(line, m, high);
 }
-
 void book_line(const Move& m) {
-    if (wb.post_mode) say("1\t0\t0\t0\t%s%s <bookmove>\n", square_name[m.from], square_name[m.to]);
+    if (wb.post_mode) print_book_line(m);
+}
+void single_reply_line(const Move& m) {
+    if (wb.post_mode) print_single_reply_line(m);
 }
 
-void single_reply_line(const Move& m) {
-    if (wb.post_mode) say("1\t0\t0\t0\t%s%s <only one reply>\n", square_name[m.from], square_name[m.to]);
-}
+void no_current_move(const Move&, int, int, std::uint32_t) {}
+void no_best_move(const ThinkResult&) {}
 
 void best_move(const ThinkResult& r) {
     // Analysis and ponder searches play nothing (the search policy keeps a ponder result
@@ -349,15 +403,25 @@ void set_moves_left() {
 
 PollAction poll_winboard_input();
 
-// A search of the game position under `clock`, as `mode` asks.
+// A search of the game position under `clock`, as `mode` asks. The engine's own searches
+// (and its ponder searches) keep to "st" and "sd"; analysis runs until a command comes,
+// over the root moves "exclude" and "include" left it.
 void search(SearchMode mode, const SearchClock& clock) {
     SearchRequest r;
     r.clock = clock;
     r.mode = mode;
+    if (mode == SearchMode::analysis) {
+        if (wb.analysed.restricted) r.searchmoves = wb.analysed.moves;
+    } else {
+        r.max_depth = wb.max_depth;
+        // The reserve of the clock stays, as under "level": the move must reach the front
+        // end within its seconds.
+        if (wb.move_time != 0) r.movetime = clock_cap(std::min(wb.move_time, clock.time_left));
+    }
     r.output = &winboard_search_output;
     r.poll = poll_winboard_input;
     wb.running = mode;
-    think(game(), r);
+    search_game(r);
     wb.running = SearchMode::play;
 }
 
@@ -378,8 +442,10 @@ void ponder() {
     take_back(game());
 }
 
-// Analysis of the game position until a command arrives.
+// Analysis of the game position until a command arrives; none while every move is
+// excluded (it starts again when one is included).
 void analyse() {
+    if (wb.analysed.restricted && wb.analysed.moves.empty()) return;
     SearchClock c = wb.clock;
     c.moves_left = c.moves_to_go = 1;
     c.time_left = c.base_time = 99999999;
@@ -417,6 +483,86 @@ void new_game_command() {
     wb.level_ply = 1;
     wb.last_score = 0;
     wb.hint = Move{};
+    wb.move_time = 0;
+    wb.max_depth = 0;
+    new_position();
+}
+
+// ---- the settings of Varkon.ini in the front end's engine settings -------------------
+
+enum class OptionKind { check, spin, combo, file };
+
+// A setting the front end shows and changes for the session, by its keyword in the file.
+struct SessionOption {
+    const char* keyword;
+    OptionKind kind;
+    int min = 0, max = 0;  // the range of a spin
+};
+const SessionOption session_options[] = {
+    {"USE_BOOK", OptionKind::check},       {"BOOK_NAME", OptionKind::file},
+    {"BOOK_STYLE", OptionKind::combo},     {"RESIGN", OptionKind::check},
+    {"RESIGN_VALUE", OptionKind::spin, -999, -100}, {"RESIGN_COUNT", OptionKind::spin, 1, 254},
+    {"DRAW", OptionKind::check},           {"LOGFILE", OptionKind::check},
+};
+
+// A text as a feature string may hold it: printable, without double quotes.
+std::string feature_text(const std::string& text) {
+    std::string s = shown(text);
+    s.erase(std::remove(s.begin(), s.end(), '"'), s.end());
+    return s;
+}
+
+// The option's definition with its value in use.
+std::string option_feature(const SessionOption& o) {
+    const Configuration& c = configuration();
+    const std::string name = o.keyword;
+    const auto check = [&](bool on) { return name + " -check " + (on ? "1" : "0"); };
+    const auto spin = [&](int v) {
+        return name + " -spin " + std::to_string(v) + " " + std::to_string(o.min) + " " + std::to_string(o.max);
+    };
+    if (name == "USE_BOOK") return check(book_options.on != 0);
+    if (name == "BOOK_NAME") return name + " -file " + feature_text(book_options.name);
+    if (name == "BOOK_STYLE") {
+        std::string text = name + " -combo";
+        for (int style = 1; style <= 3; ++style)
+            text += std::string(style > 1 ? " ///" : "") + " " + (style == book_options.style ? "*" : "") +
+                    book_style_names[style - 1];
+        return text;
+    }
+    if (name == "RESIGN") return check(c.resign);
+    if (name == "RESIGN_VALUE") return spin(c.resign_value);
+    if (name == "RESIGN_COUNT") return spin(c.resign_count);
+    if (name == "DRAW") return check(c.draw);
+    return check(log_on());
+}
+
+// "option NAME=VALUE": a check takes 0 or 1, a spin an integer (brought into range as in
+// the file), a combo one of its choices, a file name any text. LOGFILE opens or closes the
+// log at once.
+void option_command() {
+    const std::string text = wb.command.rest(MAX_CONFIG_NAME + 64);
+    const std::size_t eq = text.find('=');
+    std::string name = text.substr(0, eq);
+    while (!name.empty() && is_blank(name.back())) name.pop_back();
+    const auto o = std::find_if(std::begin(session_options), std::end(session_options),
+                                [&](const SessionOption& k) { return name == k.keyword; });
+    if (o == std::end(session_options)) return error("unknown option", "option " + text);
+    if (eq == std::string::npos || eq + 1 == text.size()) return error("missing value", "option " + text);
+    std::string value = text.substr(eq + 1);
+    long long n = 0;
+    if (o->kind == OptionKind::check) {
+        if (value != "0" && value != "1") return error("bad value", "option " + text);
+        value = value == "1" ? "on" : "off";
+    } else if (o->kind == OptionKind::spin && !read_integer(value, n)) {
+        return error("bad value", "option " + text);
+    }
+    if (!change_setting(o->keyword, value)) return error("bad value", "option " + text);
+    if (name == "LOGFILE") {
+        if (configuration().log)
+            open_log();
+        else
+            close_log();
+    }
 }
 
 void protover_command() {
@@ -426,7 +572,9 @@ void protover_command() {
     if (n != 2) return;
     say("feature ping=1 setboard=1 san=0 ics=1 time=1\n");
     say("feature draw=1 analyze=1 name=1\n");
+    say("feature memory=1 exclude=1 nps=0\n");
     say("feature myname=\"Varkon %s\" \n", program().version);
+    for (const SessionOption& o : session_options) say("feature option=\"%s\"\n", option_feature(o).c_str());
     say("feature done=1\n");
 }
 
@@ -452,6 +600,72 @@ void level_command() {
     c.time_left = c.base_time;
     c.moves_left = c.moves_to_go;
     wb.level_ply = game().game_ply;
+    wb.move_time = 0;
+}
+
+// "st N": N seconds (fractions count) for every move, in place of the clock of "level"
+// (which in turn replaces it). The clock becomes one move in that time.
+void st_command() {
+    const std::string value = wb.command.word();
+    long long cs = 0;
+    if (value.empty()) return error("missing value", "st");
+    if (!read_seconds(value, cs) || cs <= 0) return error("bad value", "st " + value);
+    SearchClock& c = wb.clock;
+    wb.move_time = c.time_left = c.base_time = static_cast<std::uint32_t>(cs);
+    c.increment = 0;
+    c.moves_to_go = c.moves_left = 1;
+    wb.level_ply = game().game_ply;
+}
+
+// "sd N": the engine's searches stop after N plies (or earlier, on the clock); "new" lifts
+// the limit, "level" and "st" keep it.
+void sd_command() {
+    const std::string value = wb.command.word();
+    long long n = 0;
+    if (value.empty()) return error("missing value", "sd");
+    if (!read_integer(value, n) || n < 1) return error("bad value", "sd " + value);
+    wb.max_depth = static_cast<int>(std::min(n, 99LL));
+}
+
+// "memory N": the search tables take the megabytes the front end allows, less the
+// tablebase cache when the tablebases are in use, within the range of HASH (2 to 512).
+// Tables of the size in use are kept as they are.
+void memory_command() {
+    const std::string value = wb.command.word();
+    long long n = 0;
+    if (value.empty()) return error("missing value", "memory");
+    if (!read_integer(value, n)) return error("bad value", "memory " + value);
+    const long long cache = egtb_ready() ? static_cast<long long>(std::ceil(egtb_settings.cache_mb)) : 0;
+    const int mb = static_cast<int>(std::clamp(n - cache, 2LL, 512LL));
+    const TableOps& tables = program().search->tables;
+    if (mb != tables.size_mb()) tables.allocate(mb);
+}
+
+// "exclude MOVE", "include MOVE", "exclude all", "include all": the root moves analysis
+// considers in the game position.
+void exclusion_command(bool exclude) {
+    const char* const name = exclude ? "exclude" : "include";
+    const std::string what = wb.command.word();
+    if (what.empty()) return error("missing value", name);
+    RootMoveSet& set = wb.analysed;
+    if (what == "all") {
+        set.restricted = exclude;
+        set.moves.clear();
+        return;
+    }
+    const int index = find_coordinate_move(game(), what.c_str());
+    if (index == 0) return error("illegal move", std::string(name) + " " + what);
+    const Move m = game().move_stack[index];
+    if (!set.restricted) {
+        if (!exclude) return;  // every move is considered already
+        set.restricted = true;
+        set.moves = legal_moves();
+    }
+    const auto found = std::find_if(set.moves.begin(), set.moves.end(), [&](const Move& k) {
+        return k.from == m.from && k.to == m.to && k.promotion == m.promotion;
+    });
+    if (exclude && found != set.moves.end()) set.moves.erase(found);
+    if (!exclude && found == set.moves.end()) set.moves.push_back(m);
 }
 
 // "time" and "otim": a clock in centiseconds (a negative one counts as 0).
@@ -472,6 +686,7 @@ void position_set_up() {
     wb.hint = Move{};
     wb.last_score = 0;
     wb.level_ply = game().game_ply;
+    new_position();
     if (!wb.analyze_mode) wb.force_mode = true;
 }
 
@@ -523,6 +738,7 @@ void take_back_command(int plies, const char* name) {
     if (game().game_ply <= plies) return error("command not legal now", name);
     for (int k = 0; k < plies; ++k) take_back(game());
     wb.ponder_pending = false;
+    new_position();
 }
 
 void pieces_command() {
@@ -541,6 +757,7 @@ void move_input(const std::string& word) {
         say("Illegal move: %s\n", shown(word).c_str());
         return;
     }
+    new_position();
     if (wb.force_mode || wb.analyze_mode) return;
     wb.ponder_pending = false;
     wb.analyze_mode = false;
@@ -603,6 +820,20 @@ void run_command(const std::string& w) {
         setboard_command();
     } else if (w == "level") {
         level_command();
+    } else if (w == "st") {
+        st_command();
+    } else if (w == "sd") {
+        sd_command();
+    } else if (w == "nps") {
+        // Node-based time is not offered (the features say nps=0).
+        wb.command.word();
+        say("Error (unknown command): nps\n");
+    } else if (w == "memory") {
+        memory_command();
+    } else if (w == "option") {
+        option_command();
+    } else if (w == "exclude" || w == "include") {
+        exclusion_command(w == "exclude");
     } else if (w == "time") {
         clock_command("time", wb.clock.time_left);
     } else if (w == "otim") {
@@ -652,6 +883,9 @@ void run_command(const std::string& w) {
 
 const SearchOutput winboard_search_output = {think_line,      no_current_move, first_move_bound, book_line,
                                              single_reply_line, best_move,     comment};
+
+const SearchOutput winboard_thinking_output = {print_thinking_line,     no_current_move, print_bound_line, print_book_line,
+                                               print_single_reply_line, no_best_move,    comment};
 
 bool threefold_repetition() {
     const Position& pos = game();

@@ -22,6 +22,10 @@ namespace varkon {
 // Ponder searches and analysis print no move.
 extern const SearchOutput winboard_search_output;
 
+// WinBoard's thinking lines as "post" shows them, whatever the mode (the EPD test suite
+// prints them), and nothing else: the chosen move is neither announced nor played.
+extern const SearchOutput winboard_thinking_output;
+
 // Whether the game position has occurred three times since the last irreversible move
 // (position keys of the same side to move, with equal castling rights and no en-passant
 // capture in the earliest of them).

@@ -69,7 +69,9 @@ struct SearchOutput {
     // A root move being searched, its number among the legal moves, the iteration and
     // the time since the start.
     void (*current_move)(const Move& m, int number, int depth, std::uint32_t elapsed_cs);
-    // The first root move of an iteration failed high (`high`) or low.
+    // The first root move of an iteration failed high (`high`) or low: the line's score is
+    // the bound (the window's beta or alpha), its moves that root move alone. The driver's
+    // bounded iteration line follows.
     void (*first_move_bound)(const IterationLine& line, const Move& m, bool high);
     void (*book_move)(const Move& m);
     void (*single_reply)(const Move& m);

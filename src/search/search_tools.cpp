@@ -32,6 +32,14 @@ bool may_give_check(const Position& pos, const Move& m) {
     }
 }
 
+// The first root move of an iteration fell outside the window: the output's bound line,
+// with the root score (the window's bound) and that move alone.
+void report_first_move_bound(SearchWorker& w, const Move& m, bool high) {
+    const IterationLine line{w.iteration, w.seldepth, w.root_score, high ? LineBound::lower : LineBound::upper,
+                             w.elapsed_cs(), w.stats.nodes, w.stats.egtb_hits, &m, 1};
+    w.output().first_move_bound(line, m, high);
+}
+
 }  // namespace
 
 bool poll(SearchWorker& w) {
@@ -80,6 +88,7 @@ bool root_move_searched(SearchWorker& w, int i, int& v, int legal, int alpha0, i
     if (legal == 1 && v <= alpha0) {
         w.root_score = alpha0;
         w.root_best = moved;
+        report_first_move_bound(w, moved, false);
         return true;
     }
     moved.score = v >= beta ? beta : v > alpha ? v : alpha0;
@@ -93,6 +102,7 @@ bool root_move_searched(SearchWorker& w, int i, int& v, int legal, int alpha0, i
     if (v < beta) return false;
     ++w.stats.beta_cutoffs;
     w.root_score = v = beta;
+    if (legal == 1) report_first_move_bound(w, moved, true);
     return true;
 }
 

@@ -39,7 +39,8 @@ int playable_pv_length(SearchWorker& w, void (*visit)(SearchWorker& w, HashKey k
 // root search with the window (alpha0, beta), `alpha` and `best` as they stand: the move's
 // ordering key for the next iteration, root_best and root_score, the line. A first move
 // failing low ends the root search (the driver widens the window), and so does a cutoff
-// (v becomes beta): then it returns true, and the root search returns v.
+// (v becomes beta): then it returns true, and the root search returns v. A first move
+// that fails low or high is shown through the output's first_move_bound.
 bool root_move_searched(SearchWorker& w, int i, int& v, int legal, int alpha0, int beta, int& alpha, int& best);
 
 // Gives the root move that was best in the last iteration the ordering key `score`, so that

@@ -112,9 +112,10 @@ struct Search {
                 for (int k = 1;; k *= 2) {
                     report(LineBound::upper);
                     // A fail low late in the move's time earns more time, as long as the clock
-                    // has it to spare.
+                    // has it to spare; a fixed time per move stays fixed.
                     const std::int32_t alloc = budget.alloc;
-                    if (!w.poll.pondering && static_cast<std::int64_t>(r.clock.time_left) - 3LL * alloc > 3000 &&
+                    if (!w.poll.pondering && r.movetime < 0 &&
+                        static_cast<std::int64_t>(r.clock.time_left) - 3LL * alloc > 3000 &&
                         static_cast<std::int32_t>(w.elapsed_cs()) > alloc / 2)
                         extend_deadline(w, std::min<std::int32_t>(3 * alloc, budget.cap));
                     alpha = std::max(-INFINITE_SCORE, w.root_score - ASPIRATION * k);

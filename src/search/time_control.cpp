@@ -7,7 +7,8 @@ namespace varkon {
 
 std::int32_t clock_cap(std::uint32_t left) {
     const std::int64_t reserve = std::max<std::int64_t>(left / 10, std::min<std::int64_t>(left / 2, 30));
-    return static_cast<std::int32_t>(std::max<std::int64_t>(1, std::int64_t{left} - reserve));
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(std::int64_t{left} - reserve, 1, std::numeric_limits<std::int32_t>::max()));
 }
 
 TimeBudget varkon_time_budget(const SearchRequest& r) {

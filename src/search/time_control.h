@@ -20,7 +20,7 @@ struct TimeBudget {
 // The most a move may take of a clock with `left` centiseconds: a reserve stays for the
 // moves to come and for the time the move takes to reach the front end, a tenth of the
 // clock and at least 30 centiseconds (half the clock when less than a second is left).
-// Always at least 1.
+// Always at least 1, at most the largest 32-bit time.
 std::int32_t clock_cap(std::uint32_t left);
 
 // varkon's rule: with an increment clock / 30 + increment / 2; else, in sudden death,

@@ -1,8 +1,9 @@
 // The WinBoard (xboard protocol 2) dialogue, for varkon_classic. It plays games against
-// the program as a GUI would (new, level, time/otim, moves, go, force, undo, setboard,
-// analyze, hard, "?", draw, result) and as a careless one would (illegal moves, bad
-// values, junk), and judges what it can: every "move" legal in the game it keeps, no
-// "move" when none is due, thinking lines and hints legal, claimed mates and stalemates
+// the program as a GUI would (new, level or st, sd, memory, option, time/otim, moves, go,
+// force, undo, setboard, analyze with exclude/include, hard, "?", draw, result) and as a
+// careless one would (illegal moves, bad values, junk), and judges what it can: every
+// "move" legal in the game it keeps, no "move" when none is due, thinking lines and hints
+// legal, no analysis line starting with an excluded move, claimed mates and stalemates
 // real, "pong" and a move on "?" in time, a clean end on "quit".
 //
 // The game is known while everything sent about it was clean. A thinking line is judged
@@ -55,6 +56,8 @@ private:
     void take_back(int plies);
     void analyse();
     void hint();
+    void exclusion();
+    void set_option();
     void odd_command();
     void finish();
     void send_clocks();
@@ -77,6 +80,7 @@ private:
     std::string last_legal_sent_;
     int fen_errors_ = 0;         // "Error (bad FEN)" lines
     std::string last_hint_;
+    std::vector<std::string> excluded_;   // moves analysis leaves out in the game position
     // The positions a result line may speak of: the one after the program's move (for
     // the line that follows the move at once), and one the dialogue waits on after it
     // sent a move that ends the game or "go" in an ended one.
@@ -158,6 +162,12 @@ void XboardDialogue::check_move(const std::string& move, const std::string& line
 // and "<only one reply>" tags, and " nps", " tbhits", " mate in" after the line.
 void XboardDialogue::check_thinking(const std::vector<std::string>& w, const std::string& line) {
     if (!lines_sure_ || !known_ || ctx_->skips("pv")) return;
+    std::string first = w[4];
+    if (!first.empty() && (first.back() == '!' || first.back() == '?')) first.pop_back();
+    if (analyzing_ && std::find(excluded_.begin(), excluded_.end(), first) != excluded_.end()) {
+        fail("excluded-move", "\"" + line + "\" starts with a move excluded from the analysis, in " + where());
+        return;
+    }
     load(game_);
     for (std::size_t i = 4; i < w.size(); ++i) {
         std::string m = w[i];
@@ -203,6 +213,7 @@ void XboardDialogue::await_result() {
 void XboardDialogue::position_changed() {
     last_legal_sent_.clear();
     last_hint_.clear();
+    excluded_.clear();
     if (analyzing_ || ponder_) {
         lines_sure_ = false;
         resync_ping_ = pings_ + 1;
@@ -220,7 +231,12 @@ void XboardDialogue::new_game() {
     const int base_s = r.range(1, 30);
     const std::string base = r.chance(50) ? std::to_string((base_s + 59) / 60) : "0:" + std::to_string(base_s);
     const std::string inc = r.chance(60) ? "0" : r.chance(50) ? std::to_string(r.range(0, 2)) : "0.5";
-    send_line("level " + std::to_string(r.chance(50) ? 0 : r.range(1, 40)) + " " + base + " " + inc);
+    if (r.chance(80))
+        send_line("level " + std::to_string(r.chance(50) ? 0 : r.range(1, 40)) + " " + base + " " + inc);
+    else
+        send_line("st " + std::string(r.chance(50) ? "1" : r.chance(50) ? "0.5" : "3"));
+    if (r.chance(20)) send_line("sd " + std::to_string(r.range(1, 12)));
+    if (r.chance(20)) send_line("memory " + std::to_string(r.range(1, 24)));
     if (r.chance(70)) send_line(r.chance(80) ? "post" : "nopost");
     if (r.chance(30)) {
         // A ponder search may still run after "easy" until the program reads it: once
@@ -401,7 +417,7 @@ void XboardDialogue::analyse() {
         } else if (what < 6) {
             take_back(1);
         } else if (what < 7) {
-            send_line(".");
+            r.chance(50) ? send_line(".") : exclusion();
         } else if (what < 8) {
             new_game();
         } else {
@@ -427,6 +443,62 @@ void XboardDialogue::hint() {
     }
 }
 
+// "exclude" and "include" of a legal move or of all moves. Lines printed before the
+// program read it may still show the move; from the next "pong" on none may.
+void XboardDialogue::exclusion() {
+    Rng& r = *rng_;
+    const int what = r.below(10);
+    if (what < 5 && known_ && load(game_) && !legal_moves().empty()) {
+        const std::string m = r.pick(legal_moves());
+        const bool exclude = r.chance(70);
+        send_line((exclude ? "exclude " : "include ") + m);
+        if (exclude)
+            excluded_.push_back(m);
+        else
+            excluded_.erase(std::remove(excluded_.begin(), excluded_.end(), m), excluded_.end());
+    } else if (what < 7) {
+        send_line(r.chance(50) ? "include all" : "exclude all");
+        excluded_.clear();   // "exclude all": no analysis, so nothing to judge
+    } else {
+        static const std::vector<std::string> odd = {"exclude", "include", "exclude e9e9", "include zz", "exclude all all",
+                                                     "include e2e4e2e4"};
+        send_line(r.pick(odd));
+        return;
+    }
+    if (analyzing_) {
+        lines_sure_ = false;
+        resync_ping_ = pings_ + 1;
+    }
+}
+
+// The settings of Varkon.ini as xboard's engine settings change them, with fitting and
+// odd values.
+void XboardDialogue::set_option() {
+    Rng& r = *rng_;
+    static const std::vector<std::string> checks = {"USE_BOOK", "RESIGN", "DRAW", "LOGFILE"};
+    std::string line;
+    switch (r.below(6)) {
+        case 0: line = r.pick(checks) + "=" + (r.chance(90) ? r.pick(std::vector<std::string>{"0", "1"}) : "2"); break;
+        case 1: {
+            static const std::vector<std::string> v = {"-600", "-999", "-100", "-5000", "0", "abc", ""};
+            line = std::string(r.chance(50) ? "RESIGN_VALUE" : "RESIGN_COUNT") + "=" + r.pick(v);
+            break;
+        }
+        case 2: {
+            static const std::vector<std::string> v = {"best", "normal", "random", "Best", "wild", ""};
+            line = "BOOK_STYLE=" + r.pick(v);
+            break;
+        }
+        case 3:
+            line = "BOOK_NAME=" + (ctx_->book_files.empty() || r.chance(10) ? std::string(r.range(1, 5000), 'b')
+                                                                            : r.pick(ctx_->book_files));
+            break;
+        case 4: line = r.chance(50) ? "NO_SUCH_OPTION=1" : "RESIGN"; break;
+        default: line = junk_word(r) + "=" + junk_word(r); break;
+    }
+    send_line("option " + line);
+}
+
 // Commands with odd, missing or non-numeric values, and lines of junk: an error or
 // nothing, never a changed game.
 void XboardDialogue::odd_command() {
@@ -437,7 +509,9 @@ void XboardDialogue::odd_command() {
         "protover", "protover 3", "accepted san", "rejected ping", "result", "result 1-0 {junk}", "result *",
         "draw", "computer", "name", "name Someone Else", "rating 2000", "rating", "random", "ics", "ics -",
         "ics freechess.org", "bk", "white", "black", ".", "hard", "easy", "post", "nopost", "board", "info",
-        "pieces", "setboard", "setboard x", "setboard 8/8/8/8/8/8/8/8 w - -"};
+        "pieces", "setboard", "setboard x", "setboard 8/8/8/8/8/8/8/8 w - -", "st", "st 0", "st -3", "st x", "st 0.01",
+        "st 1e400", "st 99999999999", "sd", "sd 0", "sd -1", "sd 99999", "sd x", "sd 2", "nps", "nps 1000", "memory",
+        "memory 0", "memory -5", "memory x", "memory 3", "option", "option =", "exclude", "include all"};
     const int k = r.below(100);
     if (k < 70) {
         const std::string& line = r.pick(lines);
@@ -508,6 +582,8 @@ std::optional<Fault> XboardDialogue::run(Engine& engine, Rng& rng, const FuzzCon
             analyse();
         } else if (a < 81) {
             hint();
+        } else if (a < 83) {
+            set_option();
         } else if (a < 92) {
             odd_command();
         } else {
