@@ -7,7 +7,6 @@
 #include "core/genmoves.h"
 #include "core/moves.h"
 #include "egtb/probe_egtb.h"
-#include "search/think.h"
 
 namespace varkon {
 
@@ -167,7 +166,7 @@ bool make_legal_move(SearchWorker& w, int i) {
                       (m.piece == KING || m.piece == -KING || m.ep_square != 0 ||
                        bishop_reach[king * 99 + m.from] || rook_reach[king * 99 + m.from]);
     make_move(pos, i);
-    search_policy().tables.prefetch(pos);
+    w.prefetch(pos);
     if (test && king_in_check(pos, -pos.side)) {
         unmake_move(pos, i);
         return false;

@@ -163,6 +163,7 @@ struct Search {
 
     void run(const Position& game) {
         w.start_search(game, r, now_cs());
+        w.prefetch = p.tables.prefetch;
         p.prepare(w);
         p.tables.clear_for_search();
         egtb_init_once();
