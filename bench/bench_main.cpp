@@ -8,6 +8,9 @@
 //   varkon_bench tt         transposition-table stores and probes per second
 //   varkon_bench search     fixed-depth searches: the node-count signature, nodes per second
 //   varkon_bench classic    the same for varkon_classic's own search (its Hash setting, 2 MB)
+//   varkon_bench threads [R] the parallel search: nodes per second and time to a fixed depth
+//                           on the bench positions with 1, 2 (and more) threads, best of R
+//                           rounds; the time quit takes during a search on 64 threads
 //   varkon_bench epd [T] [F] tactical test set F (Bratko-Kopec by default) at T centiseconds a
 //                           position (default 100), for both programs; not part of "all";
 //                           VARKON_BENCH_NODES=N stops each search after N nodes as well
@@ -23,12 +26,20 @@
 //                           probes per second through the block cache (in DIR, or a
 //                           temporary directory removed afterwards)
 //   varkon_bench egtb5 [DIR [SIG]]  the same, then one five-piece table (krbkr)
+//   varkon_bench syzygy [DIR] Syzygy tables (tests/data/syzygy by default): the time to load
+//                           them, win/draw/loss probes per second cold and hot, then both
+//                           programs' searches of 6-8 piece positions with and without them
+//   varkon_bench tbgen [DIR [J]]  tablebase generator on J threads (default: every core):
+//                           the 35 three- and four-piece tables, then krbkr in a process
+//                           of its own (time, processor time, peak memory)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
+#include <thread>
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -40,6 +51,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "apps/programs.h"
@@ -52,6 +64,7 @@
 #include "core/perft.h"
 #include "core/position.h"
 #include "egtb/probe_egtb.h"
+#include "egtb/syzygy.h"
 #include "egtb/tbgen.h"
 #include "egtb/tbindex.h"
 #include "eval/eval.h"
@@ -219,21 +232,24 @@ void bench_tt() {
                 n / probe_time / 1e6, answered);
 }
 
+// The positions of the search benchmarks.
+const char* const search_positions[][4] = {
+    {"2rr2k1/1b3ppp/pb2p3/1p2P3/1P2BPnq/P1N3P1/1B2Q2P/R4R1K", "b", "-", "-"},
+    {"1r1q2k1/R4p2/3Pb2p/4Q1p1/1p2B3/2p3P1/1P3P1P/6K1", "w", "-", "-"},
+    {"r4rk1/2p1b1p1/p3q3/np1p4/3P1BR1/2P2Q1P/P1B2P2/R6K", "w", "-", "-"},
+    {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR", "w", "KQkq", "-"},
+    {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R", "w", "KQkq", "-"},
+    {"r1bq1rk1/pp2bppp/2n1pn2/3p4/2PP4/2N1PN2/PP3PPP/R2QKB1R", "w", "KQ", "-"},
+    {"8/5pk1/6p1/3R4/1p5P/1r4P1/5PK1/8", "w", "-", "-"},
+    {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8", "w", "-", "-"},
+};
+
 // Fixed-depth searches of fixed positions from empty tables, by one program. The total
 // node count is the signature of the program's search and evaluation: it changes only when
 // one of them does. Nodes per second are given by the wall clock and by the processor
 // time of the process (the machine may be shared).
 void bench_search(const char* name, const Program& program, void (*clear_tables)(), int depth) {
-    const char* const positions[][4] = {
-        {"2rr2k1/1b3ppp/pb2p3/1p2P3/1P2BPnq/P1N3P1/1B2Q2P/R4R1K", "b", "-", "-"},
-        {"1r1q2k1/R4p2/3Pb2p/4Q1p1/1p2B3/2p3P1/1P3P1P/6K1", "w", "-", "-"},
-        {"r4rk1/2p1b1p1/p3q3/np1p4/3P1BR1/2P2Q1P/P1B2P2/R6K", "w", "-", "-"},
-        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR", "w", "KQkq", "-"},
-        {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R", "w", "KQkq", "-"},
-        {"r1bq1rk1/pp2bppp/2n1pn2/3p4/2PP4/2N1PN2/PP3PPP/R2QKB1R", "w", "KQ", "-"},
-        {"8/5pk1/6p1/3R4/1p5P/1r4P1/5PK1/8", "w", "-", "-"},
-        {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8", "w", "-", "-"},
-    };
+    const auto& positions = search_positions;
     std::fflush(stdout);
     const int saved = dup(1), null = open("/dev/null", O_WRONLY);
     dup2(null, 1);
@@ -375,6 +391,87 @@ double cpu_seconds(int who) {
     getrusage(who, &u);
     return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// The parallel search: for each program, the bench positions searched to the signature
+// depth from empty tables with 1, 2 (and, where the machine has more processors, up to
+// their number of) threads; the time to reach the depth and the nodes per second (all
+// threads' nodes over the wall time), summed over the positions, each the best of
+// `rounds` rounds (rounds alternate between the thread counts, so that each meets the same
+// load of a shared machine). Then the time `quit` takes to end varkon in the middle of a
+// search on 64 threads.
+void bench_threads(int rounds) {
+    const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
+    std::vector<int> counts = {1, 2};
+    for (int n = 4; n <= static_cast<int>(processors); n *= 2) counts.push_back(n);
+    const struct {
+        const char* name;
+        const Program& (*program)();
+        int depth;
+    } programs[] = {{"varkon", varkon_program, 10}, {"varkon_classic", classic_program, CLASSIC_BENCH_DEPTH}};
+    std::printf("threads: %u processors; best of %d round(s)\n", processors, rounds);
+    for (const auto& p : programs) {
+        std::fflush(stdout);
+        const int saved = dup(1), null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        init_program(p.program());
+        std::fflush(stdout);
+        dup2(saved, 1);
+        std::vector<double> best_time(counts.size(), 1e30), best_nps(counts.size(), 0), cpu_of_best(counts.size(), 0);
+        for (int round = 0; round < rounds; ++round)
+            for (std::size_t c = 0; c < counts.size(); ++c) {
+                set_search_threads(counts[c]);
+                std::uint64_t nodes = 0;
+                double wall = 0, cpu = 0;
+                for (const auto& f : search_positions) {
+                    set_up_game(f[0], f[1], f[2], f[3]);
+                    p.program().search->tables.clear_all();
+                    SearchRequest request;
+                    request.max_depth = p.depth;
+                    request.clock_limits = false;
+                    dup2(null, 1);
+                    const double cpu_start = cpu_seconds(RUSAGE_SELF);
+                    const auto start = std::chrono::steady_clock::now();
+                    think(game(), request);
+                    wall += seconds_since(start);
+                    cpu += cpu_seconds(RUSAGE_SELF) - cpu_start;
+                    std::fflush(stdout);
+                    dup2(saved, 1);
+                    nodes += last_search().stats.nodes;
+                }
+                const double nps = static_cast<double>(nodes) / wall;
+                std::printf("%s depth %d, %d thread(s), round %d: %llu nodes in %.2f s (processor %.2f s) = %.2f M nodes/s\n",
+                            p.name, p.depth, counts[c], round + 1, static_cast<unsigned long long>(nodes), wall, cpu,
+                            nps / 1e6);
+                std::fflush(stdout);   // before the next search sends standard output to /dev/null
+                if (wall < best_time[c]) {
+                    best_time[c] = wall;
+                    cpu_of_best[c] = cpu;
+                }
+                best_nps[c] = std::max(best_nps[c], nps);
+            }
+        for (std::size_t c = 1; c < counts.size(); ++c)
+            std::printf("%s: %d threads: nodes per second %.2fx those of 1 thread, time to depth %d %.2fx\n", p.name,
+                        counts[c], best_nps[c] / best_nps[0], p.depth, best_time[c] / best_time[0]);
+        set_search_threads(1);
+        close(saved);
+        close(null);
+    }
+    // quit during a search on 64 threads.
+    char self[PATH_MAX] = {};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return;
+    const std::string program = std::filesystem::path(self).parent_path() / "varkon";
+    std::FILE* engine = popen((program + " >/dev/null").c_str(), "w");
+    if (engine == nullptr) return;
+    std::fputs("uci\nsetoption name Threads value 64\nposition startpos\ngo infinite\n", engine);
+    std::fflush(engine);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const auto start = std::chrono::steady_clock::now();
+    std::fputs("quit\n", engine);
+    std::fflush(engine);
+    const int status = pclose(engine);
+    std::printf("quit during a search on 64 threads: the process ended after %.0f ms (exit status %d)\n",
+                seconds_since(start) * 1000, WIFEXITED(status) ? WEXITSTATUS(status) : -1);
 }
 
 // The builder beside polyglot on each collection. Their runs alternate, so that both meet
@@ -560,26 +657,57 @@ std::string fen_of(const TbBoard& b) {
     return placement;
 }
 
-// Makes `names` in dir and reports the time taken.
-bool bench_generate(const std::string& dir, const std::vector<std::string>& names, const char* what) {
+// Makes `names` in dir with `threads` workers (0: one per core) and reports the time taken.
+bool bench_generate(const std::string& dir, const std::vector<std::string>& names, const char* what, int threads) {
     TbGenStats stats;
+    TbGenOptions options;
+    options.threads = threads;
     const auto start = std::chrono::steady_clock::now();
     const double cpu = cpu_seconds();
     for (const std::string& n : names)
-        if (!tbgen_make(dir, n, nullptr, &stats)) return false;
+        if (!tbgen_make(dir, n, options, &stats)) return false;
     const double t = seconds_since(start), c = cpu_seconds() - cpu;
-    std::printf("egtb generate %s: %d tables, %llu positions in %.1f s (%.1f s of processor time) = %.2f M positions/s\n",
-                what, stats.tables_made, static_cast<unsigned long long>(stats.positions), t, c,
-                static_cast<double>(stats.positions) / c / 1e6);
+    std::printf("tbgen %s: %d tables, %llu positions in %.1f s (%.1f s of processor time) = %.2f M positions/s\n", what,
+                stats.tables_made, static_cast<unsigned long long>(stats.positions), t, c,
+                static_cast<double>(stats.positions) / t / 1e6);
     return true;
+}
+
+// Makes one table in a process of its own, whose peak memory is the table's alone; its
+// tables of fewer pieces must be in dir.
+void bench_generate_alone(const std::string& dir, const std::string& name, int threads) {
+    std::fflush(stdout);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = fork();
+    if (child == 0) {
+        TbGenOptions options;
+        options.threads = threads;
+        _exit(tbgen_make(dir, name, options) ? 0 : 1);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::printf("tbgen %s: failed\n", name.c_str());
+        return;
+    }
+    const double t = seconds_since(start);
+    const double c = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    tb_init_index();
+    const int table = tb_number(name);
+    const std::uint64_t positions = static_cast<std::uint64_t>(tb_count(table, 0)) + tb_count(table, 1);
+    std::printf("tbgen %s: %llu positions in %.1f s (%.1f s of processor time), peak memory %.0f MB "
+                "(%.2f bytes a position)\n",
+                name.c_str(), static_cast<unsigned long long>(positions), t, c, static_cast<double>(usage.ru_maxrss) / 1024,
+                static_cast<double>(usage.ru_maxrss) * 1024 / static_cast<double>(positions));
 }
 
 // Probes through a 2 MB cache of positions drawn from the tables `first` to `last`; the
 // time of setting the positions up alone is subtracted.
 void bench_probe(const std::string& dir, int first, int last, const char* what) {
     init_program(varkon_program());
-    egtb_settings.path = dir;
-    egtb_settings.cache_mb = 2.0;
+    egtb_settings().path = dir;
+    egtb_settings().cache_mb = 2.0;
     std::fflush(stdout);
     const int saved = dup(1), null = open("/dev/null", O_WRONLY);
     dup2(null, 1);
@@ -623,17 +751,153 @@ void bench_probe(const std::string& dir, int first, int last, const char* what) 
     egtb_release();
 }
 
+// Runs `f` with standard output sent to /dev/null.
+void quietly(const std::function<void()>& f) {
+    std::fflush(stdout);
+    const int saved = dup(1), null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    f();
+    std::fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    close(null);
+}
+
+// Processor seconds of this process and of its waited-for children.
+double all_cpu_seconds() { return cpu_seconds(RUSAGE_SELF) + cpu_seconds(RUSAGE_CHILDREN); }
+
+void bench_syzygy(const std::string& dir) {
+    quietly([] { init_program(varkon_program()); });
+    // Positions of every three- and four-piece material, drawn through the index of the
+    // engine's own tables; those of materials the Syzygy tables hold are probed.
+    tb_init_index();
+    std::vector<std::array<std::string, 2>> all;
+    std::uint64_t state = 0x9E3779B97F4A7C15ULL;
+    for (int t = 1; t <= 35; ++t)
+        for (int n = 0; n < 1500; ++n) {
+            state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+            const int side = static_cast<int>(state >> 40 & 1);
+            TbBoard b;
+            if (tb_decode(t, side, static_cast<std::uint32_t>(state % tb_count(t, side)), b) && tb_legal(b) && b.ep == TB_NO_EP)
+                all.push_back({fen_of(b), side ? "b" : "w"});
+        }
+    syzygy_options().path = dir;
+    const auto load_start = std::chrono::steady_clock::now();
+    const double load_cpu = all_cpu_seconds();
+    const SyzygyReport report = syzygy_load();
+    std::printf("syzygy load of %s: %d files, up to %d pieces, %zu left out: %.2f s (%.2f processor s, the trial "
+                "process included)\n",
+                dir.c_str(), report.files, report.largest, report.problems.size(), seconds_since(load_start),
+                all_cpu_seconds() - load_cpu);
+    std::vector<std::array<std::string, 2>> positions;
+    for (const auto& p : all) {
+        set_up_game(p[0].c_str(), p[1].c_str(), "-", "-");
+        if (syzygy_holds(game())) positions.push_back(p);
+    }
+    long long answered = 0;
+    auto pass = [&](bool probe) {
+        const std::clock_t start = std::clock();
+        for (const auto& p : positions) {
+            set_up_game(p[0].c_str(), p[1].c_str(), "-", "-");
+            TbOutcome r;
+            if (probe) answered += syzygy_probe_wdl(game(), r);
+        }
+        return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+    };
+    const double cold = pass(true);   // the prober maps and reads each table as it meets it
+    double hot = 1e9, setup_only = 1e9;
+    for (int i = 0; i < 5; ++i) {
+        setup_only = std::min(setup_only, pass(false));
+        hot = std::min(hot, pass(true));
+    }
+    const double n = static_cast<double>(positions.size());
+    std::printf("syzygy probe (%zu positions of the tables' materials, %lld answered in 6 passes): cold %.2f M probes/s "
+                "(%.0f ns each), hot %.2f M probes/s (%.0f ns each), processor time\n",
+                positions.size(), answered, n / std::max(1e-9, cold - setup_only) / 1e6,
+                (cold - setup_only) / n * 1e9, n / std::max(1e-9, hot - setup_only) / 1e6, (hot - setup_only) / n * 1e9);
+
+    // Searches of positions with 6 to 8 pieces whose captures lead into the tables.
+    const char* const endings[][2] = {
+        {"8/5pk1/8/3r4/8/2R5/1P3K2/8", "w"},   {"4k3/8/3n4/8/8/2B1R3/6K1/r7", "w"},
+        {"8/6k1/5p2/3n4/8/2R5/5PK1/8", "b"},   {"8/2k5/8/1p1q4/8/4Q3/5PK1/8", "w"},
+        {"8/5k2/6p1/3r4/8/2R5/1P3PK1/8", "w"}, {"8/2p2k2/6p1/3r4/8/2R5/1P3PK1/8", "b"},
+        {"3k4/8/2n5/8/3P4/2N5/3K3r/7R", "w"},  {"6k1/6p1/8/4q3/8/3Q4/6P1/6K1", "w"},
+    };
+    const struct {
+        const char* name;
+        const Program& program;
+        int depth;
+    } programs[] = {{"varkon", varkon_program(), 12}, {"varkon_classic", classic_program(), 9}};
+    for (const auto& pr : programs) {
+        double nps[2] = {};
+        for (const bool with : {false, true}) {
+            quietly([&] { init_program(pr.program); });
+            book_options.on = 0;   // the endings are far from the book; its remarks would only clutter
+            syzygy_options().path = with ? dir : "";
+            quietly([] { syzygy_load(); });
+            std::uint64_t nodes = 0, hits = 0;
+            double cpu = 0;
+            for (const auto& e : endings) {
+                set_up_game(e[0], e[1], "-", "-");
+                pr.program.search->tables.clear_all();
+                SearchRequest request;
+                request.max_depth = pr.depth;
+                request.clock_limits = false;
+                const std::clock_t start = std::clock();
+                think(game(), request);
+                cpu += static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+                nodes += last_search().stats.nodes;
+                hits += last_search().stats.egtb_hits;
+            }
+            nps[with] = static_cast<double>(nodes) / cpu;
+            std::printf("syzygy search %s depth %d, %d positions of 6-8 pieces, %s tables: %llu nodes, %llu tbhits, "
+                        "%.2f processor s, %.2f M nodes/s\n",
+                        pr.name, pr.depth, static_cast<int>(std::size(endings)), with ? "with" : "without",
+                        static_cast<unsigned long long>(nodes), static_cast<unsigned long long>(hits), cpu, nps[with] / 1e6);
+        }
+        std::printf("syzygy search %s: with the tables %.1f%% of the nodes per second without\n", pr.name,
+                    100.0 * nps[1] / nps[0]);
+    }
+    syzygy_options() = SyzygyOptions{};
+    syzygy_release();
+}
+
+// A directory for the tables: `given`, or a temporary one removed by the caller.
+std::string table_dir(const std::string& given) {
+    if (!given.empty()) return given;
+    char tmp[] = "/tmp/varkon_bench_tb_XXXXXX";
+    return mkdtemp(tmp) != nullptr ? tmp : "";
+}
+
 void bench_egtb(const std::string& given, const std::string& five) {
     tb_init_index();
-    std::string dir = given;
-    char tmp[] = "/tmp/varkon_bench_tb_XXXXXX";
-    if (dir.empty() && mkdtemp(tmp) != nullptr) dir = tmp;
+    const std::string dir = table_dir(given);
     std::vector<std::string> small;
     for (int t = 1; t <= 35; ++t) small.emplace_back(tb_name(t));
-    if (bench_generate(dir, small, "3 and 4 pieces")) {
+    if (bench_generate(dir, small, "3 and 4 pieces", 0)) {
         bench_probe(dir, 1, 5, "(3-piece tables, all in the cache)");
         bench_probe(dir, 1, 35, "(35 tables, 150 MB)");
-        if (!five.empty()) bench_generate(dir, {five}, five.c_str());
+        if (!five.empty()) bench_generate_alone(dir, five, 0);
+    }
+    std::error_code ec;
+    if (given.empty()) std::filesystem::remove_all(dir, ec);
+}
+
+// The generator's figures: the 35 three- and four-piece tables, then krbkr alone.
+void bench_tbgen(const std::string& given, int threads) {
+    tb_init_index();
+    const std::string dir = table_dir(given);
+    std::vector<std::string> small;
+    for (int t = 1; t <= 35; ++t) small.emplace_back(tb_name(t));
+    const unsigned cores = std::thread::hardware_concurrency();
+    std::printf("tbgen: %d threads\n", threads > 0 ? threads : cores ? static_cast<int>(cores) : 1);
+    // Tables already in a given directory are not made again: start afresh there.
+    if (!given.empty())
+        for (const std::string& n : small)
+            for (const char* ext : {".nbw", ".nbb", ".sum"}) std::remove((dir + "/" + n + ext).c_str());
+    if (bench_generate(dir, small, "3 and 4 pieces", threads)) {
+        for (const char* ext : {".nbw", ".nbb", ".sum"}) std::remove((dir + "/krbkr" + ext).c_str());
+        bench_generate_alone(dir, "krbkr", threads);
     }
     std::error_code ec;
     if (given.empty()) std::filesystem::remove_all(dir, ec);
@@ -656,7 +920,10 @@ int main(int argc, char** argv) {
     if (which == "book-large") bench_book_large(argc > 2 ? static_cast<long long>(std::atof(argv[2])) : 50000, argc > 3 ? argv[3] : "");
     if (which == "epd")
         bench_epd(depth > 0 ? depth : 100, argc > 3 ? argv[3] : VARKON_SOURCE_DIR "/tests/data/bratko-kopec.epd");
+    if (which == "threads") bench_threads(depth > 0 ? depth : 1);
     if (which == "egtb") bench_egtb(argc > 2 ? argv[2] : "", "");
     if (which == "egtb5") bench_egtb(argc > 2 ? argv[2] : "", argc > 3 ? argv[3] : "krbkr");
+    if (which == "syzygy") bench_syzygy(argc > 2 ? argv[2] : VARKON_SOURCE_DIR "/tests/data/syzygy");
+    if (which == "tbgen") bench_tbgen(argc > 2 ? argv[2] : "", argc > 3 ? std::atoi(argv[3]) : 0);
     return 0;
 }

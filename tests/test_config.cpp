@@ -47,9 +47,13 @@ TEST(ConfigFile, NumbersAreClampedAndNeverOverflow) {
         {"RESIGN_COUNT 300", "RESIGN_COUNT\t\t: 12\n"},
         {"EGTB_CACHE_SIZE 0", "EGTB_CACHE_SIZE\t\t: 1 MB\n"},
         {"EGTB_CACHE_SIZE 7.9", "EGTB_CACHE_SIZE\t\t: 7 MB\n"},
+        {"THREADS 0", "THREADS     \t\t: 1\n"},
+        {"THREADS 99999999999999999999", "THREADS     \t\t: 256\n"},
+        {"THREADS 3x", "THREADS     \t\t: 3\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(read_text(c[0]), c[1]) << c[0];
-    EXPECT_EQ(egtb_settings.cache_mb, 7.0);
+    EXPECT_EQ(egtb_settings().cache_mb, 7.0);
+    EXPECT_EQ(configuration().threads, 3);   // kept for the start-up, which starts them
 }
 
 TEST(ConfigFile, WordsCommentsAndSkippedLines) {
@@ -61,7 +65,7 @@ TEST(ConfigFile, WordsCommentsAndSkippedLines) {
               "HASH     \t\t: 64 MB\nBOOK_STYLE\t\t: ?\nDRAW        \t\t: LOGFILE\n"
               "RESIGN_COUNT without a value: not changed\n");
     EXPECT_EQ(book_options.on + book_options.style, 1 + 3);  // an unknown style changes nothing
-    EXPECT_EQ(book_options.name + egtb_settings.path, "my.dat/tb");
+    EXPECT_EQ(book_options.name + egtb_settings().path, "my.dat/tb");
     EXPECT_FALSE(configuration().draw);  // only "on" and "1" switch on; the word is echoed
     EXPECT_TRUE(configuration().log && configuration().resign);
     EXPECT_EQ(configuration().hash_mb, 64);
@@ -99,7 +103,7 @@ TEST(ConfigFile, BinaryBytesAndLongNamesAreBounded) {
               "BOOK_NAME \t\t: " + longest + "\nEGTB_PATH is longer than 4095 characters: not changed\n"
               "BOOK_NAME is longer than 4095 characters: not changed\n");
     EXPECT_EQ(book_options.name, longest);
-    EXPECT_EQ(egtb_settings.path, "c:/tb");
+    EXPECT_EQ(egtb_settings().path, "c:/tb");
 }
 
 // ---- start-up of the built program --------------------------------------------------------

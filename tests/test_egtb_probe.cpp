@@ -25,13 +25,13 @@ protected:
     void SetUp() override { test::use_varkon(); }
     void TearDown() override {
         egtb_release();
-        egtb_settings.path = "c:\\tb";
-        egtb_settings.cache_mb = 2.0;
+        egtb_settings().path = "c:\\tb";
+        egtb_settings().cache_mb = 2.0;
     }
     // Runs egtb_init on `path` and returns its report.
     static std::string init(const std::string& path, double mb = 2.0, int* result = nullptr) {
-        egtb_settings.path = path;
-        egtb_settings.cache_mb = mb;
+        egtb_settings().path = path;
+        egtb_settings().cache_mb = mb;
         static int r;
         r = 0;
         const std::string out = test::capture_stdout([] { r = egtb_init(); });

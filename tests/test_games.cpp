@@ -1,6 +1,7 @@
 // Whole games of each program against itself, as a tournament manager runs them: two
 // engine processes, a referee with real clocks that checks every move is legal and made
-// in time; varkon_classic under WinBoard and under UCI with pondering, varkon under UCI.
+// in time; varkon_classic under WinBoard, both programs under UCI (with and without book
+// and pondering, the lines before every move judged as a strict tournament manager does).
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -96,15 +97,29 @@ TEST(Games, WinboardGamesWithPonderingAndAnalysis) {
 
 namespace {
 
-// One UCI game of `bin` from the start position with real clocks. With `ponder`, an engine
-// that names a move to ponder on thinks on the opponent's time and gets "ponderhit" or "stop".
-void uci_game(const char* bin, bool ponder, int max_plies) {
+// What a strict tournament manager checks of the lines before a "bestmove": a scored
+// "info" line came, and the last "pv" printed begins with the move. Returns a fault or "".
+std::string judge_lines(const std::string& out, const std::string& move) {
+    const std::string lines = out.substr(0, out.rfind("bestmove "));
+    if (!std::regex_search(lines, std::regex("(^|\n)info [^\n]*score (cp|mate) -?\\d+")))
+        return "no scored info line before bestmove " + move;
+    const std::string first = word_after(lines, " pv ");
+    if (first != move) return "bestmove " + move + " after a last pv that begins with \"" + first + "\"";
+    return "";
+}
+
+// One UCI game of `bin` from the start position with real clocks, between a process with
+// the book and pondering (White: an engine that names a move to ponder on thinks on the
+// opponent's time and gets "ponderhit" or "stop") and one without either. Every move is
+// judged as a strict tournament manager does.
+void uci_game(const char* bin, int max_plies) {
     test::EngineProcess white(bin), black(bin);
     test::EngineProcess* engine[2] = {&white, &black};
-    for (auto* e : engine) {
-        e->send(std::string("uci\nsetoption name Ponder value ") + (ponder ? "true" : "false") +
-                "\nsetoption name Hash value 8\nisready\nucinewgame\n");
-        ASSERT_TRUE(e->wait_for("readyok\n"));
+    for (int k = 0; k < 2; ++k) {
+        const char* on = k == 0 ? "true" : "false";
+        engine[k]->send(std::string("uci\nsetoption name Ponder value ") + on + "\nsetoption name OwnBook value " + on +
+                        "\nsetoption name Hash value 8\nisready\nucinewgame\n");
+        ASSERT_TRUE(engine[k]->wait_for("readyok\n"));
     }
     test::use_classic();
     Clocks clocks{{4000, 4000}, 50};
@@ -115,11 +130,9 @@ void uci_game(const char* bin, bool ponder, int max_plies) {
         const std::string last = word_after(moves, " ");
         const auto start = Clock::now();
         if (!expected[me].empty() && expected[me] == last) {
-            e.take_output();
-            e.send("ponderhit\n");
+            e.send("ponderhit\n");   // the lines of the ponder search count for this move
         } else {
             if (!expected[me].empty()) {  // a ponder miss: its answer is no move
-                e.take_output();
                 e.send("stop\n");
                 ASSERT_TRUE(e.wait_for_line("bestmove"));
             }
@@ -131,10 +144,12 @@ void uci_game(const char* bin, bool ponder, int max_plies) {
         ASSERT_TRUE(clocks.charge(me, millis_since(start))) << "lost on time at ply " << n << e.output();
         const std::string move = word_after(e.output(), "bestmove ");
         if (move == "0000") break;
+        EXPECT_EQ(judge_lines(e.output(), move), "") << "ply " << n << " after" << moves << "\n" << e.output();
         ASSERT_EQ(varkon::parse_coordinate_move(varkon::game(), move.c_str()), 1) << "illegal " << move << " after" << moves;
         moves += " " + move;
         const std::string reply = word_after(e.output(), " ponder ");
-        if (ponder && !reply.empty() && varkon::find_coordinate_move(varkon::game(), reply.c_str()) != 0) {
+        e.take_output();
+        if (me == 0 && !reply.empty() && varkon::find_coordinate_move(varkon::game(), reply.c_str()) != 0) {
             expected[me] = reply;
             e.send("position startpos moves" + moves + " " + reply + "\ngo ponder" + clocks.text(false, me) + "\n");
         }
@@ -145,5 +160,5 @@ void uci_game(const char* bin, bool ponder, int max_plies) {
 
 }  // namespace
 
-TEST(Games, ClassicUciGameWithPondering) { uci_game(VARKON_CLASSIC_BIN, true, 80); }
-TEST(Games, VarkonUciGame) { uci_game(VARKON_BIN, false, 60); }
+TEST(Games, ClassicUciGameAsATournamentManagerSeesIt) { uci_game(VARKON_CLASSIC_BIN, 80); }
+TEST(Games, VarkonUciGameAsATournamentManagerSeesIt) { uci_game(VARKON_BIN, 60); }

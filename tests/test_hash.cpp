@@ -114,9 +114,10 @@ TEST_F(Hash, ReplacementPrefersOldShallowEntries) {
 TEST_F(Hash, SizingFollowsTheHashSettingAndResizesOnlyOnAChange) {
     const HashKey key = key_in_bucket(77, 1);
     store(key, 12, 31, 41, -FULL, FULL, 4);
-    pawn_cache_slot(5) = PawnHashEntry{5, 6, 33, 0, 1, 2};
+    const HashKey pawns = key_in_bucket(5, 6);
+    pawn_cache_store(PawnCacheEntry{pawns, 33, 0, 1, 2});
     hash_resize(HASH_MB_DEFAULT);
-    EXPECT_TRUE(probe(key, -FULL, FULL, 4, true) == 12 && pawn_cache_slot(5).score == 33);
+    EXPECT_TRUE(probe(key, -FULL, FULL, 4, true) == 12 && pawn_cache_load(pawns).score == 33);
     const struct {
         int mb, kept;
         std::uint32_t buckets;
@@ -128,20 +129,21 @@ TEST_F(Hash, SizingFollowsTheHashSettingAndResizesOnlyOnAChange) {
         store(last, 5, 31, 41, -FULL, FULL, 2);
         EXPECT_EQ(probe(last, -FULL, FULL, 2, true), 5);
     }
-    EXPECT_TRUE(probe(key, -FULL, FULL, 4, true) == NO_HASH_SCORE && pawn_cache_slot(5).key_low == 0);
+    EXPECT_TRUE(probe(key, -FULL, FULL, 4, true) == NO_HASH_SCORE && pawn_cache_load(pawns).key == 0);
 }
 
 TEST_F(Hash, ClearEmptiesOnlyTheFirstBucketClearAllEverything) {
     const HashKey first = key_in_bucket(0, 3), other = key_in_bucket(17, 3);
     store(first, 1, 31, 41, -FULL, FULL, 2);
     store(other, 2, 31, 41, -FULL, FULL, 2);
-    pawn_cache_slot(0) = PawnHashEntry{0, 9, 5, 0, 0, 0};
-    pawn_cache_slot(17) = PawnHashEntry{17, 9, 6, 0, 0, 0};
+    const HashKey first_pawns = key_in_bucket(0, 9), other_pawns = key_in_bucket(17, 9);
+    pawn_cache_store(PawnCacheEntry{first_pawns, 5, 0, 0, 0});
+    pawn_cache_store(PawnCacheEntry{other_pawns, 6, 0, 0, 0});
     hash_clear();
     EXPECT_TRUE(!found(first) && found(other));
-    EXPECT_TRUE(pawn_cache_slot(0).key_high == 0 && pawn_cache_slot(17).key_high == 9);
+    EXPECT_TRUE(pawn_cache_load(first_pawns).key == 0 && pawn_cache_load(other_pawns).key == other_pawns);
     hash_clear_all();
-    EXPECT_TRUE(!found(other) && pawn_cache_slot(17).key_high == 0);
+    EXPECT_TRUE(!found(other) && pawn_cache_load(other_pawns).key == 0);
     hash_free_tables();  // released tables still answer
     store(other, 1, 31, 41, -FULL, FULL, 0);
     EXPECT_TRUE(found(other));
@@ -159,7 +161,7 @@ TEST(HashAllocation, ShortMemoryGivesSmallerTablesNotACrash) {
         p.send("uci\nisready\n");
         ASSERT_TRUE(p.wait_for("readyok"));
         base = test::address_space(p.pid()) - 1048576 * sizeof(HashBucket) -
-               PAWN_HASH_ENTRIES * sizeof(PawnHashEntry);
+               PAWN_HASH_ENTRIES * sizeof(SharedEntry);
         ASSERT_GT(base, 0u);
     }
     // Room for the tables of Hash 64 (40 + 16 MB) but not for those of Hash 128 (80 + 16 MB);

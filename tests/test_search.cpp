@@ -95,6 +95,24 @@ TEST_F(Search, TimeRulesKeepAReserve) {
                         EXPECT_TRUE(clock <= 1 || a < static_cast<int>(clock)) << e.name << " " << clock;
                     }
     }
+    // The move overhead comes off every allotment and its cap, a fixed time per move included.
+    for (const Engine& e : engines) {
+        use(e);
+        SearchRequest r;
+        r.clock.time_left = 3000, r.clock.increment = 100;
+        for (std::int32_t movetime : {-1, 200}) {
+            r.movetime = movetime;
+            r.move_overhead = 0;
+            const TimeBudget plain = program().search->time_budget(r);
+            r.move_overhead = 50;
+            const TimeBudget less = program().search->time_budget(r);
+            EXPECT_EQ(less.alloc, std::max(1, plain.alloc - 50)) << e.name << " " << movetime;
+            EXPECT_EQ(less.cap, plain.cap - 50) << e.name;
+            r.move_overhead = 500000;
+            EXPECT_EQ(program().search->time_budget(r).alloc, 1);
+            EXPECT_EQ(program().search->time_budget(r).cap, 1);
+        }
+    }
     // varkon_classic: a fixed time per move, the test suite's whole time.
     SearchRequest r;
     r.clock.time_left = 6000, r.clock.increment = 0, r.clock.moves_to_go = 40, r.clock.moves_left = 20;

@@ -256,3 +256,54 @@ TEST_F(Uci, OnlyProtocolLinesAfterUci) {
     const std::regex uci_line("^(|uciok|readyok|info .*|bestmove \\S+( ponder \\S+)?)$");
     for (std::string line; std::getline(lines, line);) EXPECT_TRUE(std::regex_match(line, uci_line)) << line;
 }
+
+// The end of input is a "quit" in its turn: a piped script runs to its end (a search or
+// count that ends by itself runs to its end, then what was sent after it); a search that
+// only "stop" would end is not waited for.
+TEST(UciScript, EndOfInputComesInItsTurn) {
+    for (const char* bin : {VARKON_BIN, VARKON_CLASSIC_BIN}) {
+        int status = -1;
+        std::string out = test::run_engine(bin, "uci\nposition fen 7r/6kp/p4n2/pNpP2P1/P1n1B3/r2R4/5N1P/1qbK3R b - - 0 1\n"
+                                                "go perft 4\nposition startpos\ngo perft 3\n", &status);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(out.find("perft stopped"), std::string::npos) << bin << out;
+        EXPECT_NE(out.find("Nodes searched: 1235222\n"), std::string::npos) << bin;
+        EXPECT_NE(out.find("Nodes searched: 8902\n"), std::string::npos) << bin;
+        out = test::run_engine(bin, "uci\nsetoption name OwnBook value false\nposition startpos\ngo depth 5\n"
+                                    "position startpos moves e2e4\ngo depth 2\n");
+        EXPECT_NE(out.find("info depth 5 "), std::string::npos) << bin << out;
+        EXPECT_EQ(test::count(out, "bestmove "), 2) << bin << out;
+        out = test::run_engine(bin, "uci\nposition startpos\ngo infinite\nposition startpos moves e2e4\ngo perft 1\n", &status);
+        EXPECT_EQ(status, 0);
+        EXPECT_NE(out.find("bestmove "), std::string::npos) << bin;
+        EXPECT_NE(out.find("\nNodes searched: 20\n"), std::string::npos) << bin;
+    }
+    // The console alike: the count runs to its end, then the command sent after it.
+    const std::string out = test::run_engine(VARKON_BIN, "perft\n4\nboard\n");
+    EXPECT_NE(out.find("Knoten    =       197281 \n"), std::string::npos) << out;
+    EXPECT_EQ(test::count(out, "pawns         = 16"), 1) << out;
+}
+
+// A book move is marked as such, then scored by a short search of that move alone; the last
+// line shown before every answer begins with the move. In analysis the book is not asked.
+TEST_F(Uci, EveryAnswerComesAfterAScoredLineThatBeginsWithIt) {
+    ASSERT_TRUE(engine.ask("position startpos\ngo wtime 10000 btime 10000\n", "bestmove"));
+    std::string out = engine.output();
+    std::string best = test::last_bestmove(out);
+    EXPECT_NE(out.find(best + " <bookmove>\ninfo depth 1 "), std::string::npos) << out;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(out, m, std::regex("info depth (\\d+) [^\n]* score cp -?\\d+ [^\n]* pv (\\S+) [^\n]*\n\nbestmove")));
+    EXPECT_LE(std::stoi(m[1]), 5);
+    EXPECT_EQ(m[2], best);
+    ASSERT_TRUE(engine.ask("setoption name UCI_AnalyseMode value true\ngo depth 3\n", "bestmove"));
+    out = engine.output();
+    EXPECT_EQ(out.find("<bookmove>"), std::string::npos);
+    EXPECT_NE(out.find("info depth 3 "), std::string::npos);
+    // The move overhead comes off the time of every move, a fixed time per move included.
+    ASSERT_TRUE(engine.ask("setoption name UCI_AnalyseMode value false\nsetoption name OwnBook value false\n"
+                           "setoption name Move Overhead value 2700\ngo movetime 3000\n",
+                           "bestmove", 10000));
+    out = engine.output();
+    const std::string shown = test::word_after(out.substr(0, out.rfind("bestmove")), " time ");
+    EXPECT_LT(std::stoi(shown), 2000) << out;
+}

@@ -29,9 +29,14 @@ protected:
 }  // namespace
 
 TEST_F(ClassicUci, EveryOptionTakesEffect) {
-    // The book is on at start-up; "OwnBook" false switches it off.
-    EXPECT_EQ(search("position startpos\ngo depth 3\n").find("info depth"), std::string::npos);
-    EXPECT_NE(search("setoption name OwnBook value false\ngo depth 3\n").find("info depth 3 "), std::string::npos);
+    // The book is on at start-up (its move is marked as such, then scored by a short search
+    // of that move); "OwnBook" false switches it off.
+    const std::string booked = search("position startpos\ngo depth 3\n");
+    EXPECT_NE(booked.find("info string book move " + test::last_bestmove(booked) + "\ninfo depth 1 "), std::string::npos)
+        << booked;
+    const std::string searched = search("setoption name OwnBook value false\ngo depth 3\n");
+    EXPECT_NE(searched.find("info depth 3 "), std::string::npos);
+    EXPECT_EQ(searched.find("book move"), std::string::npos);
     // Hash waits for "isready"; so does a tablebase setting, with the tables made anew.
     engine.take_output();
     engine.send("setoption name Hash value 8\nsetoption name Clear Hash\n");
@@ -52,6 +57,12 @@ TEST_F(ClassicUci, EveryOptionTakesEffect) {
                      "setoption name BookStyle value Risky\ngo depth 1\n")
                   .find("can't open book file!"),
               std::string::npos);
+}
+
+// The only reply is answered at once, after a short search of it that gives its score and line.
+TEST_F(ClassicUci, OnlyReplyComesWithAScoredLine) {
+    const std::string out = search("position fen 7k/8/8/8/8/8/6q1/7K w - -\ngo wtime 10000 btime 10000\n");
+    EXPECT_TRUE(std::regex_search(out, std::regex("info depth \\d+ seldepth \\d+ score cp -?\\d+ time \\d+ nodes \\d+ pv h1g2 [^\n]*\n\nbestmove h1g2"))) << out;
 }
 
 TEST_F(ClassicUci, SearchLines) {

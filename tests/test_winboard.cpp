@@ -45,8 +45,8 @@ TEST(WinboardSession, AnswersInOrderAndRejectsBadInput) {
         "protover 1\nping 3\nprotover 2\nping 7\nhard\neasy\nics -\ncomputer\nhint\nforce\nfoo\ne3e4\n"
         "level\nlevel 40 x 0\ntime abc\notim\nping\nresult\nname\nsetboard\nundo\nremove\n" +
         std::string(100000, 'q') + "\n" + std::string("\x01\xff\0e2e4\r\ne7e5\nping 8\nquit\n", 26));
-    EXPECT_NE(out.find("pong 3\nfeature ping=1 setboard=1 san=0 ics=1 time=1\nfeature draw=1 analyze=1 name=1\n"
-                       "feature memory=1 exclude=1 nps=0\nfeature myname=\"Varkon 5.11c\" \n"
+    EXPECT_NE(out.find("pong 3\nfeature ping=1 setboard=1 san=0 ics=1 time=1\nfeature draw=1 analyze=1 name=1 smp=1\n"
+                       "feature memory=1 exclude=1 nps=0\nfeature myname=\"Varkon 5.11c\" \nfeature egt=\"syzygy,nalimov\"\n"
                        "feature option=\"USE_BOOK -check 1\"\nfeature option=\"BOOK_NAME -file book.dat\"\n"
                        "feature option=\"BOOK_STYLE -combo *best /// normal /// random\"\n"
                        "feature option=\"RESIGN -check 0\"\nfeature option=\"RESIGN_VALUE -spin -600 -999 -100\"\n"

@@ -4,11 +4,14 @@
 #include "apps/programs.h"
 #include "book/book.h"
 #include "egtb/probe_egtb.h"
+#include "egtb/syzygy.h"
 #include "eval/eval.h"
 #include "frontend/console.h"
 #include "frontend/uci.h"
 #include "search/hash.h"
 #include "search/search.h"
+#include "search/think.h"
+#include "search/threads.h"
 
 namespace varkon {
 
@@ -30,14 +33,21 @@ std::string text_of(double v) {
 
 const UciOption options[] = {
     {"Hash", "spin", [] { return std::to_string(hash_size_mb()); }, HASH_MB_MIN, HASH_MB_MAX, nullptr, set_option_hash},
-    {"NalimovPath", "string", [] { return egtb_settings.path; }, 0, 0, nullptr, set_option_nalimov_path},
-    {"NalimovCache", "spin", [] { return text_of(egtb_settings.cache_mb); }, 2, 32, nullptr, set_option_nalimov_cache},
+    {"NalimovPath", "string", [] { return egtb_settings().path; }, 0, 0, nullptr, set_option_nalimov_path},
+    {"NalimovCache", "spin", [] { return text_of(egtb_settings().cache_mb); }, 2, 32, nullptr, set_option_nalimov_cache},
+    {"SyzygyPath", "string", [] { return syzygy_options().path.empty() ? std::string("<empty>") : syzygy_options().path; }, 0, 0, nullptr, set_option_syzygy_path},
+    {"SyzygyProbeDepth", "spin", [] { return std::to_string(syzygy_options().probe_depth); }, 1, 100, nullptr, set_option_syzygy_probe_depth},
+    {"Syzygy50MoveRule", "check", [] { return std::string(syzygy_options().rule50 ? "true" : "false"); }, 0, 0, nullptr, set_option_syzygy_rule50},
+    {"SyzygyProbeLimit", "spin", [] { return std::to_string(syzygy_options().probe_limit); }, 0, 7, nullptr, set_option_syzygy_probe_limit},
     {"Ponder", "check", [] { return std::string("true"); }, 0, 0, nullptr, set_option_ponder},
     {"OwnBook", "check", [] { return std::string("true"); }, 0, 0, nullptr, set_option_own_book},
     {"Clear Hash", "button", nullptr, 0, 0, nullptr, set_option_clear_hash},
+    {"Threads", "spin", [] { return std::to_string(search_threads()); }, 1, MAX_SEARCH_THREADS, nullptr, set_option_threads},
     {"BookName", "string", [] { return book_options.name; }, 0, 0, nullptr, set_option_book_name},
     {"BookStyle", "combo", [] { return std::string(book_options.style == 1 ? "Best" : book_options.style == 3 ? "Risky" : "Normal"); }, 0, 0, " var Best var Normal var Risky",
      set_option_book_style},
+    {"Move Overhead", "spin", [] { return std::string("10"); }, 0, 5000, nullptr, set_option_move_overhead},
+    {"UCI_AnalyseMode", "check", [] { return std::string("false"); }, 0, 0, nullptr, set_option_analyse_mode},
     {nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr},
 };
 

@@ -13,6 +13,7 @@
 #include "frontend/uci_classic.h"
 #include "frontend/winboard.h"
 #include "search/search_classic.h"
+#include "search/threads.h"
 
 namespace varkon {
 
@@ -28,17 +29,25 @@ const ConsoleCommand commands[] = {
 
 std::string fixed(const char* text) { return text; }
 
-// The option list shows fixed defaults; every option takes effect. Hash and the tablebase
-// settings wait for the next "isready"; "Clear Hash" is accepted and does nothing.
+// The option list shows fixed defaults; every option takes effect. Hash and the Nalimov
+// settings wait for the next "isready" (a Syzygy path loads at once), Threads takes effect
+// at the next search; "Clear Hash" is accepted and does nothing.
 const UciOption options[] = {
     {"Hash", "spin", [] { return fixed("2"); }, 2, 512, nullptr, set_option_pending_hash},
-    {"NalimovPath", "string", [] { return egtb_settings.path; }, 0, 0, nullptr, set_option_nalimov_path_marked},
+    {"NalimovPath", "string", [] { return egtb_settings().path; }, 0, 0, nullptr, set_option_nalimov_path_marked},
     {"NalimovCache", "spin", [] { return fixed("2"); }, 2, 32, nullptr, set_option_nalimov_cache_marked},
+    {"SyzygyPath", "string", [] { return fixed("<empty>"); }, 0, 0, nullptr, set_option_syzygy_path},
+    {"SyzygyProbeDepth", "spin", [] { return fixed("1"); }, 1, 100, nullptr, set_option_syzygy_probe_depth},
+    {"Syzygy50MoveRule", "check", [] { return fixed("true"); }, 0, 0, nullptr, set_option_syzygy_rule50},
+    {"SyzygyProbeLimit", "spin", [] { return fixed("7"); }, 0, 7, nullptr, set_option_syzygy_probe_limit},
     {"Ponder", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_ponder},
     {"OwnBook", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_own_book},
     {"LogFile", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_log_file},
+    {"Threads", "spin", [] { return fixed("1"); }, 1, MAX_SEARCH_THREADS, nullptr, set_option_threads},
     {"BookName", "string", [] { return book_options.name; }, 0, 0, nullptr, set_option_book_name},
     {"BookStyle", "combo", [] { return fixed("Normal"); }, 0, 0, " var Best var Normal var Risky", set_option_book_style},
+    {"Move Overhead", "spin", [] { return fixed("10"); }, 0, 5000, nullptr, set_option_move_overhead},
+    {"UCI_AnalyseMode", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_analyse_mode},
     {nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr},
 };
 

@@ -14,6 +14,24 @@ void rate(std::FILE* out, std::uint64_t part, std::uint64_t whole) {
 
 }  // namespace
 
+void add_counts(SearchStats& into, const SearchStats& from) {
+    std::uint64_t SearchStats::*const counts[] = {
+        &SearchStats::nodes,           &SearchStats::beta_cutoffs,   &SearchStats::qsearch_count,
+        &SearchStats::qsearch_cutoffs, &SearchStats::eval_count,     &SearchStats::lazy_count,
+        &SearchStats::hash_full,       &SearchStats::hash_hits,      &SearchStats::evalhash_full,
+        &SearchStats::eval_hits,       &SearchStats::phash_full,     &SearchStats::phash_hits,
+        &SearchStats::avoid_nullmoves, &SearchStats::nullmove_hits,  &SearchStats::hmoves_count,
+        &SearchStats::iid_searches,    &SearchStats::razor_count,    &SearchStats::extended_count,
+        &SearchStats::check_ext,       &SearchStats::mate_threat_ext, &SearchStats::recapture_ext,
+        &SearchStats::pawn_promotion_ext, &SearchStats::one_reply_ext, &SearchStats::egtb_probes,
+        &SearchStats::egtb_hits,
+    };
+    static_assert(sizeof counts / sizeof counts[0] + 3 == sizeof(SearchStats) / sizeof(std::uint64_t),
+                  "every counter but time_limit, nps and extended_depth is summed");
+    for (auto c : counts) into.*c += from.*c;
+    if (from.extended_depth > into.extended_depth) into.extended_depth = from.extended_depth;
+}
+
 void print_statistics(const SearchStats& s, std::FILE* out) {
     const std::uint64_t main_nodes = s.nodes > s.qsearch_count ? s.nodes - s.qsearch_count : 0;
     std::fprintf(out, "\n\ntime_limit: %llu\n", static_cast<Count>(s.time_limit));

@@ -18,6 +18,9 @@ struct SearchStats {
     std::uint64_t extended_depth = 0, check_ext = 0, mate_threat_ext = 0, recapture_ext = 0, pawn_promotion_ext = 0;
     std::uint64_t one_reply_ext = 0, egtb_probes = 0, egtb_hits = 0;
 };
+// Adds the counters of another thread's share of the same search: every count is summed,
+// extended_depth is the deeper of the two, time_limit and nps stay.
+void add_counts(SearchStats& into, const SearchStats& from);
 // The statistics report of varkon_classic: every counter of a search, with the rates of
 // cutoffs and hits, written to `out`.
 void print_statistics(const SearchStats& s, std::FILE* out);

@@ -1,5 +1,6 @@
-// table_memory: storage for the engine's large tables (transposition tables, caches), and
-// the fixed-entry table that varkon_classic's tables are made of.
+// table_memory: storage for the engine's large tables (transposition tables, caches), the
+// entry every searching thread may read and write at once, and the fixed-entry table that
+// varkon_classic's tables are made of.
 //
 // A table is handed out zero-filled and already touched: every page is faulted in when
 // the table is made, outside any search, so that the first search of a process runs at
@@ -7,6 +8,7 @@
 // large pages the storage asks for them, which also spares translation misses.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -21,6 +23,46 @@ namespace varkon {
 void* table_alloc(std::size_t bytes);
 // Returns storage of table_alloc; `bytes` must be the size it was made with.
 void table_free(void* p, std::size_t bytes);
+
+// ---- entries shared by the searching threads -------------------------------------------
+
+// A 16-byte entry that several threads read and write without a lock: a key word and a
+// data word, the key stored XOR the data, each accessed as a relaxed atomic. A read that
+// races with a write may see one word of each entry, and then the key it decodes matches
+// neither position (but for a chance of one in 2^64), so a lookup never takes another
+// position's data for its own. An entry of zeros decodes as key 0 with data 0: empty.
+// Outside a search (when no other thread runs) a table of them may be zeroed or copied as
+// plain memory.
+struct SharedEntry {
+    std::uint64_t stored_key;   // key ^ data
+    std::uint64_t data;
+};
+static_assert(sizeof(SharedEntry) == 16);
+
+// An entry as read: its key and its data.
+struct EntryValue {
+    std::uint64_t key;
+    std::uint64_t data;
+};
+
+inline EntryValue load_entry(const SharedEntry& e) {
+    auto& words = const_cast<SharedEntry&>(e);
+    const std::uint64_t stored = std::atomic_ref<std::uint64_t>(words.stored_key).load(std::memory_order_relaxed);
+    const std::uint64_t data = std::atomic_ref<std::uint64_t>(words.data).load(std::memory_order_relaxed);
+    return {stored ^ data, data};
+}
+
+inline void store_entry(SharedEntry& e, std::uint64_t key, std::uint64_t data) {
+    std::atomic_ref<std::uint64_t>(e.stored_key).store(key ^ data, std::memory_order_relaxed);
+    std::atomic_ref<std::uint64_t>(e.data).store(data, std::memory_order_relaxed);
+}
+
+// Sets the low half of an entry's key to zero, keeping the rest (the entry then holds no
+// position it held before).
+inline void clear_key_low_half(SharedEntry& e) {
+    const EntryValue v = load_entry(e);
+    store_entry(e, v.key & 0xFFFFFFFF00000000ULL, v.data);
+}
 
 // ---- tables of 16-byte entries with spares --------------------------------------------
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -17,8 +18,6 @@
 #include "egtb/tbindex.h"
 
 namespace varkon {
-
-EgtbSettings egtb_settings;
 
 namespace {
 
@@ -64,8 +63,12 @@ struct Block {
 };
 
 // The registry and the block cache, one for the process: the tables are shared by every
-// search.
+// search. Every searching thread probes through the same cache, so a probe holds the lock
+// while it reads a registration or moves a block (setting up and releasing happen between
+// searches, when no other thread runs).
 struct Tablebases {
+    EgtbSettings settings;
+    std::mutex lock;
     TableDesc desc[TB_TABLES + 1];
     std::unique_ptr<std::uint8_t[]> cache_buffer;
     std::unique_ptr<Block[]> blocks;
@@ -238,7 +241,7 @@ void register_tables() {
         }
     }
     std::size_t start = 0;
-    const std::string& path = egtb_settings.path;
+    const std::string& path = egtb_settings().path;
     while (start <= path.size()) {
         std::size_t end = path.find_first_of(",;", start);
         if (end == std::string::npos) end = path.size();
@@ -355,7 +358,12 @@ inline int stored_byte(const Block& k, std::uint32_t index) {
 
 }  // namespace
 
-int egtb_read(int t, int side, std::uint32_t index) {
+EgtbSettings& egtb_settings() { return tb.settings; }
+
+namespace {
+
+// egtb_read with the lock held.
+int read_locked(int t, int side, std::uint32_t index) {
     if (tb.block_count == 0 || t < 1 || t > TB_TABLES || side < 0 || side > 1) return 127;
     SideData& s = tb.desc[t].side[side];
     if (!s.registered || index >= tb.desc[t].count[side]) return 127;
@@ -400,16 +408,23 @@ int egtb_read(int t, int side, std::uint32_t index) {
     return stored_byte(k, index);
 }
 
+}  // namespace
+
+int egtb_read(int t, int side, std::uint32_t index) {
+    const std::lock_guard hold(tb.lock);
+    return read_locked(t, side, index);
+}
+
 int egtb_init(bool print_settings) {
     if (print_settings) {
         messagef("init egtb....\n");
-        messagef("egtb_path = %s\n", egtb_settings.path.c_str());
-        messagef("egtb_cache_size = %g\n", egtb_settings.cache_mb);
+        messagef("egtb_path = %s\n", egtb_settings().path.c_str());
+        messagef("egtb_cache_size = %g\n", egtb_settings().cache_mb);
     }
     tb.ready = false;
     register_tables();
     messagef("%d pieces endgame tablebases found\n", tb.pieces);
-    const double mb = egtb_settings.cache_mb;
+    const double mb = egtb_settings().cache_mb;
     const double wanted = mb > 0 ? std::floor(mb * 1048576.0) : 0.0;   // NaN and negatives: no cache
     tb.cache_buffer.reset();
     tb.blocks.reset();
@@ -454,7 +469,10 @@ bool egtb_registered(int t, int side) {
     return t >= 1 && t <= TB_TABLES && side >= 0 && side <= 1 && tb.desc[t].side[side].registered;
 }
 
-EgtbCacheCounters egtb_cache_counters() { return tb.counters; }
+EgtbCacheCounters egtb_cache_counters() {
+    const std::lock_guard hold(tb.lock);
+    return tb.counters;
+}
 
 void egtb_release() {
     close_all_files();
@@ -498,12 +516,14 @@ int egtb_probe(const Position& pos) {
     const int t = found > 0 ? found : -found;
     const int white_to_move = pos.side == WHITE;
     const int table_side = found > 0 ? (white_to_move ? 0 : 1) : (white_to_move ? 1 : 0);
+    std::unique_lock hold(tb.lock);
     if (!tb.desc[t].side[table_side].registered) return -1;
     const int ep = st.ep != 0 ? sq64[st.ep] : 64;
     const std::uint32_t index = found > 0 ? tb_index(t, table_side, sets[0], sets[1], ep, 0)
                                           : tb_index(t, table_side, sets[1], sets[0], ep, 1);
     if (index == TB_NO_INDEX) return -1;
-    const int v = egtb_read(t, table_side, index);
+    const int v = read_locked(t, table_side, index);
+    hold.unlock();
     int tb_value;
     if (v == 127) return -1;
     if (v == 0) return 0;

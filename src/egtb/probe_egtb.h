@@ -19,7 +19,7 @@ struct EgtbSettings {
     std::string path = "c:\\tb";   // directories separated by "," or ";"
     double cache_mb = 2.0;          // block cache size in MB
 };
-extern EgtbSettings egtb_settings;
+EgtbSettings& egtb_settings();
 
 // Registers the tables and sets up the cache; prints the report (the three settings
 // lines only with `print_settings`). Returns 1 when the tables may be probed, 0 when the

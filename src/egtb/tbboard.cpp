@@ -67,19 +67,38 @@ constexpr Lines lines = make_lines();
 
 constexpr int slider_kind(int type) { return type == ROOK_T ? 1 : type == BISHOP_T ? 2 : type == QUEEN_T ? 3 : 0; }
 
-std::uint64_t slider_targets(int type, int s, std::uint64_t occ) {
+// The squares from each square outwards in the eight directions of king_df/king_dr.
+struct Rays {
+    std::array<std::array<std::uint64_t, 64>, 8> ray{};
+};
+constexpr Rays make_rays() {
+    Rays r{};
+    for (int k = 0; k < 8; ++k)
+        for (int s = 0; s < 64; ++s)
+            for (int f = s % 8 + king_df[k], rk = s / 8 + king_dr[k]; on_board(f, rk); f += king_df[k], rk += king_dr[k])
+                r.ray[k][s] |= 1ULL << (rk * 8 + f);
+    return r;
+}
+constexpr Rays rays = make_rays();
+// Directions along ranks and files, and along diagonals; the first two of each go
+// towards lower squares.
+constexpr int rook_dirs[4] = {1, 3, 4, 6}, bishop_dirs[4] = {0, 2, 5, 7};
+// The direction (index into king_df/king_dr) of a step (df, dr), at (dr + 1) * 3 + df + 1.
+constexpr int direction_of[9] = {0, 1, 2, 3, -1, 4, 5, 6, 7};
+
+inline std::uint64_t ray_targets(const int* dirs, int s, std::uint64_t occ) {
     std::uint64_t t = 0;
-    const int want = slider_kind(type);
-    for (int k = 0; k < 8; ++k) {
-        const int df = king_df[k], dr = king_dr[k];
-        if (((df == 0 || dr == 0) ? 1 : 2) & ~want) continue;
-        for (int f = s % 8 + df, r = s / 8 + dr; on_board(f, r); f += df, r += dr) {
-            const std::uint64_t bit = 1ULL << (r * 8 + f);
-            t |= bit;
-            if (occ & bit) break;
-        }
+    for (int d = 0; d < 4; ++d) {
+        std::uint64_t r = rays.ray[dirs[d]][s];
+        if (const std::uint64_t block = r & occ) r ^= rays.ray[dirs[d]][d < 2 ? 63 - std::countl_zero(block) : std::countr_zero(block)];
+        t |= r;
     }
     return t;
+}
+
+std::uint64_t slider_targets(int type, int s, std::uint64_t occ) {
+    const int want = slider_kind(type);
+    return ((want & 1) ? ray_targets(rook_dirs, s, occ) : 0) | ((want & 2) ? ray_targets(bishop_dirs, s, occ) : 0);
 }
 
 std::uint64_t piece_targets(int type, int colour, int s, std::uint64_t occ) {
@@ -96,6 +115,16 @@ int slot_on(const TbBoard& b, int c, int s) {
     for (int i = 0; i < b.set[c].n; ++i)
         if (b.set[c].sq[i] == s) return i;
     return -1;
+}
+
+// Whether a piece of `type` and `colour` on `from` attacks `to` with the occupancy occ.
+inline bool hits(int type, int colour, int from, int to, std::uint64_t occ) {
+    switch (type) {
+        case KING_T: return king_mask[from] >> to & 1;
+        case KNIGHT_T: return knight_mask[from] >> to & 1;
+        case PAWN_T: return pawn_attacks[colour][from] >> to & 1;
+        default: return (lines.kind[from][to] & slider_kind(type)) && (lines.between[from][to] & occ) == 0;
+    }
 }
 
 void remove_slot(TbSet& set, int i) {
@@ -164,13 +193,6 @@ bool tb_in_check(const TbBoard& b, int colour) {
     return tb_attacked(b, b.set[colour].sq[0], 1 - colour, tb_occupancy(b));
 }
 
-bool tb_ep_capturer(const TbBoard& b, int ep) {
-    if (ep < 0 || ep >= 64) return false;
-    const int pawn = ep - forward(b.stm);
-    if (pawn < 0 || pawn >= 64) return false;
-    return pawn_beside(b, pawn, b.stm);
-}
-
 bool tb_legal(const TbBoard& b) {
     std::uint64_t occ = 0;
     int count = 0;
@@ -219,7 +241,10 @@ void tb_apply(TbBoard& b, const TbMove& m) {
     b.stm = 1 - c;
 }
 
-int tb_moves(const TbBoard& b, TbMove* out) {
+namespace {
+
+// The legal moves of b, or with `conversions_only` its captures and promotions.
+int legal_moves(const TbBoard& b, TbMove* out, bool conversions_only) {
     const int c = b.stm, o = 1 - c;
     const std::uint64_t occ = tb_occupancy(b);
     std::uint64_t own = 0, theirs = 0;
@@ -233,6 +258,7 @@ int tb_moves(const TbBoard& b, TbMove* out) {
                        static_cast<std::int8_t>(promotion), static_cast<std::int8_t>(dbl)};
         // Out of check, a move can only expose the king when the king moves, when the
         // piece leaves a line through the king, or when a pawn is taken en passant.
+        if (conversions_only && captured < 0 && promotion == 0) return;
         const int from = b.set[c].sq[slot];
         if (!in_check && slot != 0 && lines.kind[king][from] == 0 && !(captured >= 0 && to == b.ep)) {
             out[n++] = m;
@@ -269,13 +295,17 @@ int tb_moves(const TbBoard& b, TbMove* out) {
             }
             continue;
         }
-        for (std::uint64_t t2 = piece_targets(t, c, s, occ) & ~own; t2; t2 &= t2 - 1) {
+        for (std::uint64_t t2 = piece_targets(t, c, s, occ) & (conversions_only ? theirs : ~own); t2; t2 &= t2 - 1) {
             const int to = std::countr_zero(t2);
             add(i, to, (theirs >> to & 1) ? slot_on(b, o, to) : -1, 0, 0);
         }
     }
     return n;
 }
+
+}  // namespace
+
+int tb_moves(const TbBoard& b, TbMove* out) { return legal_moves(b, out, false); }
 
 int tb_unmoves(const TbBoard& b, TbBoard* out, int max) {
     const int mover = 1 - b.stm;  // the side that made the last move
@@ -332,23 +362,257 @@ int tb_ep_variants(const TbBoard& b, TbBoard* out, int max) {
     return n;
 }
 
-int tb_symmetries(const TbBoard& b) {
-    auto invariant = [&](auto reflect) {
-        for (const TbSet& set : b.set)
-            for (int i = 0; i < set.n; ++i) {
-                const int image = reflect(set.sq[i]);
-                bool found = false;
-                for (int k = 0; k < set.n && !found; ++k) found = set.sq[k] == image && set.type[k] == set.type[i];
-                if (!found) return false;
-            }
+bool tb_each_quiet_successor(const TbBoard& b, TbVisitor visit, void* context) {
+    const int c = b.stm, o = 1 - c;
+    const std::uint64_t occ = tb_occupancy(b);
+    const int king = b.set[c].sq[0];
+    if (tb_attacked(b, king, o, occ)) {
+        // In check: the full generator, which tests every move.
+        TbMove moves[TB_MAX_MOVES];
+        const int n = tb_moves(b, moves);
+        for (int k = 0; k < n; ++k) {
+            if (moves[k].captured_slot >= 0 || moves[k].promotion != 0) continue;
+            TbBoard a = b;
+            tb_apply(a, moves[k]);
+            if (!visit(a, context)) return false;
+        }
         return true;
+    }
+    TbBoard a = b;
+    a.stm = o;
+    a.ep = TB_NO_EP;
+    const TbSet& set = b.set[c];
+    const int f = forward(c), last = c == TB_WHITE ? 7 : 0;
+    for (int i = 1; i < set.n; ++i) {
+        const int s = set.sq[i], type = set.type[i];
+        // Out of check only a piece on a line through its king can expose it.
+        const bool may_pin = lines.kind[king][s] != 0;
+        auto go = [&](int to, int ep) {
+            a.set[c].sq[i] = to;
+            a.ep = ep;
+            if (may_pin && tb_attacked(a, king, o, (occ & ~(1ULL << s)) | 1ULL << to)) return true;
+            return visit(a, context);
+        };
+        if (type == PAWN_T) {
+            const int one = s + f;
+            if (!(occ >> one & 1) && tb_rank(one) != last) {
+                if (!go(one, TB_NO_EP)) return false;
+                const int two = one + f;
+                if (tb_rank(s) == start_rank(c) && !(occ >> two & 1) && !go(two, one)) return false;
+            }
+        } else {
+            for (std::uint64_t t = piece_targets(type, c, s, occ) & ~occ; t; t &= t - 1)
+                if (!go(std::countr_zero(t), TB_NO_EP)) return false;
+        }
+        a.set[c].sq[i] = s;
+        a.ep = TB_NO_EP;
+    }
+    const std::uint64_t without_king = occ & ~(1ULL << king);
+    std::uint64_t guarded = 0;
+    for (int i = 0; i < b.set[o].n; ++i) guarded |= piece_targets(b.set[o].type[i], o, b.set[o].sq[i], without_king);
+    for (std::uint64_t t = king_mask[king] & ~occ & ~guarded; t; t &= t - 1) {
+        a.set[c].sq[0] = std::countr_zero(t);
+        if (!visit(a, context)) return false;
+    }
+    return true;
+}
+
+bool tb_each_predecessor(const TbBoard& b, TbVisitor visit, void* context) {
+    TbBoard before[TB_MAX_MOVES], variants[4];
+    const int n = tb_unmoves(b, before, TB_MAX_MOVES);
+    for (int k = 0; k < n; ++k) {
+        if (!visit(before[k], context)) return false;
+        const int m = tb_ep_variants(before[k], variants, 4);
+        for (int e = 0; e < m; ++e)
+            if (!visit(variants[e], context)) return false;
+    }
+    return true;
+}
+
+int tb_unmove_squares(const TbBoard& b, TbSquares* out) {
+    if (b.ep != TB_NO_EP) return 0;
+    const int mover = 1 - b.stm;
+    const std::uint64_t occ = tb_occupancy(b);
+    const TbSet& set = b.set[mover];
+    const int f = forward(mover);
+    int n = 0;
+    for (int i = 0; i < set.n; ++i) {
+        const int s = set.sq[i], t = set.type[i];
+        std::uint64_t from = 0;
+        if (t == PAWN_T) {
+            const int one = s - f;
+            if (occ >> one & 1) continue;
+            if (tb_rank(one) != 0 && tb_rank(one) != 7) from |= 1ULL << one;
+            const int two = one - f;
+            // A double step next to a pawn of the side now to move gives that side an
+            // en-passant right: that is another position than `b`.
+            if (tb_rank(two) == start_rank(mover) && !(occ >> two & 1) && !pawn_beside(b, s, b.stm)) from |= 1ULL << two;
+        } else {
+            from = (t == KING_T ? king_mask[s] : t == KNIGHT_T ? knight_mask[s] : slider_targets(t, s, occ)) & ~occ;
+        }
+        if (from) out[n++] = TbSquares{i, from};
+    }
+    return n;
+}
+
+std::uint64_t tb_pseudo_quiet_targets(const TbBoard& b, int slot) {
+    const int c = b.stm;
+    const std::uint64_t occ = tb_occupancy(b);
+    const int s = b.set[c].sq[slot], type = b.set[c].type[slot];
+    if (type != PAWN_T) return piece_targets(type, c, s, occ) & ~occ;
+    const int f = forward(c), one = s + f;
+    if ((occ >> one & 1) || tb_rank(one) == (c == TB_WHITE ? 7 : 0)) return 0;
+    std::uint64_t to = 1ULL << one;
+    if (tb_rank(s) == start_rank(c) && !(occ >> (one + f) & 1)) to |= 1ULL << (one + f);
+    return to;
+}
+
+bool tb_each_pseudo_conversion(const TbBoard& b, TbVisitor visit, void* context) {
+    const int c = b.stm, o = 1 - c;
+    const std::uint64_t occ = tb_occupancy(b);
+    std::uint64_t theirs = 0;
+    for (int i = 1; i < b.set[o].n; ++i) theirs |= 1ULL << b.set[o].sq[i];
+    const TbSet& set = b.set[c];
+    const int f = forward(c), last = c == TB_WHITE ? 7 : 0;
+    // Moves piece i to `to`, taking the piece in `victim` (-1: none) and turning into
+    // `promotion` (0: none).
+    auto go = [&](int i, int to, int victim, int promotion) {
+        TbBoard a = b;
+        a.set[c].sq[i] = to;
+        if (victim >= 0) remove_slot(a.set[o], victim);
+        if (promotion != 0) {
+            a.set[c].type[i] = promotion;
+            sort_set(a.set[c]);
+        }
+        a.stm = o;
+        a.ep = TB_NO_EP;
+        return visit(a, context);
     };
-    const int wk = b.set[0].sq[0], bk = b.set[1].sq[0];
-    auto diag = [](int s) { return tb_file(s) * 8 + tb_rank(s); };
-    auto anti = [](int s) { return (7 - tb_file(s)) * 8 + (7 - tb_rank(s)); };
-    if (diag(wk) == wk && diag(bk) == bk && invariant(diag)) return 2;
-    if (anti(wk) == wk && anti(bk) == bk && invariant(anti)) return 2;
-    return 1;
+    for (int i = 0; i < set.n; ++i) {
+        const int s = set.sq[i], t = set.type[i];
+        if (t != PAWN_T) {
+            for (int k = 1; k < b.set[o].n; ++k)
+                if (hits(t, c, s, b.set[o].sq[k], occ) && !go(i, b.set[o].sq[k], k, 0)) return false;
+            continue;
+        }
+        const int one = s + f;
+        const bool promotes = tb_rank(one) == last;
+        if (promotes && !(occ >> one & 1))
+            for (int p = QUEEN_T; p >= KNIGHT_T; --p)
+                if (!go(i, one, -1, p)) return false;
+        for (std::uint64_t x = pawn_attacks[c][s] & theirs; x; x &= x - 1) {
+            const int to = std::countr_zero(x), victim = slot_on(b, o, to);
+            if (!promotes) {
+                if (!go(i, to, victim, 0)) return false;
+                continue;
+            }
+            for (int p = QUEEN_T; p >= KNIGHT_T; --p)
+                if (!go(i, to, victim, p)) return false;
+        }
+        if (b.ep != TB_NO_EP && (pawn_attacks[c][s] >> b.ep & 1)) {
+            const int victim = slot_on(b, o, b.ep - f);
+            if (victim >= 0 && b.set[o].type[victim] == PAWN_T && !go(i, b.ep, victim, 0)) return false;
+        }
+    }
+    return true;
+}
+
+bool tb_has_quiet_move(const TbBoard& b) {
+    const int c = b.stm, o = 1 - c;
+    const std::uint64_t occ = tb_occupancy(b);
+    const int king = b.set[c].sq[0];
+    // The king first: most positions have a step to a square nothing guards.
+    const std::uint64_t without_king = occ & ~(1ULL << king);
+    std::uint64_t guarded = 0;
+    for (int i = 0; i < b.set[o].n; ++i) guarded |= piece_targets(b.set[o].type[i], o, b.set[o].sq[i], without_king);
+    if (king_mask[king] & ~occ & ~guarded) return true;
+    const bool in_check = tb_attacked(b, king, o, occ);
+    TbBoard a = b;
+    for (int i = 1; i < b.set[c].n; ++i) {
+        const int s = b.set[c].sq[i];
+        std::uint64_t to = tb_pseudo_quiet_targets(b, i);
+        if (to == 0) continue;
+        // Out of check only a piece on a line through its king can expose it.
+        if (!in_check && lines.kind[king][s] == 0) return true;
+        for (; to; to &= to - 1) {
+            const int sq = std::countr_zero(to);
+            a.set[c].sq[i] = sq;
+            if (!tb_attacked(a, king, o, (occ & ~(1ULL << s)) | 1ULL << sq)) return true;
+        }
+        a.set[c].sq[i] = s;
+    }
+    return false;
+}
+
+TbSurvey tb_survey(const TbBoard& b) {
+    TbSurvey out{false, false, false};
+    std::uint64_t occ = 0;
+    for (const TbSet& set : b.set)
+        for (int i = 0; i < set.n; ++i) {
+            const std::uint64_t bit = 1ULL << set.sq[i];
+            if (occ & bit) return out;
+            occ |= bit;
+        }
+    const int c = b.stm, o = 1 - c;
+    const TbSet& mine = b.set[c];
+    const TbSet& theirs = b.set[o];
+    bool legal = true, convert = b.ep != TB_NO_EP;
+    for (int i = 0; i < mine.n; ++i) {
+        const int type = mine.type[i], s = mine.sq[i];
+        legal = legal && !hits(type, c, s, theirs.sq[0], occ);
+        convert = convert || (type == PAWN_T && tb_rank(s) == (c == TB_WHITE ? 6 : 1));
+        for (int k = 1; k < theirs.n && !convert; ++k) convert = hits(type, c, s, theirs.sq[k], occ);
+    }
+    out.legal = b.ep != TB_NO_EP ? tb_legal(b) : legal;
+    out.in_check = tb_attacked(b, mine.sq[0], o, occ);
+    out.may_convert = convert;
+    return out;
+}
+
+TbRowSurvey tb_row_survey(const TbBoard& b, int colour, int slot) {
+    TbRowSurvey out{~0ULL, 0, 0};
+    const int c = b.stm, o = 1 - c;
+    // The other pieces' squares; where two share one, every square is illegal.
+    std::uint64_t occ = 0;
+    for (int k = 0; k < 2; ++k)
+        for (int i = 0; i < b.set[k].n; ++i) {
+            if (k == colour && i == slot) continue;
+            const std::uint64_t bit = 1ULL << b.set[k].sq[i];
+            if (occ & bit) return out;
+            occ |= bit;
+        }
+    // The squares of the varying piece where `from` attacks `to`, `from` and `to` being
+    // pieces (colour, slot) with the varying one as either.
+    auto where_attacks = [&](int fc, int fi, int tc, int ti) -> std::uint64_t {
+        const bool from_x = fc == colour && fi == slot, to_x = tc == colour && ti == slot;
+        const int type = b.set[fc].type[fi];
+        if (from_x) {
+            // The squares from which a piece of its type reaches the target.
+            const int t = b.set[tc].sq[ti];
+            return type == PAWN_T ? pawn_attacks[1 - fc][t] : piece_targets(type, fc, t, occ);
+        }
+        const int from = b.set[fc].sq[fi];
+        if (to_x) return type == PAWN_T ? pawn_attacks[fc][from] : piece_targets(type, fc, from, occ);
+        const int to = b.set[tc].sq[ti];
+        if (!hits(type, fc, from, to, occ)) return 0;
+        // A slider's attack is blocked by the varying piece standing between.
+        return slider_kind(type) ? ~lines.between[from][to] : ~0ULL;
+    };
+    std::uint64_t bad = 0, check = 0, convert = 0;
+    for (int i = 0; i < b.set[c].n; ++i) {
+        bad |= where_attacks(c, i, o, 0);
+        for (int k = 1; k < b.set[o].n; ++k) convert |= where_attacks(c, i, o, k);
+        if (b.set[c].type[i] == PAWN_T) {
+            const int last = c == TB_WHITE ? 6 : 1;
+            if (c == colour && i == slot) convert |= 0xFFULL << (8 * last);
+            else if (tb_rank(b.set[c].sq[i]) == last) convert = ~0ULL;
+        }
+    }
+    for (int i = 0; i < b.set[o].n; ++i) check |= where_attacks(o, i, c, 0);
+    out.illegal = bad | occ;
+    out.check = check;
+    out.convert = convert;
+    return out;
 }
 
 }  // namespace varkon

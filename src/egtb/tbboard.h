@@ -57,10 +57,6 @@ bool tb_in_check(const TbBoard& b, int colour);
 // and before that step the side now to move was not in check.
 bool tb_legal(const TbBoard& b);
 
-// Whether the side to move has a pawn beside the pawn that made the double step, so that
-// the en-passant square `ep` matters.
-bool tb_ep_capturer(const TbBoard& b, int ep);
-
 // The legal moves of the side to move; returns their number.
 int tb_moves(const TbBoard& b, TbMove* out);
 // Applies a move; the board must be a copy the caller may change. Captured pieces leave
@@ -79,8 +75,62 @@ int tb_unmoves(const TbBoard& b, TbBoard* out, int max);
 // the side to move; returns their number (at most `max`).
 int tb_ep_variants(const TbBoard& b, TbBoard* out, int max);
 
-// The number of board symmetries (of the eight of the square) that map the position onto
-// itself: 1 or 2. Only for positions without pawns.
-int tb_symmetries(const TbBoard& b);
+// Visitors of positions: called with each position in turn, they return whether to go
+// on; the functions that call them return false when one said stop, else true.
+using TbVisitor = bool (*)(const TbBoard& position, void* context);
+
+// The positions after each legal move of b that neither captures nor promotes (a double
+// step sets the en-passant square, as tb_apply does).
+bool tb_each_quiet_successor(const TbBoard& b, TbVisitor visit, void* context);
+// The positions after each capture or promotion of b, its own king's safety left aside
+// (the position after may be illegal).
+bool tb_each_pseudo_conversion(const TbBoard& b, TbVisitor visit, void* context);
+// The positions before b: those of tb_unmoves, each followed by its tb_ep_variants.
+bool tb_each_predecessor(const TbBoard& b, TbVisitor visit, void* context);
+// Whether the side to move has a legal move that neither captures nor promotes.
+bool tb_has_quiet_move(const TbBoard& b);
+// What the set-up of a table asks of a position, worked out in one go.
+struct TbSurvey {
+    bool legal;         // as tb_legal, for positions with pawns off the first and last ranks and the kings apart
+    bool in_check;      // the side to move is in check
+    bool may_convert;   // false only when the side to move has no capture or promotion
+};
+TbSurvey tb_survey(const TbBoard& b);
+// tb_survey for all the positions that differ from b in the square of one piece only
+// (colour, slot), as sets of that piece's squares: where the position is illegal,
+// where the side to move is in check, where it may have a capture or a promotion.
+// Positions with an en-passant square are not covered.
+struct TbRowSurvey {
+    std::uint64_t illegal, check, convert;
+};
+TbRowSurvey tb_row_survey(const TbBoard& b, int colour, int slot);
+
+// Moves grouped by piece: the slot of a piece and a set of squares.
+struct TbSquares {
+    int slot;
+    std::uint64_t squares;
+};
+// For each piece of the side that made the last move in b, the squares it can have come
+// from with a move that neither captured nor promoted (for a b with an en-passant
+// square, none). Unlike tb_unmoves, the position before may be illegal: the side now to
+// move in check in it.
+int tb_unmove_squares(const TbBoard& b, TbSquares* out);
+// The squares the piece in `slot` of the side to move can go to with a move that neither
+// captures nor promotes (a pawn's double step included), its own king's safety left
+// aside.
+std::uint64_t tb_pseudo_quiet_targets(const TbBoard& b, int slot);
+
+template <class F>
+bool tb_each_quiet_successor(const TbBoard& b, F&& f) {
+    return tb_each_quiet_successor(b, [](const TbBoard& p, void* c) { return (*static_cast<F*>(c))(p); }, &f);
+}
+template <class F>
+bool tb_each_pseudo_conversion(const TbBoard& b, F&& f) {
+    return tb_each_pseudo_conversion(b, [](const TbBoard& p, void* c) { return (*static_cast<F*>(c))(p); }, &f);
+}
+template <class F>
+bool tb_each_predecessor(const TbBoard& b, F&& f) {
+    return tb_each_predecessor(b, [](const TbBoard& p, void* c) { return (*static_cast<F*>(c))(p); }, &f);
+}
 
 }  // namespace varkon

@@ -64,7 +64,6 @@ struct Shape {
 };
 
 struct Tables {
-    bool built = false;
     std::uint8_t rank[LETTERS][64][64];     // [letter][king][square]
     std::uint8_t square[LETTERS][64][65];   // inverse: [letter][king][rank]
     std::int16_t pair[2][64][64];           // [pawns][reference king][other king]
@@ -331,11 +330,39 @@ void insert_sorted(int* list, int& n, int s) {
     list[k] = s;
 }
 
+// The normal squares of the pieces of group g from its combination number x: `skip`
+// holds the kings' and the earlier pieces' squares ascending, `pawns` the earlier pawns'.
+void group_squares(const Group& g, std::uint32_t x, int mk, int ok, const int* skip, int n_skip, const int* pawns,
+                   int n_pawns, int* out) {
+    int r[3];
+    for (int q = g.count; q >= 2; --q) {
+        // The largest c with binom(c, q) <= x.
+        int lo = q - 1, hi = 64;
+        while (hi - lo > 1) {
+            const int mid = (lo + hi) / 2;
+            if (tables.binom[mid][q] <= x) lo = mid; else hi = mid;
+        }
+        r[q - 1] = lo;
+        x -= tables.binom[lo][q];
+    }
+    r[0] = static_cast<int>(x);
+    for (int q = 0; q < g.count; ++q) {
+        switch (g.mode) {
+            case RESTRICTED: out[q] = letter_square(g.letter, ok, mk, r[q]); break;
+            case FIRST_PAWN: out[q] = letter_square(g.letter, mk, ok, r[q]); break;
+            case SKIP: out[q] = skip_square(r[q], 0, skip, n_skip); break;
+            default: out[q] = skip_square(r[q], 8, pawns, n_pawns); break;
+        }
+    }
+}
+
 // Decodes an index into normalised squares: kings, flat list, en-passant square.
-bool decode_normal(const Shape& sh, std::uint32_t index, int& mk, int& ok, int* flat, int* types, bool* mover, int& ep) {
+// `pair`, when not negative, is the king pair of the index.
+bool decode_normal(const Shape& sh, std::uint32_t index, int& mk, int& ok, int* flat, int* types, bool* mover, int& ep,
+                   int pair = -1) {
     const int pairs = PAIRS[sh.pawns];
     if (index >= sh.base[pairs]) return false;
-    const int pair = static_cast<int>(std::upper_bound(sh.base.begin(), sh.base.end(), index) - sh.base.begin()) - 1;
+    if (pair < 0) pair = static_cast<int>(std::upper_bound(sh.base.begin(), sh.base.end(), index) - sh.base.begin()) - 1;
     mk = tables.pair_king[sh.pawns][pair][0];
     ok = tables.pair_king[sh.pawns][pair][1];
     std::uint32_t off = index - sh.base[pair];
@@ -365,43 +392,14 @@ bool decode_normal(const Shape& sh, std::uint32_t index, int& mk, int& ok, int* 
         ranks_combo[gi] = off % radix;
         off /= radix;
     }
-    int taken[3], n_taken = 0, pawns_taken[3], n_pawns = 0;
-    int kings[2] = {std::min(mk, ok), std::max(mk, ok)};
+    int skip[5] = {std::min(mk, ok), std::max(mk, ok)}, n_skip = 2, pawns_taken[3], n_pawns = 0;
     for (int gi = 0; gi < sh.ngroups; ++gi) {
         const Group& g = sh.g[gi];
-        std::uint32_t x = ranks_combo[gi];
-        int r[3];
-        for (int q = g.count; q >= 2; --q) {
-            // The largest c with binom(c, q) <= x.
-            int lo = q - 1, hi = 64;
-            while (hi - lo > 1) {
-                const int mid = (lo + hi) / 2;
-                if (tables.binom[mid][q] <= x) lo = mid; else hi = mid;
-            }
-            r[q - 1] = lo;
-            x -= tables.binom[lo][q];
-        }
-        r[0] = static_cast<int>(x);
+        group_squares(g, ranks_combo[gi], mk, ok, skip, n_skip, pawns_taken, n_pawns, flat + g.flat);
         for (int q = 0; q < g.count; ++q) {
-            int s;
-            switch (g.mode) {
-                case RESTRICTED: s = letter_square(g.letter, ok, mk, r[q]); break;
-                case FIRST_PAWN: s = letter_square(g.letter, mk, ok, r[q]); break;
-                case SKIP: {
-                    int all[5], n = 0;
-                    for (int k : kings) insert_sorted(all, n, k);
-                    for (int k = 0; k < n_taken; ++k) insert_sorted(all, n, taken[k]);
-                    s = skip_square(r[q], 0, all, n);
-                    break;
-                }
-                default: s = skip_square(r[q], 8, pawns_taken, n_pawns); break;
-            }
-            flat[g.flat + q] = s;
             types[g.flat + q] = g.type;
             mover[g.flat + q] = g.mover;
-        }
-        for (int q = 0; q < g.count; ++q) {
-            insert_sorted(taken, n_taken, flat[g.flat + q]);
+            insert_sorted(skip, n_skip, flat[g.flat + q]);
             if (g.type == PAWN_T) insert_sorted(pawns_taken, n_pawns, flat[g.flat + q]);
         }
     }
@@ -497,7 +495,6 @@ void build_tables() {
             sh.base[pairs] = static_cast<std::uint32_t>(total);
         }
     }
-    t.built = true;
     // The count of a table side ends with its last legal position.
     for (int n = 1; n <= TB_TABLES; ++n)
         for (int side = 0; side < 2; ++side) {
@@ -526,10 +523,41 @@ bool flatten(const Shape& sh, const TbSet& mover, const TbSet& other, int tr, in
     return true;
 }
 
+bool decode_board(const Shape& sh, int side, std::uint32_t index, int pair, TbBoard& out) {
+    int mk, ok, flat[3], types[3], ep;
+    bool mover[3];
+    if (!decode_normal(sh, index, mk, ok, flat, types, mover, ep, pair)) return false;
+    const int v = side ? 56 : 0;
+    TbSet& ms = out.set[side];
+    TbSet& os = out.set[1 - side];
+    ms = TbSet{};
+    os = TbSet{};
+    ms.n = os.n = 1;
+    ms.type[0] = os.type[0] = KING_T;
+    ms.sq[0] = mk ^ v;
+    os.sq[0] = ok ^ v;
+    for (int i = 0; i < sh.n_mover + sh.n_other; ++i) {
+        TbSet& s = mover[i] ? ms : os;
+        int k = s.n++;
+        // Keep signature order: types from queen down to pawn.
+        for (; k > 1 && s.type[k - 1] < types[i]; --k) {
+            s.type[k] = s.type[k - 1];
+            s.sq[k] = s.sq[k - 1];
+        }
+        s.type[k] = types[i];
+        s.sq[k] = flat[i] ^ v;
+    }
+    out.stm = side;
+    out.ep = ep < 64 ? ep ^ v : TB_NO_EP;
+    return true;
+}
+
 }  // namespace
 
 void tb_init_index() {
-    if (!tables.built) build_tables();
+    // Built once, by the first caller; a thread that comes meanwhile waits for it.
+    static const bool built = (build_tables(), true);
+    (void)built;
 }
 
 const char* tb_name(int t) { return t >= 1 && t <= TB_TABLES ? catalogue[t] : ""; }
@@ -592,35 +620,419 @@ std::uint32_t tb_board_index(int t, const TbBoard& b, bool canonical) {
     return index;
 }
 
+std::vector<std::pair<std::uint32_t, std::uint32_t>> tb_twin_ranges(int t, int side) {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> out;
+    if (t < 1 || t > TB_TABLES || side < 0 || side > 1) return out;
+    const Shape& sh = tables.shape[t][side];
+    for (int p = 0; p < PAIRS[sh.pawns]; ++p) {
+        std::uint32_t first = sh.base[p], last = sh.base[p + 1];
+        if (sh.pawns) {
+            if (!sh.ep) continue;
+            first += sh.regular[p];
+        } else {
+            const int mk = tables.pair_king[0][p][0], ok = tables.pair_king[0][p][1];
+            if (reflect(mk) != mk || reflect(ok) != ok) continue;
+        }
+        last = std::min(last, sh.count);
+        if (first < last) out.emplace_back(first, last);
+    }
+    return out;
+}
+
 bool tb_decode(int t, int side, std::uint32_t index, TbBoard& out) {
     if (t < 1 || t > TB_TABLES || side < 0 || side > 1) return false;
-    const Shape& sh = tables.shape[t][side];
-    int mk, ok, flat[3], types[3], ep;
-    bool mover[3];
-    if (!decode_normal(sh, index, mk, ok, flat, types, mover, ep)) return false;
-    const int v = side ? 56 : 0;
-    TbSet& ms = out.set[side];
-    TbSet& os = out.set[1 - side];
-    ms = TbSet{};
-    os = TbSet{};
-    ms.n = os.n = 1;
-    ms.type[0] = os.type[0] = KING_T;
-    ms.sq[0] = mk ^ v;
-    os.sq[0] = ok ^ v;
-    for (int i = 0; i < sh.n_mover + sh.n_other; ++i) {
-        TbSet& s = mover[i] ? ms : os;
-        int k = s.n++;
-        // Keep signature order: types from queen down to pawn.
-        for (; k > 1 && s.type[k - 1] < types[i]; --k) {
-            s.type[k] = s.type[k - 1];
-            s.sq[k] = s.sq[k - 1];
-        }
-        s.type[k] = types[i];
-        s.sq[k] = flat[i] ^ v;
+    return decode_board(tables.shape[t][side], side, index, -1, out);
+}
+
+// Per side and placement of the kings on the board (the side to move's king first): the
+// map of board squares into the normal view, and the king pair there.
+struct KingPlacement {
+    std::int16_t pair = -1;
+    std::uint8_t mask = 0;      // board square ^ mask, reflected when `reflected`, is the normal square
+    bool reflected = false;
+};
+
+// Per king pair: the base offset, the weight of each group, and per group the rank of
+// every normal square before the pieces counted earlier are taken off (NONE: the square
+// is not open to the group). `diagonal`: both kings on the long diagonal, where a
+// position and its mirror image share the smaller of their indices.
+struct PairRanks {
+    std::uint32_t base = 0;
+    std::uint32_t stride[3] = {};
+    bool diagonal = false;
+    std::uint8_t rank[3][64];
+};
+
+struct TbIndexer::Data {
+    struct Side {
+        const Shape* sh = nullptr;
+        KingPlacement placement[64 * 64];
+        std::vector<PairRanks> pairs;
+        // The pieces in flat order: where they are in the board's sets, their group.
+        int n = 0;
+        std::uint8_t other[3] = {}, slot[3] = {}, group[3] = {};
+        std::uint8_t skip[3] = {};          // per piece: the earlier pieces whose squares it skips
+        bool all_single = true;             // no group of identical pieces
+        std::vector<std::uint16_t> hint;    // pair holding index (h << HINT_SHIFT)
+    };
+    static constexpr int HINT_SHIFT = 8;
+    Side side[2];
+};
+
+namespace {
+
+inline int normal_square(const KingPlacement& k, int s) {
+    s ^= k.mask;
+    return k.reflected ? reflect(s) : s;
+}
+
+void build_pair(const Shape& sh, int pair, PairRanks& pr) {
+    const int mk = tables.pair_king[sh.pawns][pair][0], ok = tables.pair_king[sh.pawns][pair][1];
+    pr.base = sh.base[pair];
+    pr.diagonal = !sh.pawns && reflect(mk) == mk && reflect(ok) == ok;
+    std::uint32_t stride = 1;
+    for (int gi = sh.ngroups - 1; gi >= 0; --gi) {
+        pr.stride[gi] = stride;
+        stride *= group_radix(sh, sh.g[gi], pair);
     }
-    out.stm = side;
-    out.ep = ep < 64 ? ep ^ v : TB_NO_EP;
-    return true;
+    for (int gi = 0; gi < sh.ngroups; ++gi) {
+        const Group& g = sh.g[gi];
+        for (int s = 0; s < 64; ++s) {
+            int r = NONE;
+            if (s != mk && s != ok) {
+                switch (g.mode) {
+                    case RESTRICTED:
+                    case FIRST_PAWN: {
+                        const int ka = g.mode == RESTRICTED ? ok : mk, kb = g.mode == RESTRICTED ? mk : ok;
+                        r = tables.rank[g.letter][ka][s];
+                        if (r != NONE && kb < s && tables.rank[g.letter][ka][kb] != NONE) --r;
+                        break;
+                    }
+                    case SKIP: r = s - (mk < s) - (ok < s); break;
+                    default: r = s < 8 || s > 55 ? NONE : s - 8; break;
+                }
+            }
+            pr.rank[gi][s] = static_cast<std::uint8_t>(r);
+        }
+    }
+}
+
+// pair_index for N pieces that are all of different groups.
+template <int N>
+[[gnu::always_inline]] inline std::uint32_t single_pieces_index(const TbIndexer::Data::Side& ds, const PairRanks& pr, const int* normal) {
+    std::uint32_t index = pr.base;
+    bool bad = false;
+    for (int f = 0; f < N; ++f) {
+        int v = pr.rank[f][normal[f]];
+        bad |= v == NONE;
+        for (int e = 0; e < f; ++e)
+            if (ds.skip[f] >> e & 1) {
+                bad |= normal[e] == normal[f];
+                v -= normal[e] < normal[f];
+            }
+        index += static_cast<std::uint32_t>(v) * pr.stride[f];
+    }
+    return bad ? TB_NO_INDEX : index;
+}
+
+// The index of the pieces on normal squares `normal` (flat order) with the king pair of
+// `pr`, as index_normal gives it for positions without an en-passant right.
+[[gnu::always_inline]] inline std::uint32_t pair_index(const TbIndexer::Data::Side& ds, const PairRanks& pr, const int* normal) {
+    if (ds.all_single) {
+        switch (ds.n) {
+            case 1: return single_pieces_index<1>(ds, pr, normal);
+            case 2: return single_pieces_index<2>(ds, pr, normal);
+            default: return single_pieces_index<3>(ds, pr, normal);
+        }
+    }
+    const Shape& sh = *ds.sh;
+    int r[3];
+    for (int f = 0; f < ds.n; ++f) {
+        const int gi = ds.group[f];
+        int v = pr.rank[gi][normal[f]];
+        if (v == NONE) return TB_NO_INDEX;
+        const Group& g = sh.g[gi];
+        if (g.mode == SKIP || g.mode == PAWN_SKIP) {
+            // Squares of the pieces counted before are not open to this one.
+            for (int e = 0; e < g.flat; ++e) {
+                if (g.mode == PAWN_SKIP && sh.flat_type[e] != PAWN_T) continue;
+                if (normal[e] == normal[f]) return TB_NO_INDEX;
+                v -= normal[e] < normal[f];
+            }
+        }
+        r[f] = v;
+    }
+    std::uint32_t index = pr.base;
+    for (int gi = 0; gi < sh.ngroups; ++gi) {
+        const Group& g = sh.g[gi];
+        int* x = r + g.flat;
+        for (int a = 1; a < g.count; ++a)
+            for (int c = a; c > 0 && x[c] < x[c - 1]; --c) std::swap(x[c], x[c - 1]);
+        std::uint32_t combo = 0;
+        for (int q = 0; q < g.count; ++q) {
+            if (q > 0 && x[q] == x[q - 1]) return TB_NO_INDEX;
+            combo += tables.binom[x[q]][q + 1];
+        }
+        index += combo * pr.stride[gi];
+    }
+    return index;
+}
+
+}  // namespace
+
+TbIndexer::TbIndexer(int t) : t_(t), d_(std::make_unique<Data>()) {
+    tb_init_index();
+    for (int side = 0; side < 2; ++side) {
+        Data::Side& ds = d_->side[side];
+        const Shape& sh = tables.shape[t][side];
+        ds.sh = &sh;
+        ds.n = sh.n_mover + sh.n_other;
+        for (int gi = 0; gi < sh.ngroups; ++gi) {
+            const Group& g = sh.g[gi];
+            ds.all_single = ds.all_single && g.count == 1;
+            for (int q = 0; q < g.count; ++q) {
+                const int f = g.flat + q;
+                ds.group[f] = static_cast<std::uint8_t>(gi);
+                ds.other[f] = !g.mover;
+                ds.slot[f] = static_cast<std::uint8_t>(1 + (g.mover ? f : f - sh.n_mover));
+                if (g.mode == SKIP || g.mode == PAWN_SKIP)
+                    for (int e = 0; e < g.flat; ++e)
+                        if (g.mode == SKIP || sh.flat_type[e] == PAWN_T) ds.skip[f] |= static_cast<std::uint8_t>(1 << e);
+            }
+        }
+        const int v = side ? 56 : 0;
+        for (int mk = 0; mk < 64; ++mk)
+            for (int ok = 0; ok < 64; ++ok) {
+                KingPlacement& k = ds.placement[mk * 64 + ok];
+                const int tr = normal_transform(sh.pawns, mk ^ v, ok ^ v);
+                k.mask = static_cast<std::uint8_t>(v ^ (tr & 63));
+                k.reflected = (tr & 64) != 0;
+                k.pair = tables.pair[sh.pawns][normal_square(k, mk)][normal_square(k, ok)];
+            }
+        const int pairs = PAIRS[sh.pawns];
+        ds.pairs.resize(static_cast<std::size_t>(pairs));
+        for (int p = 0; p < pairs; ++p) build_pair(sh, p, ds.pairs[static_cast<std::size_t>(p)]);
+        const std::uint32_t end = sh.base[pairs];
+        ds.hint.resize((end >> Data::HINT_SHIFT) + 1);
+        int pair = 0;
+        for (std::size_t h = 0; h < ds.hint.size(); ++h) {
+            const std::uint32_t first = static_cast<std::uint32_t>(h << Data::HINT_SHIFT);
+            while (pair + 1 < pairs && sh.base[pair + 1] <= first) ++pair;
+            ds.hint[h] = static_cast<std::uint16_t>(pair);
+        }
+    }
+}
+
+TbIndexer::~TbIndexer() = default;
+
+std::uint32_t TbIndexer::index(const TbBoard& b, bool exchanged) const {
+    // With the colours exchanged every square is mirrored in the middle rank and the
+    // other side is to move in the table's view.
+    const int flip = exchanged ? 56 : 0;
+    const int side = b.stm ^ exchanged;
+    const TbSet& mover = b.set[b.stm];
+    const TbSet& other = b.set[1 - b.stm];
+    const Data::Side& ds = d_->side[side];
+    const Shape& sh = *ds.sh;
+    const KingPlacement& k = ds.placement[(mover.sq[0] ^ flip) * 64 + (other.sq[0] ^ flip)];
+    if (k.pair < 0) return TB_NO_INDEX;
+    if ((sh.ep && b.ep != TB_NO_EP) || mover.n != sh.n_mover + 1 || other.n != sh.n_other + 1) {
+        if (!exchanged) return tb_board_index(t_, b, true);
+        TbBoard m;
+        m.stm = side;
+        m.ep = b.ep == TB_NO_EP ? TB_NO_EP : b.ep ^ 56;
+        for (int c = 0; c < 2; ++c) {
+            m.set[c] = b.set[1 - c];
+            for (int i = 0; i < m.set[c].n; ++i) m.set[c].sq[i] ^= 56;
+        }
+        return tb_board_index(t_, m, true);
+    }
+    int normal[3];
+    for (int f = 0; f < ds.n; ++f) normal[f] = normal_square(k, (ds.other[f] ? other : mover).sq[ds.slot[f]] ^ flip);
+    const PairRanks& pr = ds.pairs[static_cast<std::size_t>(k.pair)];
+    const std::uint32_t index = pair_index(ds, pr, normal);
+    if (!pr.diagonal) return index;
+    int mirrored[3];
+    for (int f = 0; f < ds.n; ++f) mirrored[f] = reflect(normal[f]);
+    return std::min(index, pair_index(ds, pr, mirrored));
+}
+
+bool TbIndexer::decode(int side, std::uint32_t index, TbBoard& out) const {
+    const Data::Side& ds = d_->side[side];
+    const Shape& sh = *ds.sh;
+    const std::size_t h = index >> Data::HINT_SHIFT;
+    if (h >= ds.hint.size()) return false;
+    int pair = ds.hint[h];
+    const int pairs = PAIRS[sh.pawns];
+    while (pair + 1 < pairs && sh.base[pair + 1] <= index) ++pair;
+    return decode_board(sh, side, index, pair, out);
+}
+
+namespace {
+
+inline std::uint32_t combination(int* r, int n) {
+    for (int a = 1; a < n; ++a)
+        for (int c = a; c > 0 && r[c] < r[c - 1]; --c) std::swap(r[c], r[c - 1]);
+    std::uint32_t combo = 0;
+    for (int q = 0; q < n; ++q) combo += tables.binom[r[q]][q + 1];
+    return combo;
+}
+
+}  // namespace
+
+void TbIndexer::prepare(const TbBoard& b, int side, int colour, int slot, PieceMoves& m) const {
+    m.quick = false;
+    const Data::Side& ds = d_->side[side];
+    const Shape& sh = *ds.sh;
+    const KingPlacement& k = ds.placement[b.set[side].sq[0] * 64 + b.set[1 - side].sq[0]];
+    if (k.pair < 0 || slot == 0 || sh.ep || b.set[side].n != sh.n_mover + 1 || b.set[1 - side].n != sh.n_other + 1) return;
+    const PairRanks& pr = ds.pairs[static_cast<std::size_t>(k.pair)];
+    if (pr.diagonal) return;
+    m.mask = k.mask;
+    m.reflected = k.reflected;
+    // The moving piece in flat order, and every piece's normal square.
+    int normal[3], moving = -1;
+    for (int f = 0; f < ds.n; ++f) {
+        const int c = side ^ ds.other[f];
+        normal[f] = normal_square(k, b.set[c].sq[ds.slot[f]]);
+        if (c == colour && ds.slot[f] == slot) moving = f;
+    }
+    if (moving < 0) return;
+    const int gm = ds.group[moving];
+    const Group& g = sh.g[gm];
+    const bool pawn = sh.flat_type[moving] == PAWN_T;
+    m.rank = pr.rank[gm];
+    m.stride = pr.stride[gm];
+    m.n_below = 0;
+    if (g.mode == SKIP || g.mode == PAWN_SKIP)
+        for (int e = 0; e < g.flat; ++e)
+            if (g.mode == SKIP || sh.flat_type[e] == PAWN_T) m.below[m.n_below++] = normal[e];
+    m.n_mates = 0;
+    m.n_later = 0;
+    m.rest = pr.base;
+    for (int gi = 0; gi < sh.ngroups; ++gi) {
+        const Group& h = sh.g[gi];
+        const bool depends = gi > gm && (h.mode == SKIP || (h.mode == PAWN_SKIP && pawn));
+        int r[3];
+        for (int q = 0; q < h.count; ++q) {
+            const int f = h.flat + q;
+            int v = pr.rank[gi][normal[f]];
+            if (v == NONE) return;
+            if (h.mode == SKIP || h.mode == PAWN_SKIP)
+                for (int e = 0; e < h.flat; ++e)
+                    if (e != moving && (h.mode == SKIP || sh.flat_type[e] == PAWN_T)) v -= normal[e] < normal[f];
+            r[q] = v;
+        }
+        if (gi == gm) {
+            for (int q = 0; q < h.count; ++q)
+                if (h.flat + q != moving) m.mates[m.n_mates++] = r[q];
+        } else if (depends) {
+            PieceMoves::Later& l = m.later[m.n_later++];
+            l.stride = pr.stride[gi];
+            l.count = h.count;
+            for (int q = 0; q < h.count; ++q) {
+                l.base[q] = r[q];
+                l.square[q] = normal[h.flat + q];
+            }
+        } else {
+            m.rest += combination(r, h.count) * pr.stride[gi];
+        }
+    }
+    m.quick = true;
+}
+
+std::uint32_t TbIndexer::PieceMoves::at(int square) const {
+    int s = square ^ mask;
+    if (reflected) s = reflect(s);
+    int r = rank[s];
+    if (r == NONE) return TB_NO_INDEX;
+    for (int e = 0; e < n_below; ++e) r -= below[e] < s;
+    std::uint32_t index = rest;
+    if (n_mates == 0) {
+        index += static_cast<std::uint32_t>(r) * stride;
+    } else {
+        int x[3] = {r, mates[0], mates[1]};
+        index += combination(x, n_mates + 1) * stride;
+    }
+    for (int k = 0; k < n_later; ++k) {
+        const Later& l = later[k];
+        int x[3];
+        for (int q = 0; q < l.count; ++q) x[q] = l.base[q] - (s < l.square[q]);
+        index += (l.count == 1 ? static_cast<std::uint32_t>(x[0]) : combination(x, l.count)) * l.stride;
+    }
+    return index;
+}
+
+const TbBoard* TbIndexer::decode(Cursor& c, int side, std::uint32_t index) const {
+    const Data::Side& ds = d_->side[side];
+    const Shape& sh = *ds.sh;
+    if (c.side == side && index >= c.first && index < c.last) {
+        if (c.listed) {
+            c.board.set[c.set].sq[c.slots[0]] = c.squares[index - c.first] ^ c.v;
+            return &c.board;
+        }
+        const Group& g = sh.g[c.group];
+        int squares[3];
+        group_squares(g, index - c.first, c.mk, c.ok, c.skip, c.n_skip, c.pawns, c.n_pawns, squares);
+        for (int q = 0; q < g.count; ++q) c.board.set[c.set].sq[c.slots[q]] = squares[q] ^ c.v;
+        return &c.board;
+    }
+    c.side = -1;
+    const std::size_t h = index >> Data::HINT_SHIFT;
+    if (h >= ds.hint.size()) return nullptr;
+    int pair = ds.hint[h];
+    const int pairs = PAIRS[sh.pawns];
+    while (pair + 1 < pairs && sh.base[pair + 1] <= index) ++pair;
+    TbBoard& out = c.board;
+    if (!decode_board(sh, side, index, pair, out)) return nullptr;
+    const std::uint32_t off = index - sh.base[pair];
+    if (sh.ngroups == 0 || off >= sh.regular[pair]) return &out;
+    // Keep what the last group's squares depend on.
+    c.group = sh.ngroups - 1;
+    const Group& g = sh.g[c.group];
+    const std::uint32_t radix = group_radix(sh, g, pair);
+    c.first = index - off % radix;
+    c.last = c.first + radix;
+    c.v = side ? 56 : 0;
+    c.mk = tables.pair_king[sh.pawns][pair][0];
+    c.ok = tables.pair_king[sh.pawns][pair][1];
+    c.set = g.mover ? side : 1 - side;
+    int k = 0;
+    const TbSet& set = out.set[c.set];
+    for (int i = 1; i < set.n && k < g.count; ++i)
+        if (set.type[i] == g.type) c.slots[k++] = i;
+    c.n_skip = 0;
+    c.n_pawns = 0;
+    insert_sorted(c.skip, c.n_skip, c.mk);
+    insert_sorted(c.skip, c.n_skip, c.ok);
+    for (int s2 = 0; s2 < 2; ++s2)
+        for (int i = 1; i < out.set[s2].n; ++i) {
+            if (s2 == c.set && out.set[s2].type[i] == g.type) continue;
+            const int normal = out.set[s2].sq[i] ^ c.v;
+            insert_sorted(c.skip, c.n_skip, normal);
+            if (out.set[s2].type[i] == PAWN_T) insert_sorted(c.pawns, c.n_pawns, normal);
+        }
+    // A single piece takes the open squares in their order.
+    c.listed = g.count == 1;
+    if (c.listed) {
+        const PairRanks& pr = ds.pairs[static_cast<std::size_t>(pair)];
+        std::uint64_t taken = 0;
+        for (int s2 = 0; s2 < 2; ++s2)
+            for (int i = 1; i < out.set[s2].n; ++i)
+                if (!(s2 == c.set && out.set[s2].type[i] == g.type) && (g.mode == SKIP || out.set[s2].type[i] == PAWN_T))
+                    taken |= 1ULL << (out.set[s2].sq[i] ^ c.v);
+        if (g.mode != SKIP && g.mode != PAWN_SKIP) taken = 0;
+        int n = 0;
+        for (int s2 = 0; s2 < 64; ++s2) {
+            // Pawns counted after others skip the earlier pawns' squares only (a pawn on a
+            // king's square makes an index of no position).
+            const bool open = g.mode == PAWN_SKIP ? s2 >= 8 && s2 < 56 : pr.rank[c.group][s2] != NONE;
+            if (open && !(taken >> s2 & 1)) c.squares[n++] = static_cast<std::uint8_t>(s2);
+        }
+        c.listed = static_cast<std::uint32_t>(n) == radix;
+    }
+    c.side = side;
+    return &out;
 }
 
 }  // namespace varkon

@@ -11,7 +11,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "egtb/tbboard.h"
 
@@ -48,8 +51,71 @@ std::uint32_t tb_index(int t, int side, const TbSet& first, const TbSet& second,
 // mirrored in the long diagonal share when both kings stand on it (pawnless tables).
 std::uint32_t tb_board_index(int t, const TbBoard& b, bool canonical);
 
+// The index ranges [first, last) of table side (t, side) outside which every position
+// has one index only: in tables without pawns the king pairs on the long diagonal, in
+// tables with pawns on both sides the en-passant regions.
+std::vector<std::pair<std::uint32_t, std::uint32_t>> tb_twin_ranges(int t, int side);
+
 // The position of an index, in the table's own colours; false when the index lies beyond
 // the table. The position may be illegal (see tb_legal).
 bool tb_decode(int t, int side, std::uint32_t index, TbBoard& out);
+
+// Indexing and decoding for code that visits many positions of one table (the
+// generator): ranks of squares are looked up per side and placement of the two kings
+// (about 2 MB of tables, built by the constructor) instead of worked out each time.
+// index(b) equals tb_board_index(t, b, true) and decode equals tb_decode.
+class TbIndexer {
+public:
+    explicit TbIndexer(int t);
+    ~TbIndexer();
+    TbIndexer(const TbIndexer&) = delete;
+    TbIndexer& operator=(const TbIndexer&) = delete;
+
+    // With `exchanged`, the index of b with its colours exchanged (and every square
+    // mirrored in the middle rank), for a table that names b's Black first.
+    std::uint32_t index(const TbBoard& b, bool exchanged = false) const;
+    bool decode(int side, std::uint32_t index, TbBoard& out) const;
+
+    // The indices of the positions that differ from a position only in the square of
+    // one piece: set up once, then asked square by square for empty squares.
+    struct PieceMoves {
+        bool quick = false;     // false: the set-up could not be made; ask index() instead
+        std::uint8_t mask = 0;
+        bool reflected = false;
+        std::uint32_t rest = 0, stride = 0;
+        const std::uint8_t* rank = nullptr;
+        int n_below = 0, below[3] = {};      // squares counted before the piece's own
+        int n_mates = 0, mates[2] = {};      // ranks of identical pieces beside it
+        int n_later = 0;                     // later groups whose ranks depend on the piece
+        struct Later {
+            std::uint32_t stride;
+            int count, base[3], square[3];
+        } later[2];
+        std::uint32_t at(int square) const;
+    };
+    // Sets up the indices, with `side` to move, of b with the piece (colour, slot) moved.
+    void prepare(const TbBoard& b, int side, int colour, int slot, PieceMoves& out) const;
+
+    // Decoding of ascending indices (of one side, not necessarily consecutive): what the
+    // pieces counted before the last group share is kept between the calls.
+    struct Cursor {
+        int side = -1;
+        std::uint32_t first = 0, last = 0;   // the indices differing in the last group only
+        TbBoard board;
+        int group = 0, set = 0, slots[3] = {};
+        int mk = 0, ok = 0, v = 0, skip[5] = {}, n_skip = 0, pawns[3] = {}, n_pawns = 0;
+        bool listed = false;              // a single last piece: its squares by rank in `squares`
+        std::uint8_t squares[64] = {};
+    };
+    // The position of `index`, held by the cursor until the next call; nullptr when the
+    // index lies beyond the table.
+    const TbBoard* decode(Cursor& cursor, int side, std::uint32_t index) const;
+
+    struct Data;
+
+private:
+    int t_;
+    std::unique_ptr<Data> d_;
+};
 
 }  // namespace varkon

@@ -336,9 +336,8 @@ void EvalState::clear() { std::memset(static_cast<void*>(piece_terms.get()), 0, 
 
 int eval_pawn_structure(const Position& pos, EvalState& state, SearchStats& stats) {
     const HashKey key = pos.cur().pawn_key;
-    const auto low = static_cast<std::uint32_t>(key), high = static_cast<std::uint32_t>(key >> 32);
-    PawnHashEntry& slot = pawn_cache_slot(low);
-    if (slot.key_low == low && slot.key_high == high && slot.endgame == state.endgame) {
+    const PawnCacheEntry slot = pawn_cache_load(key);
+    if (slot.key == key && slot.endgame == state.endgame) {
         state.pawn_mask[0] = slot.white_mask;
         state.pawn_mask[1] = slot.black_mask;
         ++stats.phash_hits;
@@ -348,9 +347,9 @@ int eval_pawn_structure(const Position& pos, EvalState& state, SearchStats& stat
     const int score = terms.score_pawns();
     state.pawn_mask[0] = terms.pawn_mask[0];
     state.pawn_mask[1] = terms.pawn_mask[1];
-    if (slot.key_low == 0 && slot.key_high == 0) ++stats.phash_full;
-    slot = PawnHashEntry{low, high, static_cast<std::int16_t>(score), static_cast<std::uint8_t>(state.endgame),
-                         state.pawn_mask[0], state.pawn_mask[1]};
+    if (slot.key == 0) ++stats.phash_full;
+    pawn_cache_store(PawnCacheEntry{key, static_cast<std::int16_t>(score), static_cast<std::uint8_t>(state.endgame),
+                                    state.pawn_mask[0], state.pawn_mask[1]});
     return score;
 }
 

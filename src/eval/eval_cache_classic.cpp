@@ -8,44 +8,14 @@ namespace {
 
 constexpr std::size_t SPARE_ENTRIES = 4;
 
-struct EvalEntry {
-    std::uint32_t key_low;
-    std::uint32_t key_high;
-    std::int16_t score;
-    std::uint8_t unused[6];
-};
-
-struct PawnEntry {
-    std::uint32_t key_low;
-    std::uint32_t key_high;
-    std::int16_t score;
-    std::uint8_t no_pawn_white;
-    std::uint8_t no_pawn_black;
-    std::uint8_t unused[4];
-};
-
-// Both caches, shared by every search.
+// Both caches, shared by every search. An entry is a shared entry (core/table_memory.h):
+// the eval cache's data word holds the score (16 bits); the pawn cache's the score and the
+// two masks of files without pawns.
 struct Caches {
-    EntryTable<EvalEntry, SPARE_ENTRIES> eval_hash{"EVAL_HASH  \t\t: ", "eval_hash"};
-    EntryTable<PawnEntry, SPARE_ENTRIES> pawn_hash{"PAWN_HASH   \t\t: ", "pawn_hash"};
+    EntryTable<SharedEntry, SPARE_ENTRIES> eval_hash{"EVAL_HASH  \t\t: ", "eval_hash"};
+    EntryTable<SharedEntry, SPARE_ENTRIES> pawn_hash{"PAWN_HASH   \t\t: ", "pawn_hash"};
 };
 Caches caches;
-
-template <typename Entry>
-inline bool holds(const Entry& e, HashKey key) {
-    return e.key_low == static_cast<std::uint32_t>(key) && e.key_high == static_cast<std::uint32_t>(key >> 32);
-}
-
-template <typename Entry>
-inline bool is_empty(const Entry& e) {
-    return e.key_low == 0 && e.key_high == 0;
-}
-
-template <typename Entry>
-inline void set_key(Entry& e, HashKey key) {
-    e.key_low = static_cast<std::uint32_t>(key);
-    e.key_high = static_cast<std::uint32_t>(key >> 32);
-}
 
 }  // namespace
 
@@ -68,8 +38,8 @@ std::size_t eval_entries() { return caches.eval_hash.count; }
 std::size_t pawn_entries() { return caches.pawn_hash.count; }
 
 void clear() {
-    caches.eval_hash.entries[0].key_low = 0;
-    caches.pawn_hash.entries[0].key_low = 0;
+    clear_key_low_half(caches.eval_hash.entries[0]);
+    clear_key_low_half(caches.pawn_hash.entries[0]);
 }
 
 void wipe() {
@@ -78,36 +48,34 @@ void wipe() {
 }
 
 int eval_probe(HashKey key, SearchStats& stats) {
-    const EvalEntry& e = caches.eval_hash.first_entry(key);
-    if (!holds(e, key)) return NO_SCORE;
+    const EntryValue v = load_entry(caches.eval_hash.first_entry(key));
+    if (v.key != key) return NO_SCORE;
     ++stats.eval_hits;
-    return e.score;
+    return static_cast<std::int16_t>(v.data & 0xFFFF);
 }
 
 void eval_store(HashKey key, int score, SearchStats& stats) {
-    EvalEntry& e = caches.eval_hash.first_entry(key);
-    if (is_empty(e)) ++stats.evalhash_full;
-    set_key(e, key);
-    e.score = static_cast<std::int16_t>(score);
+    SharedEntry& e = caches.eval_hash.first_entry(key);
+    if (load_entry(e).key == 0) ++stats.evalhash_full;
+    store_entry(e, key, static_cast<std::uint16_t>(score));
 }
 
 bool pawn_probe(HashKey key, PawnInfo& info, SearchStats& stats) {
-    const PawnEntry& e = caches.pawn_hash.first_entry(key);
-    if (!holds(e, key)) return false;
+    const EntryValue v = load_entry(caches.pawn_hash.first_entry(key));
+    if (v.key != key) return false;
     ++stats.phash_hits;
-    info.score = e.score;
-    info.no_pawn_white = e.no_pawn_white;
-    info.no_pawn_black = e.no_pawn_black;
+    info.score = static_cast<std::int16_t>(v.data & 0xFFFF);
+    info.no_pawn_white = static_cast<std::uint8_t>(v.data >> 16);
+    info.no_pawn_black = static_cast<std::uint8_t>(v.data >> 24);
     return true;
 }
 
 void pawn_store(HashKey key, const PawnInfo& info, SearchStats& stats) {
-    PawnEntry& e = caches.pawn_hash.first_entry(key);
-    if (is_empty(e)) ++stats.phash_full;
-    set_key(e, key);
-    e.score = static_cast<std::int16_t>(info.score);
-    e.no_pawn_white = info.no_pawn_white;
-    e.no_pawn_black = info.no_pawn_black;
+    SharedEntry& e = caches.pawn_hash.first_entry(key);
+    if (load_entry(e).key == 0) ++stats.phash_full;
+    store_entry(e, key,
+                static_cast<std::uint16_t>(info.score) | std::uint64_t{info.no_pawn_white} << 16 |
+                    std::uint64_t{info.no_pawn_black} << 24);
 }
 
 void eval_prefetch(HashKey key) { caches.eval_hash.prefetch(key); }

@@ -11,8 +11,10 @@
 
 #include "book/book.h"
 #include "egtb/probe_egtb.h"
+#include "egtb/syzygy.h"
 #include "frontend/program.h"
 #include "search/think.h"
+#include "search/threads.h"
 #include "frontend/textfile.h"
 
 namespace varkon {
@@ -44,6 +46,8 @@ const char DEFAULT_TEXT[] =
     "DRAW on\n"
     "#----------------------------------\n"
     "LOGFILE on\n"
+    "#----------------------------------\n"
+    "THREADS 1\n"
     "#----------------------------------\n";
 
 bool is_separator(int c) {
@@ -115,11 +119,15 @@ bool set_value(const std::string& key, const std::string& value, bool confirm) {
         say("HASH     \t\t: %d MB\n", config.hash_mb);
     } else if (key == "EGTB_PATH") {
         if (!name_fits("EGTB_PATH", value, confirm)) return false;
-        config.egtb_path = egtb_settings.path = value;
+        config.egtb_path = egtb_settings().path = value;
         say("EGTB_PATH\t\t: %s\n", value.c_str());
     } else if (key == "EGTB_CACHE_SIZE") {
-        config.egtb_cache_mb = egtb_settings.cache_mb = static_cast<double>(std::clamp(leading_number(value), 1LL, 32LL));
+        config.egtb_cache_mb = egtb_settings().cache_mb = static_cast<double>(std::clamp(leading_number(value), 1LL, 32LL));
         say("EGTB_CACHE_SIZE\t\t: %g MB\n", config.egtb_cache_mb);
+    } else if (key == "SYZYGY_PATH") {
+        if (!name_fits("SYZYGY_PATH", value, confirm)) return false;
+        config.syzygy_path = syzygy_options().path = value == "<empty>" ? "" : value;
+        say("SYZYGY_PATH\t\t: %s\n", value.c_str());
     } else if (key == "USE_BOOK") {
         config.use_book = switch_on(value);
         book_options.on = config.use_book ? 1 : 0;
@@ -151,6 +159,9 @@ bool set_value(const std::string& key, const std::string& value, bool confirm) {
     } else if (key == "DRAW") {
         config.draw = switch_on(value);
         say("DRAW        \t\t: %s\n", value.c_str());
+    } else if (key == "THREADS") {
+        config.threads = static_cast<int>(std::clamp(leading_number(value), 1LL, static_cast<long long>(MAX_SEARCH_THREADS)));
+        say("THREADS     \t\t: %d\n", config.threads);
     } else if (key == "LOGFILE") {
         config.log = switch_on(value);
         say("LOGFILE     \t\t: %s\n", value.c_str());
@@ -161,9 +172,10 @@ bool set_value(const std::string& key, const std::string& value, bool confirm) {
 }
 
 bool is_keyword(const std::string& word) {
-    static const char* const keywords[] = {"HASH",      "EGTB_PATH",    "EGTB_CACHE_SIZE", "USE_BOOK",
-                                           "BOOK_NAME", "BOOK_STYLE",   "RESIGN",          "RESIGN_VALUE",
-                                           "RESIGN_COUNT", "DRAW",      "LOGFILE"};
+    static const char* const keywords[] = {"HASH",         "EGTB_PATH",    "EGTB_CACHE_SIZE", "SYZYGY_PATH",
+                                           "USE_BOOK",     "BOOK_NAME",    "BOOK_STYLE",      "RESIGN",
+                                           "RESIGN_VALUE", "RESIGN_COUNT", "DRAW",            "LOGFILE",
+                                           "THREADS"};
     for (const char* k : keywords)
         if (word == k) return true;
     return false;
@@ -292,6 +304,8 @@ void read_config() {
         read_config_text(DEFAULT_TEXT);
     }
     program().search->tables.allocate(config.hash_mb);
+    if (const int got = set_search_threads(config.threads); got < config.threads)
+        std::printf("only %d of %d threads could be started\n", got, config.threads);
 }
 
 }  // namespace varkon

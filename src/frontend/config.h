@@ -28,6 +28,7 @@ struct Configuration {
     int hash_mb = 2;                   // HASH: transposition tables in MB, 2..512
     std::string egtb_path;             // EGTB_PATH: the program's default path until read
     double egtb_cache_mb = 2;          // EGTB_CACHE_SIZE: 1..32
+    std::string syzygy_path;           // SYZYGY_PATH: Syzygy table directories, ':'-separated
     bool use_book = true;              // USE_BOOK
     std::string book_name = "book.dat";// BOOK_NAME
     int book_style = 1;                // BOOK_STYLE: 1 best, 2 normal, 3 random
@@ -36,6 +37,7 @@ struct Configuration {
     int resign_count = 6;              // RESIGN_COUNT: that many such scores in a row resign
     bool draw = false;                 // DRAW: the engine may offer and claim draws
     bool log = false;                  // LOGFILE: the log is opened at start-up
+    int threads = 1;                   // THREADS: threads a search runs on, 1..256
 };
 
 constexpr std::size_t MAX_CONFIG_NAME = 4095;
@@ -47,10 +49,10 @@ const Configuration& configuration();
 void reset_configuration();
 
 // The start-up step: finds, reads (or writes and reads) Varkon.ini as described above,
-// then allocates the program's search tables with the HASH size.
+// then allocates the program's search tables with the HASH size and starts the THREADS.
 void read_config();
 // Reads configuration lines from `in`, printing the confirmation lines, and hands the
-// book and tablebase settings to their modules. The tables are not touched.
+// book and tablebase settings to their modules. The tables and threads are not touched.
 void read_config_stream(std::FILE* in);
 // The content of the default file.
 const char* default_config_text();

@@ -35,6 +35,7 @@ namespace {
 struct ConsoleInput {
     bool quit_requested = false;
     bool stop_requested = false;
+    bool input_ended = false;   // the input ended behind lines still to be run
     std::string deferred;   // lines for afterwards
     volatile std::sig_atomic_t build_signal = 0;   // the signal that arrived during a build
 };
@@ -42,12 +43,17 @@ ConsoleInput console;
 
 // A line that arrives while the console runs a search or a perft count: "stop" ends the
 // work, "quit" ends it and then the program (after any commands sent before it); anything
-// else is kept for afterwards.
+// else is kept for afterwards. The end of input is a "quit" too: at once when nothing is
+// kept, else after the kept lines, the work under way and theirs running to their end.
 PollAction console_command() {
-    if (!input_available()) return PollAction::none;
+    if (console.input_ended || !input_available()) return PollAction::none;
     std::string line;
     if (!read_line(line)) {
-        console.quit_requested = console.deferred.empty();
+        if (!console.deferred.empty()) {
+            console.input_ended = true;
+            return PollAction::none;
+        }
+        console.quit_requested = true;
         console.stop_requested = true;
         return PollAction::stop;
     }
@@ -191,6 +197,7 @@ void console_perft() {
     const auto speed = static_cast<long long>(static_cast<double>(nodes) / seconds);
     std::printf("\nKnoten    = %12llu \nTime      = %12.2f\nnodes/s   = %12lld \n\n",
                 static_cast<unsigned long long>(nodes), static_cast<double>(seconds), speed);
+    resume_console();   // what came during the count, and a "quit" among it
 }
 
 namespace {

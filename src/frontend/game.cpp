@@ -1,5 +1,7 @@
 #include "frontend/game.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 
 #include "book/book.h"
@@ -26,9 +28,15 @@ void start_game() {
     book_new_game();
 }
 
-bool set_up_game(const char* placement, const char* side_field, const char* castling_field, const char* ep_field) {
+bool set_up_game(const char* placement, const char* side_field, const char* castling_field, const char* ep_field,
+                 const char* halfmove_field) {
     const bool ok = setup_fen(game(), placement, side_field, castling_field, ep_field);
     book_new_game();
+    // The fifty-move counter, when the field is a number (a draw is claimable from 100 on).
+    if (ok && halfmove_field != nullptr && *halfmove_field >= '0' && *halfmove_field <= '9') {
+        const long n = std::strtol(halfmove_field, nullptr, 10);
+        game().fifty[static_cast<std::size_t>(game().game_ply)] = static_cast<int>(std::clamp(n, 0L, 100L));
+    }
     return ok;
 }
 

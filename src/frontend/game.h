@@ -17,8 +17,10 @@ Position& game();
 
 // The start position.
 void start_game();
-// setup_fen and edit_board on the game (see core/setup.h for what they accept).
-bool set_up_game(const char* placement, const char* side_field, const char* castling_field, const char* ep_field);
+// setup_fen and edit_board on the game (see core/setup.h for what they accept). A FEN's
+// half-move clock field, when given and a number, sets the fifty-move counter (at most 100).
+bool set_up_game(const char* placement, const char* side_field, const char* castling_field, const char* ep_field,
+                 const char* halfmove_field = nullptr);
 bool edit_game(const char* (*next_token)());
 
 // A search of the game position under `request` (think): the protocols' one way to search.

@@ -8,8 +8,10 @@
 #include "book/book.h"
 #include "core/messages.h"
 #include "egtb/probe_egtb.h"
+#include "egtb/syzygy.h"
 #include "frontend/console.h"
 #include "frontend/game.h"
+#include "frontend/tablebases.h"
 #include "search/think.h"
 
 namespace varkon {
@@ -24,9 +26,12 @@ void init_state(const Program& p) {
     book_options.on = 1;
     book_options.style = p.book_style;
     book_options.name = "book.dat";
-    egtb_settings.path = p.egtb_path;
+    egtb_settings().path = p.egtb_path;
+    syzygy_release();
+    syzygy_options() = SyzygyOptions{};
     start_game();
     set_search_policy(*p.search);
+    set_search_threads(1);
     // The main search worker is made now, before the tables and the tablebase cache: when
     // memory is short those shrink or go, rather than the first search failing for it.
     last_search();
@@ -34,6 +39,8 @@ void init_state(const Program& p) {
     set_message_output(nullptr);
     if (p.reset != nullptr) p.reset();
 }
+
+void print_line(const char* text) { std::printf("%s\n", text); }
 
 void seed_random() {
     std::srand(static_cast<unsigned>(std::clock()));
@@ -64,7 +71,11 @@ void start_program(const Program& p) {
         p.startup();
     }
     // A tablebase cache that cannot be had is reported; the engine plays on without tables.
-    if (p.tablebases_at_start) egtb_init_once(false);
+    if (p.tablebases_at_start) {
+        egtb_init_once(false);
+        // The Syzygy path of the program's settings (Varkon.ini).
+        if (!syzygy_options().path.empty()) load_syzygy_tables(syzygy_options().path, print_line, print_line);
+    }
     console_loop();
 }
 

@@ -15,11 +15,13 @@
 #include "core/moves.h"
 #include "core/notation.h"
 #include "egtb/probe_egtb.h"
+#include "egtb/syzygy.h"
 #include "frontend/command_input.h"
 #include "frontend/console.h"
 #include "frontend/dialogue.h"
 #include "frontend/game.h"
 #include "frontend/program.h"
+#include "frontend/tablebases.h"
 #include "search/hash.h"
 #include "search/think.h"
 
@@ -29,13 +31,17 @@ namespace {
 
 using Tokens = std::vector<std::string>;
 
-// The state of the loop.
+// The state of the loop and the settings of its options that only it reads.
 struct UciState {
     bool infinite_search = false;      // the running search is "go infinite" (not "go ponder")
     bool quit_requested = false;
     bool position_refused = false;     // the last "position" named no playable position
     std::vector<std::string> pending;  // commands that arrived during a search
+    bool work_ends_itself = false;     // the running search or count ends without "stop"
+    bool input_ended = false;          // the input ended behind commands still to be run
     bool ponder_option = true;         // name a move to ponder on after "bestmove"
+    int move_overhead_ms = 10;         // taken off every time allotment
+    bool analyse_mode = false;         // the GUI analyses (searches run as they always do)
 };
 UciState uci;
 
@@ -80,7 +86,7 @@ void uci_position(const Tokens& t, std::size_t i) {
             // Up to six fields; a FEN given without its counters ends where "moves" begins.
             const char* field[6] = {"", "", "", "", "", ""};
             for (int f = 0; f < 6 && i < t.size() && t[i] != "moves"; ++f) field[f] = t[i++].c_str();
-            uci.position_refused = !set_up_game(field[0], field[1], field[2], field[3]);
+            uci.position_refused = !set_up_game(field[0], field[1], field[2], field[3], field[4]);
             if (uci.position_refused) uci_note("fen error");
         } else {
             continue;
@@ -121,6 +127,7 @@ void uci_go(const Tokens& t, std::size_t i) {
                     MAX_PERFT_DEPTH);
                 return;
             }
+            uci.work_ends_itself = true;
             print_perft_divide(static_cast<int>(depth), perft_stops);
             return;
         } else if (w == "searchmoves") {
@@ -165,6 +172,12 @@ void uci_go(const Tokens& t, std::size_t i) {
     // A mate in n moves lies within 2n - 1 plies; deeper iterations cannot find one.
     if (r.mate_moves > 0 && r.max_depth == 0) r.max_depth = std::min(99, 2 * r.mate_moves + 1);
     r.clock_limits = clock_given;
+    // A GUI that analyses wants every position searched: no book move, no only reply
+    // answered unsearched.
+    if (uci.analyse_mode && r.mode == SearchMode::play) r.mode = SearchMode::analysis;
+    r.move_overhead = (uci.move_overhead_ms + 9) / 10;
+    r.line_for_every_move = true;
+    uci.work_ends_itself = !r.wait_for_stop && (clock_given || r.max_depth > 0 || r.max_nodes > 0 || r.movetime >= 0);
     const Side side = game().side;
     r.clock.time_left = static_cast<std::uint32_t>(side == WHITE ? white_time : black_time);
     r.clock.increment = static_cast<std::uint32_t>(side == WHITE ? white_inc : black_inc);
@@ -206,13 +219,19 @@ void resume_after_search() {
 // "stop" and "ponderhit" act at once; other commands are kept and carried out after the
 // search, in order. "isready" is answered at once, and "quit" (or the end of input) ends
 // the search and the program at once, unless commands sent before them are still kept:
-// then they wait their turn.
+// then they wait their turn. An end of input behind kept commands is a "quit" after
+// them: until then every search or count that ends by itself runs to its end (one that
+// only "stop" would end is ended at once, since none can come).
 PollAction read_searching_command() {
     std::string line;
-    if (!read_line(line)) {
-        uci.quit_requested = uci.pending.empty();
-        return PollAction::stop;
+    if (!uci.input_ended && !read_line(line)) {
+        if (uci.pending.empty()) {
+            uci.quit_requested = true;
+            return PollAction::stop;
+        }
+        uci.input_ended = true;
     }
+    if (uci.input_ended) return uci.work_ends_itself ? PollAction::none : PollAction::stop;
     for (const std::string& w : split(line)) {
         if (w == "stop") return PollAction::stop;
         if (w == "quit") {
@@ -324,21 +343,26 @@ void enter_uci() {
 
 // ---- what a search prints under UCI ----------------------------------------------------
 
-// One analysis line; nodes per second once `nps_from_ms` milliseconds have passed.
+// One analysis line; nodes per second once `nps_from_ms` milliseconds have passed. Every
+// field comes before "pv", since GUIs read all that follows it as moves.
 void print_info_line(const IterationLine& line, std::uint64_t nps_from_ms) {
     const std::uint64_t t = std::max<std::uint64_t>(1, std::uint64_t{line.elapsed_cs} * 10);
     char text[160];
     std::string out;
     std::snprintf(text, sizeof text, "info depth %d seldepth %d", line.depth, line.seldepth);
     out += text;
+    if (line.multipv > 0) {
+        std::snprintf(text, sizeof text, " multipv %d", line.multipv);
+        out += text;
+    }
     const int a = std::abs(line.score);
     if (a <= MATE_BOUND)
         std::snprintf(text, sizeof text, " score cp %d", line.score);
     else
         std::snprintf(text, sizeof text, " score mate %d", line.score > 0 ? (32000 - a) / 2 : -((32000 - a) / 2));
     out += text;
-    if (line.bound == LineBound::upper) out += " upperbound ";
-    if (line.bound == LineBound::lower) out += " lowerbound ";
+    if (line.bound == LineBound::upper) out += " upperbound";
+    if (line.bound == LineBound::lower) out += " lowerbound";
     std::snprintf(text, sizeof text, " time %llu nodes %llu", static_cast<unsigned long long>(t),
                   static_cast<unsigned long long>(line.nodes));
     out += text;
@@ -346,12 +370,12 @@ void print_info_line(const IterationLine& line, std::uint64_t nps_from_ms) {
         std::snprintf(text, sizeof text, " nps %llu", static_cast<unsigned long long>(line.nodes * 1000 / t));
         out += text;
     }
-    out += " pv ";
-    for (int c = 0; c < 12 && c < line.pv_length; ++c) out += std::string(move_to_text(line.pv[c]).s) + " ";
     if (line.tbhits != 0) {
         std::snprintf(text, sizeof text, " tbhits %llu", static_cast<unsigned long long>(line.tbhits));
         out += text;
     }
+    out += " pv ";
+    for (int c = 0; c < 12 && c < line.pv_length; ++c) out += std::string(move_to_text(line.pv[c]).s) + " ";
     say("%s\n", out.c_str());
 }
 
@@ -408,11 +432,26 @@ void set_option_hash(const std::string&, double mb) {
     if (static_cast<int>(mb) != tables.size_mb()) tables.allocate(static_cast<int>(mb));
 }
 void set_option_clear_hash(const std::string&, double) { program().search->tables.clear_all(); }
-void set_option_nalimov_path(const std::string& v, double) {
-    if (!v.empty()) egtb_settings.path = v;
+void set_option_threads(const std::string&, double threads) {
+    const int wanted = static_cast<int>(threads);
+    const int got = set_search_threads(wanted);
+    if (got < wanted) {
+        char text[96];
+        std::snprintf(text, sizeof text, "only %d of %d threads could be started", got, wanted);
+        uci_note(text);
+    }
 }
-void set_option_nalimov_cache(const std::string&, double mb) { egtb_settings.cache_mb = mb; }
+void set_option_nalimov_path(const std::string& v, double) {
+    if (!v.empty()) egtb_settings().path = v;
+}
+void set_option_nalimov_cache(const std::string&, double mb) { egtb_settings().cache_mb = mb; }
+void set_option_syzygy_path(const std::string& v, double) { load_syzygy_tables(v, uci_note, uci_note); }
+void set_option_syzygy_probe_depth(const std::string&, double n) { syzygy_options().probe_depth = static_cast<int>(n); }
+void set_option_syzygy_rule50(const std::string& v, double) { syzygy_options().rule50 = v == "true"; }
+void set_option_syzygy_probe_limit(const std::string&, double n) { syzygy_options().probe_limit = static_cast<int>(n); }
 void set_option_ponder(const std::string& v, double) { uci.ponder_option = v == "true"; }
+void set_option_move_overhead(const std::string&, double ms) { uci.move_overhead_ms = static_cast<int>(ms); }
+void set_option_analyse_mode(const std::string& v, double) { uci.analyse_mode = v == "true"; }
 void set_option_own_book(const std::string& v, double) { book_options.on = v == "true"; }
 void set_option_book_name(const std::string& v, double) { set_book_name(v); }
 void set_option_book_style(const std::string& v, double) {

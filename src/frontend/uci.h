@@ -65,9 +65,17 @@ bool uci_command(const std::string& line);
 // Option setters the programs' option tables share.
 void set_option_hash(const std::string& text, double mb);
 void set_option_clear_hash(const std::string& text, double);
+void set_option_threads(const std::string& text, double threads);
 void set_option_nalimov_path(const std::string& text, double);
 void set_option_nalimov_cache(const std::string& text, double mb);
+// The Syzygy options; a path loads the tables at once and reports them as "info string"s.
+void set_option_syzygy_path(const std::string& text, double);
+void set_option_syzygy_probe_depth(const std::string& text, double plies);
+void set_option_syzygy_rule50(const std::string& text, double);
+void set_option_syzygy_probe_limit(const std::string& text, double pieces);
 void set_option_ponder(const std::string& text, double);
+void set_option_move_overhead(const std::string& text, double ms);
+void set_option_analyse_mode(const std::string& text, double);
 void set_option_own_book(const std::string& text, double);
 void set_option_book_name(const std::string& text, double);
 void set_option_book_style(const std::string& text, double);

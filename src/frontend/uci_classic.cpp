@@ -56,13 +56,16 @@ void print_classic_best_move(const ThinkResult& r) { announce_best_move(r, game(
 
 void no_bound_line(const IterationLine&, const Move&, bool) {}
 void no_move_line(const Move&) {}
+// A book move is marked as such before the lines that score it.
+void print_classic_book_move(const Move& m) { say("info string book move %s\n", move_to_text(m).s); }
 
 }  // namespace
 
 const UciDialect classic_uci_dialect = {nullptr, apply_pending_tables, analyse_infinite_or_show_clocks};
 
-const SearchOutput classic_uci_search_output = {print_classic_info, print_classic_current_move, no_bound_line,
-                                                no_move_line,       no_move_line,               print_classic_best_move,
+const SearchOutput classic_uci_search_output = {print_classic_info,      print_classic_current_move,
+                                                no_bound_line,           print_classic_book_move,
+                                                no_move_line,            print_classic_best_move,
                                                 uci_note};
 
 void set_option_pending_hash(const std::string&, double mb) {
@@ -74,7 +77,7 @@ void set_option_nalimov_path_marked(const std::string& v, double n) {
     pending_tables.marked = true;
 }
 void set_option_nalimov_cache_marked(const std::string&, double mb) {
-    egtb_settings.cache_mb = std::floor(mb);
+    egtb_settings().cache_mb = std::floor(mb);
     pending_tables.marked = true;
 }
 

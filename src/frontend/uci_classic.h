@@ -3,8 +3,8 @@
 // Table sizes and tablebase settings wait for the next "isready" (or "go"); "go infinite"
 // is analysis; every other "go" shows the clocks first. Its lines give times in
 // milliseconds, nodes per second after three seconds, the current move from the eighth
-// iteration on, no book line, and a move to ponder on whenever the search has one and the
-// game is past its first ply.
+// iteration on, a book move marked as "info string book move <move>", and a move to ponder
+// on whenever the search has one and the game is past its first ply.
 #pragma once
 
 #include <string>

@@ -21,8 +21,10 @@
 #include "frontend/learn.h"
 #include "frontend/log.h"
 #include "frontend/program.h"
+#include "frontend/tablebases.h"
 #include "search/hash.h"
 #include "search/think.h"
+#include "search/threads.h"
 
 namespace varkon {
 
@@ -571,11 +573,32 @@ void protover_command() {
     wb.protocol_version = static_cast<int>(n);
     if (n != 2) return;
     say("feature ping=1 setboard=1 san=0 ics=1 time=1\n");
-    say("feature draw=1 analyze=1 name=1\n");
+    say("feature draw=1 analyze=1 name=1 smp=1\n");
     say("feature memory=1 exclude=1 nps=0\n");
     say("feature myname=\"Varkon %s\" \n", program().version);
+    say("feature egt=\"syzygy,nalimov\"\n");
     for (const SessionOption& o : session_options) say("feature option=\"%s\"\n", option_feature(o).c_str());
     say("feature done=1\n");
+}
+
+// A bad table file is an error; a path that names no tables (such as the default path a
+// front end sends) is only remarked on.
+void tablebase_problem(const char* text) { say("Error (tablebase file): %s\n", text); }
+void tablebase_note(const char* text) { say("# %s\n", text); }
+
+// "egtpath TYPE PATH": the tables of that kind are loaded from PATH at once.
+void egtpath_command() {
+    const std::string type = wb.command.word();
+    const std::string path = wb.command.rest(1 << 12);
+    if (type == "syzygy") {
+        load_syzygy_tables(path, tablebase_problem, tablebase_note);
+    } else if (type == "nalimov") {
+        if (path.empty()) return error("missing value", "egtpath nalimov");
+        egtb_settings().path = path;
+        egtb_init(false);
+    } else {
+        error("unknown tablebase kind", "egtpath " + type);
+    }
 }
 
 void feature_command(bool accepted) {
@@ -635,7 +658,7 @@ void memory_command() {
     long long n = 0;
     if (value.empty()) return error("missing value", "memory");
     if (!read_integer(value, n)) return error("bad value", "memory " + value);
-    const long long cache = egtb_ready() ? static_cast<long long>(std::ceil(egtb_settings.cache_mb)) : 0;
+    const long long cache = egtb_ready() ? static_cast<long long>(std::ceil(egtb_settings().cache_mb)) : 0;
     const int mb = static_cast<int>(std::clamp(n - cache, 2LL, 512LL));
     const TableOps& tables = program().search->tables;
     if (mb != tables.size_mb()) tables.allocate(mb);
@@ -694,11 +717,11 @@ void setboard_command() {
     const std::string fen = wb.command.rest(1 << 12);
     CommandLine fields;
     fields.set(fen);
-    std::string f[4];
+    std::string f[5];
     for (std::string& field : f) field = fields.word();
     if (f[0].empty() || (!f[1].empty() && f[1] != "w" && f[1] != "b")) return error("bad FEN", "setboard");
     const PositionSnapshot before;
-    if (!set_up_game(f[0].c_str(), f[1].c_str(), f[2].c_str(), f[3].c_str()) || !playable_setup()) {
+    if (!set_up_game(f[0].c_str(), f[1].c_str(), f[2].c_str(), f[3].c_str(), f[4].c_str()) || !playable_setup()) {
         before.restore();
         return error("bad FEN", "setboard");
     }
@@ -741,6 +764,18 @@ void take_back_command(int plies, const char* name) {
     new_position();
 }
 
+// "cores N": the threads the engine's searches run on, from the next search (clamped to
+// 1..256).
+void cores_command() {
+    const std::string value = wb.command.word();
+    long long n = 0;
+    if (value.empty()) return error("missing value", "cores");
+    if (!read_integer(value, n)) return error("bad value", "cores " + value);
+    const int wanted = static_cast<int>(std::clamp<long long>(n, 1, MAX_SEARCH_THREADS));
+    if (const int got = set_search_threads(wanted); got < wanted)
+        say("# only %d of %d threads could be started\n", got, wanted);
+}
+
 void pieces_command() {
     const Position& pos = game();
     const PieceList& lists = pos.ply_state[0].piece_lists;
@@ -768,6 +803,8 @@ void move_input(const std::string& word) {
 void run_command(const std::string& w) {
     if (w == "protover") {
         protover_command();
+    } else if (w == "egtpath") {
+        egtpath_command();
     } else if (w == "accepted" || w == "rejected") {
         feature_command(w == "accepted");
     } else if (w == "ping") {
@@ -840,6 +877,8 @@ void run_command(const std::string& w) {
         clock_command("otim", wb.clock.opponent_clock);
     } else if (w == "white" || w == "black" || w == "hash" || w == "." || w == "?") {
         // Nothing to do ("?" moves now only while the engine thinks: the poll did that).
+    } else if (w == "cores") {
+        cores_command();
     } else if (w == "analyze") {
         wb.analyze_mode = true;
         wb.force_mode = false;

@@ -45,8 +45,21 @@ std::uint32_t largest_power_of_two(std::uint64_t n) {
 
 HashBucket& bucket_of(HashKey key) { return tt.buckets[static_cast<std::uint32_t>(key) & tt.mask]; }
 
-bool holds(const HashEntry& e, std::uint32_t low, std::uint32_t high) {
-    return e.key_low == low && e.key_high == high;
+// The fields of an entry's data word.
+inline int score_of(std::uint64_t d) { return static_cast<std::int16_t>(d & 0xFFFF); }
+inline int depth_of(std::uint64_t d) { return static_cast<int>(d >> 16 & 0xFF); }
+inline int age_of(std::uint64_t d) { return static_cast<int>(d >> 24 & 0xFF); }
+inline int bound_of(std::uint64_t d) { return static_cast<int>(d >> 32 & 0xFF); }
+inline std::int8_t from_of(std::uint64_t d) { return static_cast<std::int8_t>(d >> 40 & 0xFF); }
+inline std::int8_t to_of(std::uint64_t d) { return static_cast<std::int8_t>(d >> 48 & 0xFF); }
+inline std::uint64_t move_bits(std::uint64_t d) { return d & 0xFFFF0000000000ULL; }
+
+inline std::uint64_t data_word(int score, int depth, int age, int bound) {
+    return static_cast<std::uint16_t>(score) | std::uint64_t{static_cast<std::uint8_t>(depth)} << 16 |
+           std::uint64_t{static_cast<std::uint8_t>(age)} << 24 | std::uint64_t{static_cast<std::uint8_t>(bound)} << 32;
+}
+inline std::uint64_t move_word(int from, int to) {
+    return std::uint64_t{static_cast<std::uint8_t>(from)} << 40 | std::uint64_t{static_cast<std::uint8_t>(to)} << 48;
 }
 
 // Sizes the tables for the Hash setting: the table from it, the pawn cache fixed.
@@ -128,14 +141,16 @@ void hash_clear_all() {
 
 int hash_probe(HashKey key, int alpha, int beta, int depth, bool pv, HashMove& move) {
     move = HashMove{0, 0};
-    const auto low = static_cast<std::uint32_t>(key), high = static_cast<std::uint32_t>(key >> 32);
-    for (const HashEntry& e : bucket_of(key).entry) {
-        if (!holds(e, low, high)) continue;
-        move = HashMove{e.from, e.to};
-        if (e.depth < depth) return NO_HASH_SCORE;
-        if (pv) return e.bound == EXACT ? e.score : NO_HASH_SCORE;
-        if ((e.bound == UPPER_BOUND && e.score <= alpha) || (e.bound == LOWER_BOUND && e.score >= beta))
-            return e.score;
+#pragma GCC unroll 4
+    for (const SharedEntry& stored : bucket_of(key).entry) {
+        const EntryValue e = load_entry(stored);
+        if (e.key != key) continue;
+        const std::uint64_t d = e.data;
+        move = HashMove{from_of(d), to_of(d)};
+        if (depth_of(d) < depth) return NO_HASH_SCORE;
+        const int bound = bound_of(d), score = score_of(d);
+        if (pv) return bound == EXACT ? score : NO_HASH_SCORE;
+        if ((bound == UPPER_BOUND && score <= alpha) || (bound == LOWER_BOUND && score >= beta)) return score;
         return NO_HASH_SCORE;
     }
     return NO_HASH_SCORE;
@@ -146,41 +161,35 @@ void hash_store(HashKey key, int score, int from, int to, int alpha, int beta, i
     const int bound = score >= beta ? LOWER_BOUND : score > alpha ? EXACT : UPPER_BOUND;
     if (score >= MATE_BOUND) score = MATE_BOUND;
     if (score <= -MATE_BOUND) score = -MATE_BOUND;
-    const auto low = static_cast<std::uint32_t>(key), high = static_cast<std::uint32_t>(key >> 32);
 
-    HashEntry* entries = bucket_of(key).entry;
-    const auto age = static_cast<std::uint8_t>(game_ply);
-    HashEntry* slot = nullptr;
-    for (std::uint32_t i = 0; i < BUCKET_SIZE && slot == nullptr; ++i) {
-        HashEntry& e = entries[i];
-        const bool empty = e.key_low == 0 && e.key_high == 0;
-        if (empty || holds(e, low, high)) {
+    SharedEntry* entries = bucket_of(key).entry;
+    EntryValue seen[BUCKET_SIZE];
+#pragma GCC unroll 4
+    for (std::uint32_t i = 0; i < BUCKET_SIZE; ++i) seen[i] = load_entry(entries[i]);
+    const int age = static_cast<std::uint8_t>(game_ply);
+    int slot = -1;
+    for (std::uint32_t i = 0; i < BUCKET_SIZE && slot < 0; ++i) {
+        const bool empty = seen[i].key == 0;
+        if (empty || seen[i].key == key) {
             if (empty) ++stats.hash_full;
-            slot = &e;
+            slot = static_cast<int>(i);
         }
     }
-    const bool same_or_empty = slot != nullptr;
+    const bool same_or_empty = slot >= 0;
     if (!same_or_empty) {
         // Victim: prefer an entry of another game_ply that is not EXACT, then the shallower
         // entry; ties keep the earlier entry.
-        slot = &entries[0];
+        slot = 0;
         for (std::uint32_t i = 0; i < BUCKET_SIZE; ++i) {
-            const HashEntry& e = entries[i];
-            const int preference = (e.depth < slot->depth ? 1 : 0) + (slot->age == age ? 2 : 0) -
-                                   (e.age == age || e.bound == EXACT ? 2 : 0);
-            if (preference > 0) slot = &entries[i];
+            const std::uint64_t e = seen[i].data, victim = seen[slot].data;
+            const int preference = (depth_of(e) < depth_of(victim) ? 1 : 0) + (age_of(victim) == age ? 2 : 0) -
+                                   (age_of(e) == age || bound_of(e) == EXACT ? 2 : 0);
+            if (preference > 0) slot = static_cast<int>(i);
         }
     }
-    slot->key_low = low;
-    slot->key_high = high;
-    slot->score = static_cast<std::int16_t>(score);
-    slot->bound = static_cast<std::uint8_t>(bound);
-    slot->depth = static_cast<std::uint8_t>(depth);
-    slot->age = age;
-    if (!same_or_empty || (from != 0 && to != 0)) {
-        slot->from = static_cast<std::int8_t>(from);
-        slot->to = static_cast<std::int8_t>(to);
-    }
+    const std::uint64_t move =
+        !same_or_empty || (from != 0 && to != 0) ? move_word(from, to) : move_bits(seen[slot].data);
+    store_entry(entries[slot], key, data_word(score, depth, age, bound) | move);
 }
 
 void hash_prefetch(HashKey key) { __builtin_prefetch(&bucket_of(key)); }

@@ -11,6 +11,7 @@
 
 #include "core/position.h"
 #include "core/stats.h"
+#include "core/table_memory.h"
 
 namespace varkon {
 
@@ -25,25 +26,16 @@ constexpr int HASH_MB_MAX = 1024;
 constexpr int HASH_MB_DEFAULT = 128;
 constexpr std::uint32_t BUCKET_SIZE = 4;
 
-// 16 bytes, so that a bucket of four is one 64-byte cache line: a lookup costs one
-// memory access. A search depth never exceeds 2 x 99 + 2 units, so 8 bits hold it; the age
-// only has to tell the current game_ply from others, so its low 8 bits are kept.
-struct HashEntry {
-    std::uint32_t key_low;
-    std::uint32_t key_high;
-    std::int16_t score;     // side to move's view, clamped
-    std::uint8_t depth;     // remaining depth, two units per ply
-    std::uint8_t age;       // game_ply of the storing node, modulo 256
-    std::uint8_t bound;     // UPPER_BOUND, LOWER_BOUND or EXACT
-    std::int8_t from;       // best move, 0 when none
-    std::int8_t to;
-    std::uint8_t unused;
-};
-static_assert(sizeof(HashEntry) == 16, "transposition entries are 16 bytes");
-
+// Four entries of 16 bytes, one 64-byte cache line: a lookup costs one memory access.
+// Every searching thread reads and writes the table at once, so an entry is a key word and
+// a data word (core/table_memory.h: a racing read never yields a wrong entry). The data
+// word holds the score (16 bits, side to move's view, clamped), the remaining depth (8 bits:
+// a search depth never exceeds 2 x 99 + 2 units), the age (only the current game_ply has to
+// be told from others, so its low 8 bits), the bound and the move's two squares.
 struct alignas(64) HashBucket {
-    HashEntry entry[BUCKET_SIZE];
+    SharedEntry entry[BUCKET_SIZE];
 };
+static_assert(sizeof(HashBucket) == 64, "a bucket is one cache line");
 
 // The move to try first at a search ply, as a lookup found it (0, 0: none).
 struct HashMove {
@@ -73,7 +65,8 @@ void hash_clear();
 void hash_clear_all();
 
 // Looks the position up. Sets `move` to the stored move when the key is found, else to
-// (0, 0). Returns the stored score when it is deep enough and decides the node: at a `pv`
+// (0, 0); a move is only ever tried after the search has found it among the moves it
+// generated for the position. Returns the stored score when it is deep enough and decides the node: at a `pv`
 // node only an EXACT score, elsewhere an upper bound <= alpha or a lower bound >= beta;
 // otherwise NO_HASH_SCORE.
 int hash_probe(HashKey key, int alpha, int beta, int depth, bool pv, HashMove& move);

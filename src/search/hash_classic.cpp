@@ -13,38 +13,36 @@ namespace varkon::hash_classic {
 
 namespace {
 
-struct SearchEntry {
-    std::uint32_t key_low;
-    std::uint32_t key_high;
-    std::int16_t score;
-    std::uint8_t bound;
-    std::uint8_t depth;
-    std::int8_t from;
-    std::int8_t to;
-    std::uint8_t threat;
-    std::uint8_t unused;
+// A search-table entry is a shared entry (core/table_memory.h); its data word holds the
+// score (16 bits), the bound, the depth, the move's two squares and the threat flag.
+struct SearchData {
+    int score;
+    int bound;
+    int depth;
+    int from;
+    int to;
+    bool threat;
 };
+
+inline SearchData decode(std::uint64_t d) {
+    return {static_cast<std::int16_t>(d & 0xFFFF), static_cast<int>(d >> 16 & 0xFF), static_cast<int>(d >> 24 & 0xFF),
+            static_cast<std::int8_t>(d >> 32 & 0xFF), static_cast<std::int8_t>(d >> 40 & 0xFF), (d >> 48 & 0xFF) != 0};
+}
+
+inline std::uint64_t encode(int score, int bound, int depth, int from, int to, bool threat) {
+    return static_cast<std::uint16_t>(score) | std::uint64_t{static_cast<std::uint8_t>(bound)} << 16 |
+           std::uint64_t{static_cast<std::uint8_t>(depth)} << 24 | std::uint64_t{static_cast<std::uint8_t>(from)} << 32 |
+           std::uint64_t{static_cast<std::uint8_t>(to)} << 40 | std::uint64_t{threat ? 1u : 0u} << 48;
+}
 
 // The search table, and the Hash value the tables were last sized for.
 struct SearchTable {
-    EntryTable<SearchEntry, SPARE_ENTRIES> table{"SEARCH_HASH \t\t: ", "search_hash"};
+    EntryTable<SharedEntry, SPARE_ENTRIES> table{"SEARCH_HASH \t\t: ", "search_hash"};
     int configured_mb = 2;
 };
 SearchTable search_hash;
 
-inline std::uint32_t low_of(HashKey key) { return static_cast<std::uint32_t>(key); }
-inline std::uint32_t high_of(HashKey key) { return static_cast<std::uint32_t>(key >> 32); }
-
-inline bool holds(const SearchEntry& e, HashKey key) { return e.key_low == low_of(key) && e.key_high == high_of(key); }
-
-inline bool is_empty(const SearchEntry& e) { return e.key_low == 0 && e.key_high == 0; }
-
-inline void set_key(SearchEntry& e, HashKey key) {
-    e.key_low = low_of(key);
-    e.key_high = high_of(key);
-}
-
-inline SearchEntry& first_entry(HashKey key) { return search_hash.table.first_entry(key); }
+inline SharedEntry& first_entry(HashKey key) { return search_hash.table.first_entry(key); }
 
 inline int clamp_depth(int depth) { return depth < 0 ? 0 : depth > 255 ? 255 : depth; }
 
@@ -70,7 +68,7 @@ void release() {
 std::size_t search_entries() { return search_hash.table.count; }
 
 void clear() {
-    search_hash.table.entries[0].key_low = 0;
+    clear_key_low_half(search_hash.table.entries[0]);
     eval_cache_classic::clear();
 }
 
@@ -83,30 +81,32 @@ void prefetch(HashKey key) { search_hash.table.prefetch(key, 3); }
 
 Probe probe(HashKey key, int alpha, int beta, int depth, int ply, int null_reduction, SearchStats& stats) {
     Probe r;
-    const SearchEntry* e = &first_entry(key);
-    if (!holds(e[0], key)) {
-        ++e;
-        if (!holds(e[0], key)) {
-            ++e;
-            if (!holds(e[0], key)) return r;
+    const SharedEntry* entries = &first_entry(key);
+    EntryValue v = load_entry(entries[0]);
+    if (v.key != key) {
+        v = load_entry(entries[1]);
+        if (v.key != key) {
+            v = load_entry(entries[2]);
+            if (v.key != key) return r;
         }
     }
-    r.from = e->from;
-    r.to = e->to;
-    int score = e->score;
+    const SearchData e = decode(v.data);
+    r.from = e.from;
+    r.to = e.to;
+    int score = e.score;
     if (score >= MATE_BOUND)
         score = 32000 - ply;
     else if (score <= -MATE_BOUND)
         score = ply - 31999;
     const int wanted = clamp_depth(depth);
-    if (e->depth >= wanted && (e->bound == EXACT || (e->bound == UPPER_BOUND && score <= alpha) ||
-                               (e->bound == LOWER_BOUND && score >= beta))) {
+    if (e.depth >= wanted && (e.bound == EXACT || (e.bound == UPPER_BOUND && score <= alpha) ||
+                              (e.bound == LOWER_BOUND && score >= beta))) {
         r.score = score;
         return r;
     }
-    if (e->bound == UPPER_BOUND && score < beta && e->depth >= wanted - null_reduction) {
+    if (e.bound == UPPER_BOUND && score < beta && e.depth >= wanted - null_reduction) {
         r.avoid_null = true;
-        r.threat = e->threat != 0;
+        r.threat = e.threat;
         ++stats.avoid_nullmoves;
     }
     return r;
@@ -119,24 +119,20 @@ void store(HashKey key, int score, int alpha, int beta, int depth, int from, int
         score = score > 0 ? MATE_BOUND : -MATE_BOUND;
     }
     const int d = clamp_depth(depth);
-    SearchEntry* e = &first_entry(key);
-    for (int i = 0; i < 3; ++i, ++e) {
-        if (e->depth > d) continue;
-        if (is_empty(*e)) ++stats.hash_full;
-        set_key(*e, key);
-        e->score = static_cast<std::int16_t>(score);
-        e->bound = bound;
-        e->depth = static_cast<std::uint8_t>(d);
-        e->from = static_cast<std::int8_t>(from);
-        e->to = static_cast<std::int8_t>(to);
-        e->threat = threat ? 1 : 0;
+    SharedEntry* entries = &first_entry(key);
+    for (int i = 0; i < 3; ++i) {
+        const EntryValue v = load_entry(entries[i]);
+        if (decode(v.data).depth > d) continue;
+        if (v.key == 0) ++stats.hash_full;
+        store_entry(entries[i], key, encode(score, bound, d, from, to, threat));
         return;
     }
 }
 
 bool probe_move(HashKey key, int& from, int& to, SearchStats& stats) {
-    const SearchEntry& e = first_entry(key);
-    if (!holds(e, key)) return false;
+    const EntryValue v = load_entry(first_entry(key));
+    if (v.key != key) return false;
+    const SearchData e = decode(v.data);
     from = e.from;
     to = e.to;
     ++stats.hmoves_count;
@@ -144,16 +140,14 @@ bool probe_move(HashKey key, int& from, int& to, SearchStats& stats) {
 }
 
 void store_pv_move(HashKey key, int from, int to, SearchStats& stats) {
-    SearchEntry& e = first_entry(key);
-    if (holds(e, key) && e.from == from && e.to == to) return;
-    if (is_empty(e)) ++stats.hash_full;
-    set_key(e, key);
-    e.score = 0;
-    e.bound = UPPER_BOUND;
-    e.depth = 0;
-    e.from = static_cast<std::int8_t>(from);
-    e.to = static_cast<std::int8_t>(to);
-    e.threat = 0;
+    SharedEntry& entry = first_entry(key);
+    const EntryValue v = load_entry(entry);
+    if (v.key == key) {
+        const SearchData e = decode(v.data);
+        if (e.from == from && e.to == to) return;
+    }
+    if (v.key == 0) ++stats.hash_full;
+    store_entry(entry, key, encode(0, UPPER_BOUND, 0, from, to, false));
 }
 
 }  // namespace varkon::hash_classic

@@ -50,6 +50,7 @@ struct IterationLine {
     std::uint64_t tbhits;
     const Move* pv;     // the principal variation, every move legal in turn
     int pv_length;
+    int multipv = 0;    // the line's rank among several best lines (1 = best); 0: one line only
 };
 
 // The outcome of a search.
@@ -91,9 +92,14 @@ struct SearchRequest {
     std::uint64_t max_nodes = 0;       // 0: none
     int mate_moves = 0;                // stop once a mate in this many moves is found; 0: none
     std::int32_t movetime = -1;        // fixed time per move in centiseconds; -1: from the clock
+    std::int32_t move_overhead = 0;    // centiseconds taken off every time allotment (transmission)
     bool clock_limits = true;          // the clock limits the search
     bool wait_for_stop = false;        // never answer before "stop" (or "ponderhit")
     std::vector<Move> searchmoves;     // root moves to consider; empty: all
+    // Every answer comes after a scored line whose principal variation begins with the
+    // move: a book move or an only reply is scored by a short search of that one move, and
+    // a move found in an iteration that did not finish is shown before it is answered.
+    bool line_for_every_move = false;
     const SearchOutput* output = &silent_search_output;
     // The protocol's look at its input during a search: whether a command is waiting, acted
     // on without blocking. nullptr: none.

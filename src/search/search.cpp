@@ -125,8 +125,7 @@ int search(SearchWorker& w, int alpha, int beta, int depth, bool null_ok, bool p
         ++w.stats.hash_hits;
         return h;
     }
-    if (depth > EGTB_MIN_DEPTH)
-        if (const int v = tablebase_score(w); v != -1) return v;
+    if (const int v = tablebase_score(w, depth / 2, depth > EGTB_MIN_DEPTH); v != NO_TB_SCORE) return v;
 
     const bool in_check = pos.cur().in_check != 0;
     if (pv) {

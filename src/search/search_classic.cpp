@@ -223,9 +223,8 @@ int classic_search(SearchWorker& w, int alpha, int beta, int depth, bool null_ok
         avoid_null = h.avoid_null;
         mate_threat = h.avoid_null && h.threat;
     }
-    // The tablebases answer nodes with eight plies or more still to search.
-    if (depth > TABLEBASE_MIN_DEPTH)
-        if (const int v = tablebase_score(w); v != -1) return v;
+    // The Nalimov tables answer nodes with eight plies or more still to search.
+    if (const int v = tablebase_score(w, depth / PLY, depth > TABLEBASE_MIN_DEPTH); v != NO_TB_SCORE) return v;
 
     const bool prunable = !pv && !in_check && std::abs(beta) < hash_classic::MATE_BOUND;
     int eval = -INFINITE_SCORE;
@@ -444,7 +443,7 @@ bool replay_kept_reply(SearchWorker& w, int root_moves) {
     w.pv_length[0] = no_move(k.expected) ? 1 : 2;
     IterationLine line{k.depth, k.depth, k.score, LineBound::none, k.time_cs, k.nodes, 0, w.pv_table[0],
                        playable_pv_length(w)};
-    w.output().iteration(line);
+    show_line(w, line);
     return true;
 }
 

@@ -7,6 +7,9 @@
 #include "core/genmoves.h"
 #include "core/moves.h"
 #include "egtb/probe_egtb.h"
+#include "egtb/syzygy.h"
+#include "search/hash.h"
+#include "search/threads.h"
 
 namespace varkon {
 
@@ -41,11 +44,24 @@ void report_first_move_bound(SearchWorker& w, const Move& m, bool high) {
 
 }  // namespace
 
+std::uint64_t search_nodes(const SearchWorker& w) {
+    return w.stats.nodes + (w.poll.threads != nullptr ? w.poll.threads->published_nodes() : 0);
+}
+
+std::uint64_t search_tbhits(const SearchWorker& w) {
+    return w.stats.egtb_hits + (w.poll.threads != nullptr ? w.poll.threads->published_tbhits() : 0);
+}
+
 bool poll(SearchWorker& w) {
     PollState& p = w.poll;
     if (++p.counter <= p.interval) return p.stopped;
     p.counter = 0;
     if (p.stopped) return true;
+    if (p.helper) {
+        w.publish_counts();
+        p.stopped = p.threads->stop_requested();
+        return p.stopped;
+    }
     const SearchRequest& r = *w.request;
     if (r.poll != nullptr) {
         switch (r.poll()) {
@@ -60,7 +76,7 @@ bool poll(SearchWorker& w) {
             case PollAction::none: break;
         }
     }
-    if (r.max_nodes != 0 && w.stats.nodes >= r.max_nodes) {
+    if (r.max_nodes != 0 && search_nodes(w) >= r.max_nodes) {
         p.stopped = true;
         return true;
     }
@@ -73,12 +89,32 @@ bool poll(SearchWorker& w) {
     return false;
 }
 
-int tablebase_score(SearchWorker& w) {
-    const PlyState& s = w.pos.cur();
-    if (!egtb_ready() || s.pieces + s.pawns > egtb_pieces()) return -1;
+int tablebase_score(SearchWorker& w, int depth_plies, bool nalimov_deep_enough) {
+    const Position& pos = w.pos;
+    const PlyState& s = pos.cur();
+    const int pieces = s.pieces + s.pawns;
+    const int syzygy = syzygy_cardinality();
+    if (pieces <= syzygy && (s.castle[0] | s.castle[1] | s.castle[2] | s.castle[3]) == 0) {
+        const SyzygyOptions& o = syzygy_options();
+        if ((pos.fifty[pos.game_ply] == 0 || !o.rule50) && (depth_plies >= o.probe_depth || pieces < syzygy)) {
+            ++w.stats.egtb_probes;
+            TbOutcome r;
+            if (syzygy_probe_wdl(pos, r)) {
+                ++w.stats.egtb_hits;
+                const int wdl = static_cast<int>(r);
+                const int decided = o.rule50 ? 2 : 1;   // without the rule, cursed wins are wins
+                if (wdl >= decided) return TB_WIN_SCORE - pos.ply;
+                if (wdl <= -decided) return pos.ply - TB_WIN_SCORE;
+                return wdl;   // a draw; a win or loss the rule spoils scores one point off it
+            }
+        }
+        if (syzygy_holds(pos)) return NO_TB_SCORE;
+    }
+    if (!nalimov_deep_enough || !egtb_ready() || pieces > egtb_pieces()) return NO_TB_SCORE;
     ++w.stats.egtb_probes;
-    const int v = egtb_probe(w.pos);
-    if (v != -1) ++w.stats.egtb_hits;
+    const int v = egtb_probe(pos);
+    if (v == -1) return NO_TB_SCORE;
+    ++w.stats.egtb_hits;
     return v;
 }
 
@@ -144,6 +180,11 @@ bool surely_legal_and_quiet(const Position& pos, const Move& m) {
         case ROOK: return rook_reach[enemy + m.to] == 0;
         default: return bishop_reach[enemy + m.to] == 0 && rook_reach[enemy + m.to] == 0;
     }
+}
+
+void show_line(SearchWorker& w, const IterationLine& line) {
+    w.shown_first = line.pv_length > 0 ? line.pv[0] : Move{};
+    w.output().iteration(line);
 }
 
 void put_root_best_first(SearchWorker& w, int score) {

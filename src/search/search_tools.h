@@ -43,6 +43,9 @@ int playable_pv_length(SearchWorker& w, void (*visit)(SearchWorker& w, HashKey k
 // that fails low or high is shown through the output's first_move_bound.
 bool root_move_searched(SearchWorker& w, int i, int& v, int legal, int alpha0, int beta, int& alpha, int& best);
 
+// Shows a line through the request's output and notes its first move.
+void show_line(SearchWorker& w, const IterationLine& line);
+
 // Gives the root move that was best in the last iteration the ordering key `score`, so that
 // the next iteration searches it first.
 void put_root_best_first(SearchWorker& w, int score);
@@ -60,9 +63,19 @@ void select_best(Position& pos, int i);
 // Credits the cutoff move at position i with depth x depth; halves the table when large.
 void credit_history(SearchWorker& w, int i, int depth);
 
-// The tablebases' score of the current position (side to move's view, the search's
-// scale) when the tables in use cover it, counted in the probe counters; -1: no answer.
-int tablebase_score(SearchWorker& w);
+// Tablebase scores: a win the tables prove (and the fifty-move rule cannot spoil, when it
+// counts) scores TB_WIN_SCORE less the ply it was found at, just below the mate scores,
+// which only a mate the search or the Nalimov tables see reaches; a loss the opposite.
+constexpr int TB_WIN_SCORE = 30800;
+constexpr int NO_TB_SCORE = 2 * INFINITE_SCORE;   // no answer from the tables
+
+// The tablebases' score of the current position (side to move's view, the search's scale),
+// counted in the probe counters; NO_TB_SCORE: no answer. The Syzygy tables answer for
+// positions of their material without castling rights, at a node `depth_plies` from the
+// horizon as the options say (with the fifty-move rule counting, only right after a capture
+// or pawn move, when the counter is 0); the Nalimov tables, when `nalimov_deep_enough`, for
+// the materials the Syzygy tables do not hold.
+int tablebase_score(SearchWorker& w, int depth_plies, bool nalimov_deep_enough);
 
 // Draw by the fifty-move rule, by too little material (no pawns, `mat_value` at most a
 // knight) or by a repetition since the last irreversible move.
@@ -73,8 +86,13 @@ void start_poll_clock(SearchWorker& w, std::uint32_t start, std::int32_t time_al
 // Moves the deadline (the fail-low time extension).
 void extend_deadline(SearchWorker& w, std::int32_t time_alloc);
 // The input and clock poll of a search node: counts the node and, every poll interval,
-// asks the protocol's input handler and the clock. True when the search must stop.
+// asks the protocol's input handler and the clock (the main thread) or publishes its
+// counts and reads the threads' stop flag (a helper). True when the search must stop.
 bool poll(SearchWorker& w);
+// The nodes and tablebase hits of the search so far: the main thread's own and, while
+// helpers search with it, the counts they published last.
+std::uint64_t search_nodes(const SearchWorker& w);
+std::uint64_t search_tbhits(const SearchWorker& w);
 // Counts a node for the poll without polling (quiescence nodes).
 inline void count_poll_node(SearchWorker& w) { ++w.poll.counter; }
 

@@ -2,7 +2,8 @@
 //
 // The driver is shared by both programs: it prepares a search worker with the game
 // position, builds the root move list (restricted by "searchmoves"), sets the time limit,
-// asks the opening book and deepens iteratively with aspiration windows. What the programs
+// asks the opening book and deepens iteratively with aspiration windows, on helper threads
+// too when the search has more than one (search/threads.h). What the programs
 // do differently comes from two records: the search policy of the running program (its node
 // search, its tables, its time rule, the steps of the driver it adds), chosen once at
 // start-up, and the request of the protocol in charge (the clock, limits and mode, the
@@ -56,6 +57,15 @@ void think(const Position& game, const SearchRequest& request);
 // The worker of the last (or running) search, for its counters and lines. The first call
 // makes it: start-up calls it before the large tables are made.
 const SearchWorker& last_search();
+
+// The threads a search runs on, 1..256 (the main thread and its helpers). A change waits
+// until no helper runs and takes effect at the next search, whose helpers are then all
+// started and waiting. Returns the number in use: fewer than asked when the system gives
+// no more threads, or no memory for their workers.
+int set_search_threads(int threads);
+int search_threads();
+// Whether a helper thread is still searching (never, once think() has returned).
+bool search_helpers_busy();
 
 // Plays a result's move on a game position (at ply 0).
 void play_result(Position& game, const ThinkResult& result);

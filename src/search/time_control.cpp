@@ -5,6 +5,20 @@
 
 namespace varkon {
 
+namespace {
+
+// The allotment and its cap less the request's move overhead, the time a move takes to
+// reach the other side (never below 1).
+TimeBudget less_overhead(TimeBudget b, const SearchRequest& r) {
+    if (r.move_overhead > 0) {
+        b.alloc = std::max<std::int32_t>(1, b.alloc - r.move_overhead);
+        b.cap = std::max<std::int32_t>(1, b.cap - r.move_overhead);
+    }
+    return b;
+}
+
+}  // namespace
+
 std::int32_t clock_cap(std::uint32_t left) {
     const std::int64_t reserve = std::max<std::int64_t>(left / 10, std::min<std::int64_t>(left / 2, 30));
     return static_cast<std::int32_t>(
@@ -29,7 +43,7 @@ TimeBudget varkon_time_budget(const SearchRequest& r) {
     const auto time_alloc = static_cast<std::int32_t>(alloc < 1 ? 1 : alloc);
     const bool pondering = r.mode == SearchMode::ponder;
     const int interval = (left >= 30000 && !pondering && r.max_nodes == 0) ? 10000 : 500;
-    return TimeBudget{time_alloc, cap, interval};
+    return less_overhead(TimeBudget{time_alloc, cap, interval}, r);
 }
 
 TimeBudget classic_time_budget(const SearchRequest& r) {
@@ -52,7 +66,7 @@ TimeBudget classic_time_budget(const SearchRequest& r) {
     }
     if (r.movetime >= 0) alloc = r.movetime;
     const auto time_alloc = static_cast<std::int32_t>(std::max<std::int64_t>(1, alloc));
-    return TimeBudget{time_alloc, cap, time_alloc >= 500 ? 500 : 50};
+    return less_overhead(TimeBudget{time_alloc, cap, time_alloc >= 500 ? 500 : 50}, r);
 }
 
 }  // namespace varkon

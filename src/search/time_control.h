@@ -2,7 +2,8 @@
 //
 // A rule reads the request's clock and limits and gives the time allotted to the search,
 // the most any extension may reach and how many nodes pass between two looks at the
-// input and the clock. The driver starts the poll clock with it.
+// input and the clock. The driver starts the poll clock with it. Both rules take the
+// request's move overhead off the allotment and its cap (never below 1), after movetime.
 #pragma once
 
 #include <cstdint>

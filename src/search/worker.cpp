@@ -26,6 +26,11 @@ void SearchWorker::start_search(const Position& game, const SearchRequest& r, st
     root_best = Move{};
     root_score = 0;
     iteration = 0;
+    shown_first = Move{};
+    root_tables = RootTables{};
+    completed.depth = 0;
+    completed.pv_length = 0;
+    publish_counts();
 }
 
 void SearchWorker::clear_ordering() {

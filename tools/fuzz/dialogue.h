@@ -44,6 +44,7 @@ struct FuzzContext {
     std::vector<std::string> fens;          // real positions to start from or mutate
     std::vector<std::string> book_files;    // odd and real books for BookName
     std::vector<std::string> device_books;  // devices and a FIFO for BookName
+    std::vector<std::string> syzygy_paths;  // sound, damaged and odd values for SyzygyPath
     std::set<std::string> skip;             // fault classes left out
     std::int64_t end_ms = 0;                // the end of the time budget (now_ms)
     Tally* tally = nullptr;

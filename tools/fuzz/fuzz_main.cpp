@@ -185,6 +185,43 @@ std::vector<std::string> fens_of(const std::string& path, const char* prefix) {
     return fens;
 }
 
+// Syzygy table directories for SyzygyPath: copies of the test tables as they are, and
+// beside them copies cut short, damaged, named after other material, or empty; the engine
+// must leave the bad ones out with a message and play on.
+void make_syzygy_dirs(FuzzContext& ctx, Rng& rng, const std::string& tables) {
+    const std::string good = ctx.workdir + "/syzygy", bad = ctx.workdir + "/syzygy-bad";
+    ::mkdir(good.c_str(), 0700);
+    ::mkdir(bad.c_str(), 0700);
+    for (const char* name : {"KQvK", "KRvK", "KPvK", "KQvKQ"}) {
+        for (const char* ext : {".rtbw", ".rtbz"}) {
+            std::string bytes;
+            if (!read_file(tables + "/" + name + ext, bytes)) continue;
+            write_file(good + "/" + name + ext, bytes);
+            const int how = rng.below(4);
+            std::string damaged = bytes;
+            if (how == 0)
+                damaged.resize(static_cast<std::size_t>(rng.below(static_cast<int>(bytes.size()))));
+            else if (how == 1)
+                damaged = mutate_bytes(rng, bytes, {});
+            else if (how == 2)
+                damaged = "";
+            for (int i = 0; how == 3 && i < 8 && !damaged.empty(); ++i)   // bytes flipped in place
+                damaged[static_cast<std::size_t>(rng.below(static_cast<int>(damaged.size())))] ^=
+                    static_cast<char>(1 << rng.below(8));
+            write_file(bad + "/" + name + ext, damaged);
+        }
+    }
+    // Files named after material they do not hold.
+    std::string bytes;
+    if (read_file(tables + "/KQvK.rtbw", bytes)) write_file(bad + "/KRvKN.rtbw", bytes);
+    if (read_file(tables + "/KRvKR.rtbz", bytes)) write_file(bad + "/KBvK.rtbz", bytes);
+    if (read_file(tables + "/KNvK.rtbw", bytes)) write_file(bad + "/KQvKR.rtbw", bytes);
+    const std::string w = ctx.workdir;
+    ctx.syzygy_paths = {good, bad, good + ":" + bad, bad + ":" + good, "/nonexistent/syzygy", "", "<empty>",
+                        ":::", w, w + "/tb", "/dev/null", good + "/KQvK.rtbw", std::string(300, 's'),
+                        "syzygy", " " + good, good + "::/nonexistent"};
+}
+
 // The files BookName and NalimovPath may point at, made in the working directory.
 void make_odd_files(FuzzContext& ctx, Rng& rng, const std::string& real_book) {
     const std::string& w = ctx.workdir;
@@ -283,6 +320,7 @@ int main(int argc, char** argv) {
                           "4r3/2p5/8/1P1R4/1K4k1/8/8/8 w - -", "8/8/8/K2Pp2r/8/8/8/7k w - e6", "7k/8/8/8/8/8/8/K7 w - -"})
         ctx.fens.push_back(f);
     make_odd_files(ctx, rng, real_book);
+    make_syzygy_dirs(ctx, rng, source + "/tests/data/syzygy");
 
     // Both programs speak UCI after "uci"; a program's other protocol (varkon_classic's
     // xboard) joins its list as a dialogue of its own, and sessions choose among them.

@@ -453,7 +453,13 @@ void UciDialogue::deep_perft() {
 void UciDialogue::set_option() {
     Rng& r = *rng_;
     std::string name, value;
-    switch (r.below(10)) {
+    switch (r.below(14)) {
+        case 13: {
+            static const std::vector<std::string> v = {"1", "2", "3", "4", "8", "0", "-2", "abc", "", "2.5"};
+            name = r.chance(90) ? "Threads" : "threads";
+            value = r.pick(v);
+            break;
+        }
         case 0: {
             static const std::vector<std::string> v = {"2", "4", "16", "33", "64", "abc", "", "-1", "0", "1e1", "8.5", " 16"};
             name = r.chance(80) ? "Hash" : "hash";
@@ -496,6 +502,31 @@ void UciDialogue::set_option() {
         case 8: {
             static const std::vector<std::string> v = {"2", "8", "32", "0", "-4", "999", "zz"};
             name = "NalimovCache";
+            value = r.pick(v);
+            break;
+        }
+        case 9:
+            name = "SyzygyPath";
+            if (!ctx_->syzygy_paths.empty()) value = r.pick(ctx_->syzygy_paths);
+            break;
+        case 10: {
+            static const std::vector<std::string> depths = {"1", "0", "4", "100", "101", "-3", "x"};
+            static const std::vector<std::string> limits = {"7", "0", "3", "4", "8", "-1", ""};
+            static const std::vector<std::string> checks = {"true", "false", "1", ""};
+            const int which = r.below(3);
+            name = which == 0 ? "SyzygyProbeDepth" : which == 1 ? "SyzygyProbeLimit" : "Syzygy50MoveRule";
+            value = r.pick(which == 0 ? depths : which == 1 ? limits : checks);
+            break;
+        }
+        case 11: {
+            static const std::vector<std::string> v = {"0", "10", "100", "5000", "99999", "-1", "abc", "1e9", " 3", ""};
+            name = r.chance(90) ? "Move Overhead" : "move overhead";
+            value = r.pick(v);
+            break;
+        }
+        case 12: {
+            static const std::vector<std::string> v = {"true", "false", "TRUE", "1", ""};
+            name = "UCI_AnalyseMode";
             value = r.pick(v);
             break;
         }
@@ -543,6 +574,8 @@ std::optional<Fault> UciDialogue::run(Engine& engine, Rng& rng, const FuzzContex
     if (!e_->wait([&] { return uciok_ > 0 || e_->ended(); }, 10000) && alive()) fail("hang", "no \"uciok\" within 10 s");
     known_ = true;
     held_ = GameLine{};
+    // Half the sessions search on several threads, from the start.
+    if (rng.chance(50)) send_line("setoption name Threads value " + std::to_string(rng.range(1, 8)), false);
     new_game();
     const int steps = rng.range(5, 60);
     for (int step = 0; step < steps && alive() && now_ms() < ctx.end_ms; ++step) {

@@ -511,9 +511,15 @@ void XboardDialogue::odd_command() {
         "ics freechess.org", "bk", "white", "black", ".", "hard", "easy", "post", "nopost", "board", "info",
         "pieces", "setboard", "setboard x", "setboard 8/8/8/8/8/8/8/8 w - -", "st", "st 0", "st -3", "st x", "st 0.01",
         "st 1e400", "st 99999999999", "sd", "sd 0", "sd -1", "sd 99999", "sd x", "sd 2", "nps", "nps 1000", "memory",
-        "memory 0", "memory -5", "memory x", "memory 3", "option", "option =", "exclude", "include all"};
+        "memory 0", "memory -5", "memory x", "memory 3", "option", "option =", "exclude", "include all", "cores", "cores x", "cores 0",
+        "cores 3", "cores -1"};
     const int k = r.below(100);
-    if (k < 70) {
+    if (k < 8) {
+        // Table directories, sound, damaged and odd, for a kind the program knows or not.
+        static const std::vector<std::string> kinds = {"syzygy", "syzygy", "nalimov", "gaviota", ""};
+        const std::string dir = ctx_->syzygy_paths.empty() ? "" : r.pick(ctx_->syzygy_paths);
+        send_line("egtpath " + r.pick(kinds) + " " + dir);
+    } else if (k < 70) {
         const std::string& line = r.pick(lines);
         ponder_ = ponder_ || line == "hard";
         send_line(line);
@@ -555,8 +561,10 @@ std::optional<Fault> XboardDialogue::run(Engine& engine, Rng& rng, const FuzzCon
     send_line("protover 2");
     if (!e_->wait([&] { return features_done || e_->ended(); }, 10000) && alive())
         fail("hang", "no \"feature done=1\" within 10 s of \"protover 2\"");
-    for (const char* f : {"ping", "setboard", "draw", "analyze", "time"})
+    for (const char* f : {"ping", "setboard", "draw", "analyze", "time", "smp"})
         if (rng.chance(90)) send_line(std::string("accepted ") + f);
+    // Half the sessions search on several threads, as xboard asks after "smp=1".
+    if (rng.chance(50)) send_line("cores " + std::to_string(rng.range(1, 8)));
     new_game();
     const int steps = rng.range(10, 80);
     for (int step = 0; step < steps && alive() && now_ms() < ctx.end_ms; ++step) {
