@@ -3,6 +3,8 @@
 //   varkon_bench            run every benchmark
 //   varkon_bench perft      perft leaves per second
 //   varkon_bench eval       full evaluations per second, per program
+//   varkon_bench paths      the hot paths one by one: generation, make/unmake, legality and
+//                           check tests, move selection, quiescence of both programs
 //   varkon_bench tt         transposition-table stores and probes per second
 //   varkon_bench search     fixed-depth searches: the node-count signature, nodes per second
 //   varkon_bench classic    the same for varkon_classic's own search (its Hash setting, 2 MB)
@@ -53,6 +55,7 @@
 #include <vector>
 
 #include "apps/programs.h"
+#include "bench_paths.h"
 #include "book/book.h"
 #include "core/attacks.h"
 #include "core/genmoves.h"
@@ -906,6 +909,7 @@ int main(int argc, char** argv) {
     const std::string which = argc > 1 ? argv[1] : "all";
     if (which == "all" || which == "perft") bench_perft();
     if (which == "all" || which == "eval") bench_eval();
+    if (which == "all" || which == "paths") bench_paths();
     if (which == "all" || which == "tt") bench_tt();
     const int depth = argc > 2 ? std::atoi(argv[2]) : 0;
     if (which == "all" || which == "search")

@@ -52,7 +52,7 @@ struct Generation {
         return double_check || !(is_evasion_square(to) || (removed != 0 && is_evasion_square(removed)));
     }
 
-    void store(int from, int to, int captured, int promotion, int castling, int ep_square) {
+    [[gnu::always_inline]] void store(int from, int to, int captured, int promotion, int castling, int ep_square) {
         Move& m = pos.move_stack[count++];
         m.piece = board[from];
         m.from = static_cast<std::int8_t>(from);
@@ -64,15 +64,19 @@ struct Generation {
         m.score = 0;
     }
 
-    bool illegal_in_check(int from, int to) {
-        return in_check && (cannot_evade(from, to, 0) || leaves_king_attacked(pos, from, to, 0));
+    // Out of line: the in-check test is rare, and keeping it apart lets the common path of
+    // every add_ below be inlined into the generator's loops.
+    [[gnu::noinline]] bool refused_evasion(int from, int to) {
+        return cannot_evade(from, to, 0) || leaves_king_attacked(pos, from, to, 0);
     }
 
-    void add_quiet(int from, int to) {
+    bool illegal_in_check(int from, int to) { return in_check && refused_evasion(from, to); }
+
+    [[gnu::always_inline]] void add_quiet(int from, int to) {
         if (!illegal_in_check(from, to)) store(from, to, 0, 0, 0, 0);
     }
 
-    void add_capture(int from, int to) {
+    [[gnu::always_inline]] void add_capture(int from, int to) {
         const int victim = std::abs(board[to]);
         if (victim == KING || illegal_in_check(from, to)) return;
         store(from, to, victim, 0, 0, 0);
@@ -153,10 +157,33 @@ struct Generation {
         }
     }
 
+    // The capture of a slider on f (index i of 0..63) in direction D: the first piece on
+    // the ray, when it is an enemy.
+    template <int S, int D>
+    void ray_capture(int f, int i, std::uint64_t occupied) {
+        const std::uint64_t blockers = occupied & ray_mask[i][D];
+        if (blockers == 0) return;
+        const int t = sq120[first_on_ray<D>(blockers)];
+        if (board[t] * S < 0) add_capture(f, t);
+    }
+
+    // The captures of a slider on f, direction by direction in the order given.
+    template <int S, int... Ds>
+    void slider_captures(int f) {
+        const int i = sq64[f];
+        const std::uint64_t occupied = pos.cur().occupied;
+        (ray_capture<S, Ds>(f, i, occupied), ...);
+    }
+
     // Walks each direction first_dir..last_dir of king_dirs from f up to the first piece or
     // the border (the border squares, never empty, end every walk).
     template <int S, bool CAPTURES>
     void slider(int f, int first_dir, int last_dir) {
+        if constexpr (CAPTURES) {
+            if (first_dir == 0 && last_dir == 3) return slider_captures<S, 0, 1, 2, 3>(f);
+            if (first_dir == 4) return slider_captures<S, 4, 5, 6, 7>(f);
+            return slider_captures<S, 0, 1, 2, 3, 4, 5, 6, 7>(f);
+        }
         for (int d = first_dir; d <= last_dir; ++d) {
             const int step = king_dirs[d];
             int t = f + step;

@@ -58,6 +58,7 @@ void make_move(Position& pos, int i) {
         material_of(s, pawn) -= piece_value[PAWN];
         --s.pawns;
         board[q] = EMPTY;
+        s.occupied &= ~square_bit(q);
         rule50 = 0;
     } else if (m.captured != 0) {
         const int d = board[to], v = piece_value[m.captured];
@@ -85,6 +86,7 @@ void make_move(Position& pos, int i) {
 
     list_move(s.piece_lists, c, from, to);
     key ^= piece_key(from, c) ^ piece_key(to, c);
+    s.occupied = (s.occupied & ~square_bit(from)) | square_bit(to);
     board[to] = static_cast<std::int8_t>(c);
     board[from] = EMPTY;
 
@@ -109,6 +111,7 @@ void make_move(Position& pos, int i) {
         list_move(s.piece_lists, rook, rook_from, rook_to);
         board[rook_to] = static_cast<std::int8_t>(rook);
         board[rook_from] = EMPTY;
+        s.occupied ^= square_bit(rook_from) | square_bit(rook_to);
         key ^= piece_key(rook_from, rook) ^ piece_key(rook_to, rook);
     }
 

@@ -112,10 +112,12 @@ void rebuild_piece_lists(Position& pos) {
     PlyState& s = pos.cur();
     s.mat_value = s.mat_white = s.mat_black = s.pieces = s.pawns = 0;
     s.pawn_key = 0;
+    s.occupied = 0;
     for (auto& list : s.piece_lists.sq) list[0] = 0;
     for (int q = 21; q <= 98; ++q) {
         int c = board[q];
         if (c == EMPTY || c == OFF_BOARD) continue;
+        s.occupied |= square_bit(q);
         if (c == PAWN || c == -PAWN) {
             ++s.pawns;
             s.pawn_key ^= piece_key(q, c);
@@ -178,6 +180,7 @@ bool position_consistent(const Position& pos) {
     const PlyState& s = pos.cur();
     bool listed[120] = {};
     int occupied = 0, listed_count = 0, pawns = 0, pieces = 0, white = 0, black = 0;
+    std::uint64_t occupied_squares = 0;
     HashKey pawn_key = 0;
     for (int q = 0; q < 120; ++q) {
         int c = board[q];
@@ -186,8 +189,12 @@ bool position_consistent(const Position& pos) {
             continue;
         }
         if (c == OFF_BOARD || c < -KING || c > KING) return false;
-        if (c != EMPTY) ++occupied;
+        if (c != EMPTY) {
+            ++occupied;
+            occupied_squares |= square_bit(q);
+        }
     }
+    if (occupied_squares != s.occupied) return false;
     for (int i = 0; i <= 12; ++i) {
         int n = s.piece_lists.sq[i][0];
         if (n < 0 || n > MAX_PIECES_PER_CODE || (i == 6 && n != 0)) return false;

@@ -76,6 +76,7 @@ constexpr int BLACK_QUEEN_SIDE = 3;
 // State of one search ply. Everything before `in_check` is copied one ply up by
 // make_move; `in_check` and `move_start` belong to the ply's own move generation.
 struct PlyState {
+    std::uint64_t occupied;   // the occupied squares (bit sq64 of each piece's square)
     PieceList piece_lists;
     std::uint8_t castle[4];
     int ep;           // en-passant target square or 0

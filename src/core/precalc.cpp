@@ -2,7 +2,6 @@
 
 namespace varkon {
 
-constexpr int king_dirs[8] = {-9, -11, 9, 11, -1, 10, 1, -10};
 constexpr int knight_offsets[8] = {19, 21, 12, -8, -19, -21, -12, 8};
 const int bishop_dirs[4] = {-9, -11, 9, 11};
 const int rook_dirs[4] = {-1, 10, 1, -10};
@@ -98,6 +97,34 @@ const SquarePairSteps distance = pair_table<std::int8_t>([](int a, int b) {
     return df < dr ? df : dr;
 });
 const SquareTargets knight_moves = target_lists(knight_offsets);
+
+const std::array<std::int8_t, 64> sq120 = [] {
+    std::array<std::int8_t, 64> t{};
+    for (int i = 0; i < 64; ++i) t[i] = static_cast<std::int8_t>(21 + i % 8 + 10 * (i / 8));
+    return t;
+}();
+
+namespace {
+
+constexpr std::uint64_t bit_of(int q) { return std::uint64_t{1} << ((q / 10 - 2) * 8 + q % 10 - 1); }
+
+}  // namespace
+
+const std::array<std::array<std::uint64_t, 8>, 64> ray_mask = [] {
+    std::array<std::array<std::uint64_t, 8>, 64> t{};
+    for (int i = 0; i < 64; ++i)
+        for (int d = 0; d < 8; ++d)
+            for (int q = 21 + i % 8 + 10 * (i / 8) + king_dirs[d]; on_board(q); q += king_dirs[d]) t[i][d] |= bit_of(q);
+    return t;
+}();
+
+const std::array<std::uint64_t, 64> knight_mask = [] {
+    std::array<std::uint64_t, 64> t{};
+    for (int i = 0; i < 64; ++i)
+        for (int off : knight_offsets)
+            if (const int q = 21 + i % 8 + 10 * (i / 8) + off; on_board(q)) t[i] |= bit_of(q);
+    return t;
+}();
 const SquareTargets king_moves = target_lists(king_dirs);
 
 }  // namespace varkon

@@ -119,6 +119,14 @@ struct EntryTable {
     void wipe() { std::memset(static_cast<void*>(entries), 0, (count + Spare) * TABLE_ENTRY_BYTES); }
 
     Entry& first_entry(std::uint64_t key) { return entries[static_cast<std::uint32_t>(key) & mask()]; }
+
+    // Asks the processor to bring the `n` entries from a key's index into the cache (they
+    // may straddle two cache lines).
+    void prefetch(std::uint64_t key, std::size_t n = 1) const {
+        const char* first = reinterpret_cast<const char*>(&entries[static_cast<std::uint32_t>(key) & mask()]);
+        __builtin_prefetch(first);
+        if (n > 1) __builtin_prefetch(first + n * TABLE_ENTRY_BYTES - 1);
+    }
 };
 
 // The largest power of two not above the 16-byte entries that `megabytes` hold; at least 1.

@@ -241,27 +241,15 @@ struct Terms {
     }
 
     // ---- pieces -----------------------------------------------------------------------------
-    // Empty squares from q outward along the directions first..last of king_dirs, each
-    // direction up to its first occupied square.
-    // Empty squares along the directions first..last of king_dirs; the border squares,
-    // never empty, end every walk.
-    int slider_mobility(int q, int first, int last) const {
-        int m = 0;
-        for (int d = first; d <= last; ++d) {
-            const int step = king_dirs[d];
-            for (int s = q + step; board[s] == EMPTY; s += step) ++m;
-        }
-        return m;
+    // Mobility: the empty squares a piece on q reaches, a slider's along each of its
+    // directions up to the first occupied square.
+    template <int... Ds>
+    int slider_mobility(int q) const {
+        const std::uint64_t occupied = pos.cur().occupied;
+        return count_squares(slider_attacks<Ds...>(sq64[q], occupied) & ~occupied);
     }
 
-    int knight_mobility(int q) const {
-        const std::int8_t* targets = &knight_moves[q * 9];
-        int m = 0;
-        for (int k = 1; k <= targets[0]; ++k) m += board[targets[k]] == EMPTY;
-        return m;
-    }
-
-    static constexpr int DIAGONALS_FIRST = 0, DIAGONALS_LAST = 3, LINES_FIRST = 4, LINES_LAST = 7;
+    int knight_mobility(int q) const { return count_squares(knight_mask[sq64[q]] & ~pos.cur().occupied); }
 
     int side_pieces(Side s) const {
         const int c = colour_index(s);
@@ -276,7 +264,7 @@ struct Terms {
         });
 
         for_each_piece(s * BISHOP, [&](int q) {
-            t += table_value(bishop_table, s, q) + 5 * (slider_mobility(q, DIAGONALS_FIRST, DIAGONALS_LAST) - 6);
+            t += table_value(bishop_table, s, q) + 5 * (slider_mobility<0, 1, 2, 3>(q) - 6);
             if (near_enemy_king(q)) t += 20;
             const int enemy_pawn = -s * PAWN;
             if (q == relative(s, A7) && board[relative(s, B6)] == enemy_pawn && board[relative(s, C7)] == enemy_pawn)
@@ -287,7 +275,7 @@ struct Terms {
         if (pos.piece_count(s * BISHOP) == 2) t += BISHOP_PAIR;
 
         for_each_piece(s * ROOK, [&](int q) {
-            t += table_value(rook_table, s, q) + 2 * (slider_mobility(q, LINES_FIRST, LINES_LAST) - 7);
+            t += table_value(rook_table, s, q) + 2 * (slider_mobility<4, 5, 6, 7>(q) - 7);
             if (near_enemy_king(q)) t += 10;
             const unsigned file_bit = 1u << (file_of[q] - 1);
             if ((pawn_mask[c] & file_bit) == 0) t += (pawn_mask[1 - c] & file_bit) ? ROOK_HALF_OPEN_FILE : ROOK_OPEN_FILE;
@@ -295,7 +283,7 @@ struct Terms {
         });
 
         for_each_piece(s * QUEEN, [&](int q) {
-            t += table_value(queen_table, s, q) + slider_mobility(q, DIAGONALS_FIRST, LINES_LAST) - 13;
+            t += table_value(queen_table, s, q) + slider_mobility<0, 1, 2, 3, 4, 5, 6, 7>(q) - 13;
             if (near_enemy_king(q)) t += 40;
             if (enemy_king_home && own_rank(s, q) >= 7) t += endgame ? 20 : 10;
         });

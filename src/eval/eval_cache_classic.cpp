@@ -78,4 +78,7 @@ void pawn_store(HashKey key, const PawnInfo& info, SearchStats& stats) {
                     std::uint64_t{info.no_pawn_black} << 24);
 }
 
+void eval_prefetch(HashKey key) { caches.eval_hash.prefetch(key); }
+void pawn_prefetch(HashKey pawn_key) { caches.pawn_hash.prefetch(pawn_key); }
+
 }  // namespace varkon::eval_cache_classic

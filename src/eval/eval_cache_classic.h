@@ -46,4 +46,10 @@ bool pawn_probe(HashKey key, PawnInfo& info, SearchStats& stats);
 // Always replaces; a store into an empty entry counts in stats.phash_full.
 void pawn_store(HashKey key, const PawnInfo& info, SearchStats& stats);
 
+// Ask the processor to bring an entry into the cache ahead of its probe: the evaluation
+// entry of an eval key, the pawn entry of a pawn key (of any phase: the phase changes only
+// the two low bits of the index, inside one cache line).
+void eval_prefetch(HashKey key);
+void pawn_prefetch(HashKey pawn_key);
+
 }  // namespace varkon::eval_cache_classic

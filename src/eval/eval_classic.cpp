@@ -264,10 +264,8 @@ struct ClassicTerms {
 
     // Empty squares along the four diagonals, halved.
     int bishop_mobility(int q) const {
-        int n = 0;
-        for (int d : {-11, -9, 9, 11})
-            for (int t = q + d; board[t] == EMPTY; t += d) ++n;
-        return n / 2;
+        const std::uint64_t occupied = pos.cur().occupied;
+        return count_squares(slider_attacks<0, 1, 2, 3>(sq64[q], occupied) & ~occupied) / 2;
     }
 
     template <int S>
@@ -418,6 +416,11 @@ int eval_kings_classic(const Position& pos, EvalState& state, int phase) {
 int eval_traps_classic(const Position& pos) {
     std::uint8_t unused[2] = {0, 0};
     return ClassicTerms(pos, unused).traps();
+}
+
+void prefetch_classic_caches(const Position& pos, bool pawns_changed) {
+    eval_cache_classic::eval_prefetch(eval_key(pos));
+    if (pawns_changed) eval_cache_classic::pawn_prefetch(pos.cur().pawn_key);
 }
 
 int evaluate_classic(const Position& pos, EvalState& state, SearchStats& stats, int alpha, int beta) {

@@ -24,6 +24,9 @@ constexpr int CLASSIC_LAZY_MARGIN = 150;
 // stats.lazy_count), which is then not cached. Counts stats.eval_count for full
 // evaluations. Pawnless positions in phase 3 with at most one minor piece score 0.
 int evaluate_classic(const Position& pos, EvalState& state, SearchStats& stats, int alpha, int beta);
+// Asks the processor for the cache entries the evaluation of `pos` reads first: its
+// evaluation entry and, when the move into it changed the pawns, its pawn entry.
+void prefetch_classic_caches(const Position& pos, bool pawns_changed);
 
 // Game phase of the position from its counts of pieces (kings included) and
 // pawns: 0 when both exceed 13, else 1 when both exceed 8, else 2 when both exceed 6,

@@ -77,6 +77,8 @@ void wipe() {
     eval_cache_classic::wipe();
 }
 
+void prefetch(HashKey key) { search_hash.table.prefetch(key, 3); }
+
 Probe probe(HashKey key, int alpha, int beta, int depth, int ply, int null_reduction, SearchStats& stats) {
     Probe r;
     const SharedEntry* entries = &first_entry(key);

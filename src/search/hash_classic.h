@@ -48,6 +48,9 @@ void wipe();
 
 // ---- search table --------------------------------------------------------------------
 
+// Asks the processor to bring a key's three entries into the cache ahead of its probe.
+void prefetch(HashKey key);
+
 // What a probe found. `score` is usable as the node's result (NO_SCORE: not usable);
 // `from`/`to` is the stored move (0 when none or no entry); `avoid_null` says a null
 // move cannot succeed here, and `threat` is the stored threat flag that goes with it.

@@ -7,6 +7,7 @@
 #include "core/genmoves.h"
 #include "core/moves.h"
 #include "eval/eval.h"
+#include "eval/pawn_cache.h"
 #include "search/hash.h"
 #include "search/search_tools.h"
 #include "search/sort_moves.h"
@@ -345,8 +346,15 @@ void prepare_varkon_search(SearchWorker& w) { w.clear_ordering(); }
 
 int hash_size_in_use() { return hash_size_mb(); }
 
+// The table bucket of the position, and its pawn-cache slot when the move changed the pawns.
+void prefetch_tables(const Position& pos) {
+    hash_prefetch(pos.key());
+    const HashKey pawns = pos.cur().pawn_key;
+    if (pawns != pos.ply_state[pos.ply - 1].pawn_key) pawn_cache_prefetch(static_cast<std::uint32_t>(pawns));
+}
+
 const SearchPolicy varkon_policy = {
-    {hash_allocate, hash_free_tables, hash_clear, hash_clear_all, hash_size_in_use},
+    {hash_allocate, hash_free_tables, hash_clear, hash_clear_all, hash_size_in_use, prefetch_tables},
     prepare_varkon_search,
     score_moves,
     varkon_time_budget,

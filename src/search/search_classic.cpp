@@ -486,8 +486,15 @@ void classic_after_search(SearchWorker& w, const ThinkResult& result) {
 
 int classic_hash_mb() { return hash_classic::hash_mb(); }
 
+// The search entries and the evaluation entry of the position, and its pawn entry when the
+// move changed the pawns.
+void prefetch_classic_tables(const Position& pos) {
+    hash_classic::prefetch(pos.key());
+    prefetch_classic_caches(pos, pos.cur().pawn_key != pos.ply_state[pos.ply - 1].pawn_key);
+}
+
 const SearchPolicy classic_policy = {
-    {hash_classic::allocate, hash_classic::release, hash_classic::clear, hash_classic::wipe, classic_hash_mb},
+    {hash_classic::allocate, hash_classic::release, hash_classic::clear, hash_classic::wipe, classic_hash_mb, prefetch_classic_tables},
     prepare_classic_search,
     classic_order_root,
     classic_time_budget,

@@ -207,7 +207,7 @@ bool make_legal_move(SearchWorker& w, int i) {
                       (m.piece == KING || m.piece == -KING || m.ep_square != 0 ||
                        bishop_reach[king * 99 + m.from] || rook_reach[king * 99 + m.from]);
     make_move(pos, i);
-    hash_prefetch(pos.key());
+    w.prefetch(pos);
     if (test && king_in_check(pos, -pos.side)) {
         unmake_move(pos, i);
         return false;

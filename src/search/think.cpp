@@ -322,6 +322,7 @@ struct Search {
     void run_helper(const Position& game, const SearchWorker& main, std::uint32_t start, SearchThreads& threads,
                     std::latch& copied) {
         w.start_search(game, r, start);
+        w.prefetch = p.tables.prefetch;
         p.prepare(w);
         set_up_root();
         share_narrowed_root(main);
@@ -396,6 +397,7 @@ struct Search {
 
     void run(const Position& game) {
         w.start_search(game, r, now_cs());
+        w.prefetch = p.tables.prefetch;
         p.prepare(w);
         p.tables.clear_for_search();
         egtb_init_once();

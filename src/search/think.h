@@ -25,6 +25,9 @@ struct TableOps {
     void (*clear_for_search)();        // what every search start clears
     void (*clear_all)();               // empties them completely
     int (*size_mb)();                  // the Hash value of the tables in use
+    // Asks the processor for the entries the lookups of a position just reached by a move
+    // will read, so that they arrive while the move is tested and the node begins.
+    void (*prefetch)(const Position& pos);
 };
 
 struct SearchPolicy {

@@ -84,6 +84,9 @@ struct SearchWorker {
     int seldepth = 0;
     PollState poll;
     const SearchRequest* request = nullptr;   // the search under way
+    // Asks for the table entries a position just reached by a move will look up: the
+    // running program's (set as its search starts), nothing before.
+    void (*prefetch)(const Position& pos) = +[](const Position&) {};
     std::uint32_t start_cs = 0;               // when it began
 
     // The root.
