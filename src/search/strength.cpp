@@ -9,7 +9,6 @@
 #include "core/attacks.h"
 #include "core/moves.h"
 #include "search/search_tools.h"
-#include "search/think.h"
 
 namespace varkon {
 
@@ -64,7 +63,7 @@ bool legal_at_root(Position& pos, int i) {
 
 // Searches the root move `m` alone to `plies` plies with a full window: the worker's root
 // move, score and line become that move's.
-int search_one_root_move(SearchWorker& w, const SearchPolicy& p, const Move& m, int plies) {
+int search_one_root_move(SearchWorker& w, RootSearch search_root, const Move& m, int plies) {
     Position& pos = w.pos;
     const int first = pos.ply_state[0].move_start;
     pos.move_stack[first] = m;
@@ -72,7 +71,7 @@ int search_one_root_move(SearchWorker& w, const SearchPolicy& p, const Move& m, 
     w.root_best = Move{};
     w.iteration = plies;
     w.seldepth = plies;
-    p.search_root(w, plies, -INFINITE_SCORE, INFINITE_SCORE);
+    search_root(w, plies, -INFINITE_SCORE, INFINITE_SCORE);
     return w.root_score;
 }
 
@@ -118,7 +117,7 @@ int draw_within_margin(const int* scores, int n, int keep, int margin, std::uint
     return keep;
 }
 
-void choose_weaker_root_move(SearchWorker& w, const SearchPolicy& p, const SearchRequest& r) {
+void choose_weaker_root_move(SearchWorker& w, RootSearch search_root, const SearchRequest& r) {
     if (r.strength_elo <= 0 || w.root_best.from == 0) return;
     const StrengthLimits s = strength_limits(r.strength_elo);
     if (s.margin == 0) return;
@@ -152,7 +151,7 @@ void choose_weaker_root_move(SearchWorker& w, const SearchPolicy& p, const Searc
     std::vector<int> scores(legal.size());
     int keep = 0;
     for (std::size_t k = 0; k < legal.size(); ++k) {
-        scores[k] = search_one_root_move(w, p, legal[k], s.scoring_plies);
+        scores[k] = search_one_root_move(w, search_root, legal[k], s.scoring_plies);
         if (same_move(legal[k], searched)) keep = static_cast<int>(k);
     }
     const int chosen = draw_within_margin(scores.data(), static_cast<int>(legal.size()), keep, s.margin, r.strength_seed);
@@ -164,7 +163,7 @@ void choose_weaker_root_move(SearchWorker& w, const SearchPolicy& p, const Searc
         w.pv_length[0] = searched_length;
         std::copy(searched_line, searched_line + MAX_PLY, w.pv_table[0]);
     } else {
-        search_one_root_move(w, p, legal[chosen], s.scoring_plies);
+        search_one_root_move(w, search_root, legal[chosen], s.scoring_plies);
     }
 
     std::copy(root.begin(), root.end(), pos.move_stack + first);

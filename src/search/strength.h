@@ -19,8 +19,6 @@
 
 namespace varkon {
 
-struct SearchPolicy;
-
 constexpr int STRENGTH_ELO_MIN = 1000;
 constexpr int STRENGTH_ELO_MAX = 2800;
 constexpr int STRENGTH_ELO_DEFAULT = 1500;   // what UCI_Elo shows before a GUI sets it
@@ -49,7 +47,9 @@ int draw_within_margin(const int* scores, int n, int keep, int margin, std::uint
 // After a limited search of the worker's root moves (generated at ply 0): when the setting
 // has a margin, scores the legal root moves and replaces the worker's root move, score and
 // line by the move drawn among them. The search's input poll and clock are not consulted
-// (the scoring takes a few thousand nodes at most).
-void choose_weaker_root_move(SearchWorker& w, const SearchPolicy& p, const SearchRequest& r);
+// (the scoring takes a few thousand nodes at most). `search_root` is the program's root
+// search, as its search policy names it.
+using RootSearch = int (*)(SearchWorker& w, int iteration, int alpha, int beta);
+void choose_weaker_root_move(SearchWorker& w, RootSearch search_root, const SearchRequest& r);
 
 }  // namespace varkon

@@ -429,7 +429,7 @@ struct Search {
             }
         }
         if (!result.single) {
-            if (!result.book) choose_weaker_root_move(w, p, r);
+            if (!result.book) choose_weaker_root_move(w, p.search_root, r);
             result.best = w.root_best;
             result.score = reported_root_score(w, w.root_score);
             result.depth = w.iteration;
