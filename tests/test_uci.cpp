@@ -10,6 +10,7 @@
 #include "search/strength.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
+#include "support/ranked_lines.h"
 
 namespace {
 
@@ -396,3 +397,8 @@ TEST(UciStrength, BothProgramsOfferItAndALowSettingSearchesLess) {
         EXPECT_EQ(engine.quit(), 0);
     }
 }
+
+// MultiPV: every iteration shows the k best lines together, ranked, distinct, legal and
+// sorted, the first the answer's; all the moves when k is larger; searchmoves and analysis
+// alike; one line as before.
+TEST(UciMultiPv, TheBestLinesOfEveryIteration) { test::check_multipv_dialogue(VARKON_BIN); }

@@ -51,6 +51,7 @@ const UciOption options[] = {
     {"UCI_AnalyseMode", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_analyse_mode},
     {"UCI_LimitStrength", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_limit_strength},
     {"UCI_Elo", "spin", [] { return std::to_string(STRENGTH_ELO_DEFAULT); }, STRENGTH_ELO_MIN, STRENGTH_ELO_MAX, nullptr, set_option_elo},
+    {"MultiPV", "spin", [] { return fixed("1"); }, 1, 64, nullptr, set_option_multipv},
     {nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr},
 };
 

@@ -46,6 +46,7 @@ struct UciState {
     bool analyse_mode = false;         // the GUI analyses (searches run as they always do)
     bool limit_strength = false;       // play at the strength of `elo` (not in analysis)
     int elo = STRENGTH_ELO_DEFAULT;
+    int multipv = 1;                   // best lines shown by every iteration
 };
 UciState uci;
 
@@ -188,6 +189,7 @@ void uci_go(const Tokens& t, std::size_t i) {
         r.strength_elo = uci.elo;
         r.strength_seed = (std::uint64_t{entropy()} << 32) ^ entropy();
     }
+    r.multipv = uci.multipv;
     uci.work_ends_itself = !r.wait_for_stop && (clock_given || r.max_depth > 0 || r.max_nodes > 0 || r.movetime >= 0);
     const Side side = game().side;
     r.clock.time_left = static_cast<std::uint32_t>(side == WHITE ? white_time : black_time);
@@ -465,6 +467,7 @@ void set_option_move_overhead(const std::string&, double ms) { uci.move_overhead
 void set_option_analyse_mode(const std::string& v, double) { uci.analyse_mode = v == "true"; }
 void set_option_limit_strength(const std::string& v, double) { uci.limit_strength = v == "true"; }
 void set_option_elo(const std::string&, double elo) { uci.elo = static_cast<int>(elo); }
+void set_option_multipv(const std::string&, double lines) { uci.multipv = static_cast<int>(lines); }
 void set_option_own_book(const std::string& v, double) { book_options.on = v == "true"; }
 void set_option_book_name(const std::string& v, double) { set_book_name(v); }
 void set_option_book_style(const std::string& v, double) {

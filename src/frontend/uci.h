@@ -80,6 +80,7 @@ void set_option_analyse_mode(const std::string& text, double);
 // search/strength.h).
 void set_option_limit_strength(const std::string& text, double);
 void set_option_elo(const std::string& text, double elo);
+void set_option_multipv(const std::string& text, double lines);
 void set_option_own_book(const std::string& text, double);
 void set_option_book_name(const std::string& text, double);
 void set_option_book_style(const std::string& text, double);

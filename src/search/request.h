@@ -100,6 +100,9 @@ struct SearchRequest {
     // 0: full strength. The seed draws its choice among the root moves.
     int strength_elo = 0;
     std::uint64_t strength_seed = 0;
+    // How many best lines every iteration shows (ranked 1.., best first; the answer is the
+    // first line's move); never more than the root has legal moves to search.
+    int multipv = 1;
     // Every answer comes after a scored line whose principal variation begins with the
     // move: a book move or an only reply is scored by a short search of that one move, and
     // a move found in an iteration that did not finish is shown before it is answered.
