@@ -186,7 +186,8 @@ struct Search {
 
     // Iterative deepening with aspiration windows from the sixth iteration on; a root search
     // outside its window is repeated with the window widened on that side.
-    // A helper leaves iterations out by helper_skips, but never the last the request allows.
+    // A helper leaves iterations out by helper_skips, but never the last the request allows;
+    // the first thread to complete that one ends the search.
     void iterate() {
         int alpha = -INFINITE_SCORE, beta = INFINITE_SCORE;
         const int last = r.max_depth > 0 ? std::min(r.max_depth, MAX_ITERATION) : MAX_ITERATION;
@@ -228,7 +229,12 @@ struct Search {
             }
             report(LineBound::none);
             complete_iteration();
-            if (limits_reached()) return;
+            if (limits_reached()) {
+                // A helper that completed the last iteration the request allows has the
+                // search's answer: every thread stops, and the main thread takes its result.
+                if (helper != 0) w.poll.threads->stop();
+                return;
+            }
         }
     }
 
