@@ -38,6 +38,11 @@ TEST(MatchReferee, JudgesTheLinesBeforeEveryAnswer) {
               Kinds{"no-score"});
     // The answer is not the first move of the last pv.
     EXPECT_EQ(kinds(board, {good, "info depth 4 score cp 10 pv d2d4 e5d4"}, "g1f3"), Kinds{"pv-mismatch"});
+    // Several ranked lines: the answer is the best line's; every line's moves are checked.
+    const std::vector<std::string> two = {"info depth 4 multipv 1 score cp 9 pv d2d4", "info depth 4 multipv 2 score cp 5 pv g1f3"};
+    EXPECT_EQ(kinds(board, two, "d2d4"), Kinds{});
+    EXPECT_EQ(kinds(board, two, "g1f3"), Kinds{"pv-mismatch"});
+    EXPECT_EQ(kinds(board, {two[0], "info depth 4 multipv 2 score cp 5 pv g1g3"}, "d2d4"), Kinds{"illegal-pv"});
     // Fields after pv, unknown fields, bad values, illegal moves.
     EXPECT_EQ(kinds(board, {"info depth 3 score cp 1 pv g1f3 tbhits 4"}, "g1f3"), (Kinds{"field-after-pv", "pv-mismatch"}));
     EXPECT_EQ(kinds(board, {"info depth 3 speed 9 score cp 1 pv g1f3"}, "g1f3"), (Kinds{"unknown-field", "no-score"}));

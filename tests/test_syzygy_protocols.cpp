@@ -1,7 +1,7 @@
 // Syzygy tables through both programs' front ends, with the tables of tests/data/syzygy:
 // the options and the report when a path is set, the tables' result for 3- and 4-piece
-// roots, WinBoard's egtpath, Varkon.ini's SYZYGY_PATH, and a won ending played to mate
-// with the fifty-move counter near its end.
+// roots (and their several best lines), WinBoard's egtpath, Varkon.ini's SYZYGY_PATH, and
+// a won ending played to mate with the fifty-move counter near its end.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -10,6 +10,7 @@
 #include "core/notation.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
+#include "support/ranked_lines.h"
 
 namespace {
 
@@ -64,6 +65,16 @@ TEST(SyzygyProtocols, RootsGetTheTablesResult) {
         for (const auto& [fen, expected] : roots) {
             ASSERT_TRUE(engine.ask("position fen " + fen + "\ngo depth 6\n", "bestmove ", 60000)) << fen;
             EXPECT_EQ(sign_of(last_score(engine.output())), expected) << bin << " " << fen << "\n" << engine.output();
+        }
+        // Several lines are those of the moves the tables keep: the 15 that hold the draw of
+        // the 17 legal ones (Rc2 and Rf4 give the rook away), each with the tables' score.
+        ASSERT_TRUE(engine.ask("setoption name MultiPV value 64\nposition fen 8/8/2k5/8/2r5/8/5R2/5K2 w - -\ngo depth 4\n",
+                               "bestmove "));
+        const std::vector<test::RankedLine> lines = test::last_round(engine.output());
+        EXPECT_EQ(lines.size(), 15u) << bin << engine.output();
+        for (const test::RankedLine& line : lines) {
+            EXPECT_EQ(line.score, 0) << bin << engine.output();
+            EXPECT_TRUE(line.pv.rfind("f2c2", 0) != 0 && line.pv.rfind("f2f4", 0) != 0) << line.pv;
         }
         EXPECT_EQ(engine.quit(), 0);
     }

@@ -1,5 +1,5 @@
 // Parallel searches: the threads setting, searches of both programs on 2 to 8 threads (legal
-// moves and lines, mates found, counts summed), stops at any moment with no thread left
+// moves and lines, mates found, counts summed, several best lines), stops at any moment with no thread left
 // searching after the answer, tables resized and tablebases probed around and during
 // them; then the programs over their protocols (Threads, "cores", stop, ponderhit, isready,
 // quit). Every test here is named Threads*: CI runs them under ThreadSanitizer.
@@ -44,12 +44,16 @@ struct Watch {
     int depth_back = 0;
     int last_depth = 0;
     std::uint64_t last_nodes = 0;
+    int unranked = 0;   // lines without a rank
+    Move best_shown{};  // the first move of the last best line
     ThinkResult result;
 };
 Watch watch;
 
 void watch_line(const IterationLine& line) {
     ++watch.lines;
+    watch.unranked += line.multipv == 0;
+    if (line.multipv <= 1 && line.pv_length > 0) watch.best_shown = line.pv[0];
     if (line.nodes < watch.last_nodes) ++watch.nodes_back;
     watch.last_nodes = line.nodes;
     if (line.depth < watch.last_depth) ++watch.depth_back;
@@ -179,6 +183,29 @@ TEST_F(Threads, BothProgramsFindMatesAndPlayLegalLines) {
         // No legal move: nothing to search on any thread.
         ASSERT_TRUE(test::set_fen("7k/5Q2/6K1/8/8/8/8/8 b - -"));
         EXPECT_TRUE(search_checked(depth_request(5)));
+    }
+}
+
+// Several best lines on several threads (the main thread's, beside helpers that search one):
+// every line shown is ranked and legal, and the answer is the last best line's move,
+// whether the search ends at its depth or is stopped early.
+TEST_F(Threads, SeveralLinesBesideTheHelpers) {
+    for (const Engine& e : engines) {
+        use(e);
+        ASSERT_EQ(set_search_threads(4), 4);
+        for (const char* fen : {positions[0], positions[2]})
+            for (int stop_at : {0, 3}) {
+                ASSERT_TRUE(test::set_fen(fen));
+                SearchRequest r = depth_request(6);
+                r.multipv = 3;
+                r.line_for_every_move = true;
+                script = Script{};
+                script.stop_at = stop_at;
+                r.poll = scripted_poll;
+                EXPECT_TRUE(search_checked(r)) << e.name << " " << fen;
+                EXPECT_EQ(watch.unranked, 0) << e.name << " " << fen;
+                EXPECT_EQ(test::text(watch.best_shown), test::text(watch.result.best)) << e.name << " " << fen << " " << stop_at;
+            }
     }
 }
 

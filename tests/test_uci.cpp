@@ -8,6 +8,7 @@
 #include "core/notation.h"
 #include "support/engine_process.h"
 #include "support/engine_setup.h"
+#include "support/ranked_lines.h"
 
 namespace {
 
@@ -307,3 +308,8 @@ TEST_F(Uci, EveryAnswerComesAfterAScoredLineThatBeginsWithIt) {
     const std::string shown = test::word_after(out.substr(0, out.rfind("bestmove")), " time ");
     EXPECT_LT(std::stoi(shown), 2000) << out;
 }
+
+// MultiPV: every iteration shows the k best lines together, ranked, distinct, legal and
+// sorted, the first the answer's; all the moves when k is larger; searchmoves and analysis
+// alike; one line as before.
+TEST(UciMultiPv, TheBestLinesOfEveryIteration) { test::check_multipv_dialogue(VARKON_BIN); }

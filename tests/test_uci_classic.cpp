@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "support/engine_process.h"
+#include "support/ranked_lines.h"
 
 namespace {
 
@@ -109,3 +110,6 @@ TEST_F(ClassicUci, SearchLines) {
     EXPECT_NE(engine.output().find("\nNodes searched: 2039\n"), std::string::npos) << engine.output();
     EXPECT_EQ(engine.quit(), 0);
 }
+
+// MultiPV as varkon's (see test_uci.cpp), in this program's search.
+TEST(ClassicUciMultiPv, TheBestLinesOfEveryIteration) { test::check_multipv_dialogue(VARKON_CLASSIC_BIN); }

@@ -48,6 +48,7 @@ const UciOption options[] = {
      set_option_book_style},
     {"Move Overhead", "spin", [] { return std::string("10"); }, 0, 5000, nullptr, set_option_move_overhead},
     {"UCI_AnalyseMode", "check", [] { return std::string("false"); }, 0, 0, nullptr, set_option_analyse_mode},
+    {"MultiPV", "spin", [] { return std::string("1"); }, 1, 64, nullptr, set_option_multipv},
     {nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr},
 };
 

@@ -48,6 +48,7 @@ const UciOption options[] = {
     {"BookStyle", "combo", [] { return fixed("Normal"); }, 0, 0, " var Best var Normal var Risky", set_option_book_style},
     {"Move Overhead", "spin", [] { return fixed("10"); }, 0, 5000, nullptr, set_option_move_overhead},
     {"UCI_AnalyseMode", "check", [] { return fixed("false"); }, 0, 0, nullptr, set_option_analyse_mode},
+    {"MultiPV", "spin", [] { return fixed("1"); }, 1, 64, nullptr, set_option_multipv},
     {nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr},
 };
 

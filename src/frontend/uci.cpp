@@ -42,6 +42,7 @@ struct UciState {
     bool ponder_option = true;         // name a move to ponder on after "bestmove"
     int move_overhead_ms = 10;         // taken off every time allotment
     bool analyse_mode = false;         // the GUI analyses (searches run as they always do)
+    int multipv = 1;                   // best lines shown by every iteration
 };
 UciState uci;
 
@@ -177,6 +178,7 @@ void uci_go(const Tokens& t, std::size_t i) {
     if (uci.analyse_mode && r.mode == SearchMode::play) r.mode = SearchMode::analysis;
     r.move_overhead = (uci.move_overhead_ms + 9) / 10;
     r.line_for_every_move = true;
+    r.multipv = uci.multipv;
     uci.work_ends_itself = !r.wait_for_stop && (clock_given || r.max_depth > 0 || r.max_nodes > 0 || r.movetime >= 0);
     const Side side = game().side;
     r.clock.time_left = static_cast<std::uint32_t>(side == WHITE ? white_time : black_time);
@@ -452,6 +454,7 @@ void set_option_syzygy_probe_limit(const std::string&, double n) { syzygy_option
 void set_option_ponder(const std::string& v, double) { uci.ponder_option = v == "true"; }
 void set_option_move_overhead(const std::string&, double ms) { uci.move_overhead_ms = static_cast<int>(ms); }
 void set_option_analyse_mode(const std::string& v, double) { uci.analyse_mode = v == "true"; }
+void set_option_multipv(const std::string&, double lines) { uci.multipv = static_cast<int>(lines); }
 void set_option_own_book(const std::string& v, double) { book_options.on = v == "true"; }
 void set_option_book_name(const std::string& v, double) { set_book_name(v); }
 void set_option_book_style(const std::string& v, double) {

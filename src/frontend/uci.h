@@ -76,6 +76,7 @@ void set_option_syzygy_probe_limit(const std::string& text, double pieces);
 void set_option_ponder(const std::string& text, double);
 void set_option_move_overhead(const std::string& text, double ms);
 void set_option_analyse_mode(const std::string& text, double);
+void set_option_multipv(const std::string& text, double lines);
 void set_option_own_book(const std::string& text, double);
 void set_option_book_name(const std::string& text, double);
 void set_option_book_style(const std::string& text, double);

@@ -96,6 +96,9 @@ struct SearchRequest {
     bool clock_limits = true;          // the clock limits the search
     bool wait_for_stop = false;        // never answer before "stop" (or "ponderhit")
     std::vector<Move> searchmoves;     // root moves to consider; empty: all
+    // How many best lines every iteration shows (ranked 1.., best first; the answer is the
+    // first line's move); never more than the root has legal moves to search.
+    int multipv = 1;
     // Every answer comes after a scored line whose principal variation begins with the
     // move: a book move or an only reply is scored by a short search of that one move, and
     // a move found in an iteration that did not finish is shown before it is answered.

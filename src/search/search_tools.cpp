@@ -188,7 +188,7 @@ bool surely_legal_and_quiet(const Position& pos, const Move& m) {
 }
 
 void show_line(SearchWorker& w, const IterationLine& line) {
-    w.shown_first = line.pv_length > 0 ? line.pv[0] : Move{};
+    if (line.multipv <= 1) w.shown_first = line.pv_length > 0 ? line.pv[0] : Move{};
     w.output().iteration(line);
 }
 

@@ -43,7 +43,8 @@ int playable_pv_length(SearchWorker& w, void (*visit)(SearchWorker& w, HashKey k
 // that fails low or high is shown through the output's first_move_bound.
 bool root_move_searched(SearchWorker& w, int i, int& v, int legal, int alpha0, int beta, int& alpha, int& best);
 
-// Shows a line through the request's output and notes its first move.
+// Shows a line through the request's output and notes its first move (of the best line,
+// when several are shown).
 void show_line(SearchWorker& w, const IterationLine& line);
 
 // Gives the root move that was best in the last iteration the ordering key `score`, so that

@@ -6,6 +6,7 @@
 #include <latch>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "book/book.h"
 #include "core/attacks.h"
@@ -79,6 +80,7 @@ SearchRequest helper_request(const SearchRequest& r) {
     h.max_nodes = 0;
     h.mate_moves = 0;
     h.line_for_every_move = false;
+    h.multipv = 1;
     return h;
 }
 
@@ -112,8 +114,15 @@ struct Search {
     const SearchRequest& r;
     const SearchPolicy& p;
     int helper = 0;
+    // A helper that completes the last iteration the request allows ends the search, when
+    // the main thread searches a single line (and would take that helper's result).
+    bool helper_may_end = false;
     TimeBudget budget{1, 1, 500};
     int depth_cap = 0;   // the most iterations of this search; 0: none but the request's
+    // Several best lines: each line's last completed root search, best first once an
+    // iteration has shown them (made once per search that shows more than one).
+    bool several = false;
+    std::vector<CompletedIteration> lines{};
 
     IterationLine line_of(LineBound bound) {
         IterationLine line;
@@ -126,6 +135,7 @@ struct Search {
         line.tbhits = search_tbhits(w);
         line.pv = w.pv_table[0];
         line.pv_length = playable_pv_length(w);
+        line.multipv = several ? 1 : 0;   // among several lines, the root's result is the best
         return line;
     }
 
@@ -134,14 +144,35 @@ struct Search {
     }
 
     // Keeps the iteration just completed: its depth, move, score and line.
-    void complete_iteration() {
-        CompletedIteration& c = w.completed;
+    void complete_iteration() { keep_iteration(w.completed); }
+    void keep_iteration(CompletedIteration& c) {
         c.depth = w.iteration;
         c.seldepth = w.seldepth;
         c.score = w.root_score;
         c.best = w.root_best;
         c.pv_length = std::min(w.pv_length[0], MAX_PLY);
         std::copy(w.pv_table[0], w.pv_table[0] + c.pv_length, c.pv);
+    }
+
+    // Makes a kept iteration the root's result: its move, score, selective depth and line.
+    void take_line(const CompletedIteration& c) {
+        w.seldepth = c.seldepth;
+        w.root_best = c.best;
+        w.root_score = c.score;
+        std::copy(c.pv, c.pv + c.pv_length, w.pv_table[0]);
+        w.pv_length[0] = c.pv_length;
+    }
+
+    // How many root moves are legal.
+    int legal_root_moves() {
+        Position& pos = w.pos;
+        int n = 0;
+        for (int i = pos.ply_state[0].move_start; i < pos.ply_state[1].move_start; ++i) {
+            make_move(pos, i);
+            n += !king_in_check(pos, -pos.side);
+            unmake_move(pos, i);
+        }
+        return n;
     }
 
     // True when the limits of the request say the search is complete.
@@ -184,57 +215,121 @@ struct Search {
         return true;
     }
 
-    // Iterative deepening with aspiration windows from the sixth iteration on; a root search
-    // outside its window is repeated with the window widened on that side.
-    // A helper leaves iterations out by helper_skips, but never the last the request allows;
-    // the first thread to complete that one ends the search.
-    void iterate() {
+    // One iteration's root search, with an aspiration window around the root score from the
+    // sixth iteration on; a root search outside its window is repeated with the window
+    // widened on that side, its bound shown when `show_bounds`. The search of the first (or
+    // only) line finishes a first iteration cut short (see finish_first_iteration) and earns
+    // more time on a fail low. False when the search was stopped.
+    bool search_iteration(int iteration, bool first_line, bool show_bounds) {
         int alpha = -INFINITE_SCORE, beta = INFINITE_SCORE;
+        if (iteration >= 6) {
+            alpha = std::max(-INFINITE_SCORE, w.root_score - ASPIRATION);
+            beta = std::min(INFINITE_SCORE, w.root_score + ASPIRATION);
+        }
+        w.seldepth = iteration;
+        if (p.search_root(w, iteration, alpha, beta) == SEARCH_ABORTED) {
+            if (iteration == 1 && first_line && r.line_for_every_move) finish_first_iteration();
+            return false;
+        }
+        if (w.root_score <= alpha && iteration >= 6) {
+            for (int k = 1;; k *= 2) {
+                if (show_bounds) report(LineBound::upper);
+                // A fail low late in the move's time earns more time, as long as the clock
+                // has it to spare; a fixed time per move stays fixed.
+                const std::int32_t alloc = budget.alloc;
+                if (first_line && !w.poll.pondering && r.movetime < 0 &&
+                    static_cast<std::int64_t>(r.clock.time_left) - 3LL * alloc > 3000 &&
+                    static_cast<std::int32_t>(w.elapsed_cs()) > alloc / 2)
+                    extend_deadline(w, std::min<std::int32_t>(3 * alloc, budget.cap));
+                alpha = std::max(-INFINITE_SCORE, w.root_score - ASPIRATION * k);
+                w.seldepth = iteration;
+                if (p.search_root(w, iteration, alpha, beta) == SEARCH_ABORTED) return false;
+                if (alpha <= -INFINITE_SCORE || w.root_score > alpha) break;
+            }
+        } else if (w.root_score >= beta && iteration >= 6) {
+            for (int k = 1;; k *= 2) {
+                if (show_bounds) report(LineBound::lower);
+                beta = std::min(INFINITE_SCORE, w.root_score + ASPIRATION * k);
+                w.seldepth = iteration;
+                if (p.search_root(w, iteration, alpha, beta) == SEARCH_ABORTED) return false;
+                if (beta >= INFINITE_SCORE || w.root_score < beta) break;
+            }
+        }
+        return true;
+    }
+
+    // Iterative deepening of one best line, or of several when the request asks for more
+    // than one and the root has more than one legal move. A helper leaves iterations out
+    // by helper_skips, but never the last the request allows.
+    void iterate() {
+        const int count = r.multipv > 1 ? std::min(r.multipv, legal_root_moves()) : 1;
+        if (count > 1) {
+            iterate_lines(count);
+            return;
+        }
         const int last = r.max_depth > 0 ? std::min(r.max_depth, MAX_ITERATION) : MAX_ITERATION;
         for (w.iteration = 1; w.iteration <= MAX_ITERATION; ++w.iteration) {
             const int iteration = w.iteration;
             if (helper != 0 && iteration < last && helper_skips(helper, iteration)) continue;
-            if (iteration >= 6) {
-                alpha = std::max(-INFINITE_SCORE, w.root_score - ASPIRATION);
-                beta = std::min(INFINITE_SCORE, w.root_score + ASPIRATION);
-            }
-            w.seldepth = iteration;
-            if (p.search_root(w, iteration, alpha, beta) == SEARCH_ABORTED) {
-                if (iteration == 1 && r.line_for_every_move) finish_first_iteration();
-                return;
-            }
-            if (w.root_score <= alpha && iteration >= 6) {
-                for (int k = 1;; k *= 2) {
-                    report(LineBound::upper);
-                    // A fail low late in the move's time earns more time, as long as the clock
-                    // has it to spare; a fixed time per move stays fixed.
-                    const std::int32_t alloc = budget.alloc;
-                    if (!w.poll.pondering && r.movetime < 0 &&
-                        static_cast<std::int64_t>(r.clock.time_left) - 3LL * alloc > 3000 &&
-                        static_cast<std::int32_t>(w.elapsed_cs()) > alloc / 2)
-                        extend_deadline(w, std::min<std::int32_t>(3 * alloc, budget.cap));
-                    alpha = std::max(-INFINITE_SCORE, w.root_score - ASPIRATION * k);
-                    w.seldepth = iteration;
-                    if (p.search_root(w, iteration, alpha, beta) == SEARCH_ABORTED) return;
-                    if (alpha <= -INFINITE_SCORE || w.root_score > alpha) break;
-                }
-            } else if (w.root_score >= beta && iteration >= 6) {
-                for (int k = 1;; k *= 2) {
-                    report(LineBound::lower);
-                    beta = std::min(INFINITE_SCORE, w.root_score + ASPIRATION * k);
-                    w.seldepth = iteration;
-                    if (p.search_root(w, iteration, alpha, beta) == SEARCH_ABORTED) return;
-                    if (beta >= INFINITE_SCORE || w.root_score < beta) break;
-                }
-            }
+            if (!search_iteration(iteration, true, true)) return;
             report(LineBound::none);
             complete_iteration();
             if (limits_reached()) {
-                // A helper that completed the last iteration the request allows has the
-                // search's answer: every thread stops, and the main thread takes its result.
-                if (helper != 0) w.poll.threads->stop();
+                // The first thread to complete the last iteration has the search's answer:
+                // a helper that gets there first stops every thread, and the main thread
+                // takes its result.
+                if (helper != 0 && helper_may_end) w.poll.threads->stop();
                 return;
             }
+        }
+    }
+
+    // Iterative deepening of the `count` best lines. Every iteration searches the root once
+    // for each line, line k among the root moves the lines before it did not take (from its
+    // own score and line of the iteration before, for its window and ordering), so that each
+    // line has a score of its own; then it shows the lines together, best first, and the
+    // best one becomes the root's result. Stopped within an iteration after its first line,
+    // the search keeps that first line, which was searched among all the moves.
+    void iterate_lines(int count) {
+        several = true;
+        Position& pos = w.pos;
+        const int first = pos.ply_state[0].move_start;
+        lines.assign(static_cast<std::size_t>(count), CompletedIteration{});
+        for (w.iteration = 1; w.iteration <= MAX_ITERATION; ++w.iteration) {
+            for (int k = 0; k < count; ++k) {
+                CompletedIteration& line = lines[static_cast<std::size_t>(k)];
+                take_line(line);
+                // The moves of the lines before this one stand at the front of the list,
+                // left out of this root search.
+                pos.ply_state[0].move_start = first + k;
+                const bool searched = search_iteration(w.iteration, k == 0, false);
+                pos.ply_state[0].move_start = first;
+                if (!searched) {
+                    if (k > 0) take_line(lines[0]);
+                    return;
+                }
+                if (w.pv_length[0] == 0 || !same_move(w.pv_table[0][0], w.root_best)) {
+                    w.pv_table[0][0] = w.root_best;
+                    w.pv_length[0] = 1;
+                }
+                keep_iteration(line);
+                for (int i = first + k; i < pos.ply_state[1].move_start; ++i)
+                    if (same_move(pos.move_stack[i], w.root_best)) {
+                        std::swap(pos.move_stack[i], pos.move_stack[first + k]);
+                        break;
+                    }
+            }
+            std::stable_sort(lines.begin(), lines.end(),
+                             [](const CompletedIteration& a, const CompletedIteration& b) { return a.score > b.score; });
+            for (int k = 0; k < count; ++k) {
+                take_line(lines[static_cast<std::size_t>(k)]);
+                IterationLine shown = line_of(LineBound::none);
+                shown.multipv = k + 1;
+                show_line(w, shown);
+            }
+            take_line(lines[0]);
+            complete_iteration();
+            if (limits_reached()) return;
         }
     }
 
@@ -328,6 +423,7 @@ struct Search {
                     std::latch& copied) {
         w.start_search(game, r, start);
         w.prefetch = p.tables.prefetch;
+        helper_may_end = main.request->multipv <= 1;
         p.prepare(w);
         set_up_root();
         share_narrowed_root(main);
@@ -363,11 +459,7 @@ struct Search {
         if (deepest == nullptr) return;
         w.completed = *deepest;
         w.iteration = deepest->depth;
-        w.seldepth = deepest->seldepth;
-        w.root_best = deepest->best;
-        w.root_score = deepest->score;
-        std::copy(deepest->pv, deepest->pv + deepest->pv_length, w.pv_table[0]);
-        w.pv_length[0] = deepest->pv_length;
+        take_line(*deepest);
         report(LineBound::none);
     }
 
@@ -396,7 +488,9 @@ struct Search {
         threads.wait();
         w.poll.threads = nullptr;
         for (int h = 1; h <= threads.helpers(); ++h) add_counts(w.stats, threads.worker(h).stats);
-        adopt_deeper_helper(threads);
+        // Several lines are the main thread's alone: a helper's deeper line would come
+        // without the others.
+        if (!several) adopt_deeper_helper(threads);
     }
 
     void run(const Position& game) {

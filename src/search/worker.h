@@ -93,7 +93,8 @@ struct SearchWorker {
     Move root_best{};   // best root move so far; from = to = 0: none
     int root_score = 0;
     int iteration = 0;  // 1..99; the root is searched to this many plies
-    // The first move of the last line shown (from = 0: none shown yet).
+    // The first move of the last line shown, the best one when several are (from = 0: none
+    // shown yet).
     Move shown_first{};
     RootTables root_tables;
     CompletedIteration completed;

@@ -453,7 +453,13 @@ void UciDialogue::deep_perft() {
 void UciDialogue::set_option() {
     Rng& r = *rng_;
     std::string name, value;
-    switch (r.below(14)) {
+    switch (r.below(15)) {
+        case 14: {
+            static const std::vector<std::string> v = {"1", "2", "3", "5", "64", "65", "0", "-1", "abc", ""};
+            name = "MultiPV";
+            value = r.pick(v);
+            break;
+        }
         case 13: {
             static const std::vector<std::string> v = {"1", "2", "3", "4", "8", "0", "-2", "abc", "", "2.5"};
             name = r.chance(90) ? "Threads" : "threads";

@@ -194,11 +194,15 @@ void SearchWatch::info(const std::vector<std::string>& w, const std::string& tex
         moves.insert(moves.begin(), extra_.begin(), extra_.end());
         return moves;
     };
+    // Of several ranked lines ("multipv"), the best one's score and first move stand for the
+    // search; the others are checked alike.
+    bool best_line = true;
     for (std::size_t i = 1; i < w.size(); ++i) {
         const std::string& k = w[i];
         if (k == "string" || k == "refutation" || k == "currline") return;   // the rest is theirs
         if (is_numeric(k)) {
             if (i + 1 >= w.size() || !is_integer(w[i + 1])) fault("bad-value", "\"" + text + "\": " + k);
+            else if (k == "multipv") best_line = std::atoi(w[i + 1].c_str()) <= 1;
             ++i;
         } else if (k == "score") {
             if (i + 2 >= w.size() || (w[i + 1] != "cp" && w[i + 1] != "mate") || !is_integer(w[i + 2])) {
@@ -206,8 +210,11 @@ void SearchWatch::info(const std::vector<std::string>& w, const std::string& tex
                 return;
             }
             const int n = std::atoi(w[i + 2].c_str());
-            v_.scored = v_.has_score = true;
-            v_.score_cp = w[i + 1] == "cp" ? n : n > 0 ? 30000 - n : n < 0 ? -30000 - n : -30000;
+            v_.scored = true;
+            if (best_line) {
+                v_.has_score = true;
+                v_.score_cp = w[i + 1] == "cp" ? n : n > 0 ? 30000 - n : n < 0 ? -30000 - n : -30000;
+            }
             i += 2;
             if (i + 1 < w.size() && (w[i + 1] == "lowerbound" || w[i + 1] == "upperbound")) ++i;
         } else if (k == "wdl") {
@@ -231,7 +238,7 @@ void SearchWatch::info(const std::vector<std::string>& w, const std::string& tex
                 fault("illegal-pv", "\"" + text + "\": " + with_extra(pv)[bad]);
                 return;
             }
-            v_.last_pv_first = pv[0];
+            if (best_line) v_.last_pv_first = pv[0];
             return;
         } else {
             fault("unknown-field", "\"" + text + "\": " + k);

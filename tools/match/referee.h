@@ -5,7 +5,8 @@
 // the PGN record. A SearchWatch reads the lines of one engine's search as a strict
 // tournament manager does: every field of an "info" line is known and well formed, every
 // move of a "pv" is legal in turn, an answer comes after a scored line and agrees with
-// the first move of the last "pv" printed.
+// the first move of the last "pv" printed (of the best line, "multipv 1", when several
+// ranked lines are shown).
 #pragma once
 
 #include <memory>
@@ -63,7 +64,7 @@ struct Verdict {
     bool scored = false;               // an "info" line with a score came
     bool has_score = false;            // the last score seen, from the engine's side
     int score_cp = 0;                  // mate scores as +-(30000 - moves)
-    std::string last_pv_first;         // the first move of the last "pv"
+    std::string last_pv_first;         // the first move of the last "pv" of a best line
 };
 
 class SearchWatch {
