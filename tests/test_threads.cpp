@@ -36,11 +36,13 @@ struct Engine {
 const Engine engines[] = {{"varkon", test::use_varkon}, {"classic", test::use_classic}};
 
 // What a search reported, checked as it is reported: every line legal from the game
-// position, node counts never going back.
+// position, node counts and depths never going back.
 struct Watch {
     int lines = 0;
     int illegal_lines = 0;
     int nodes_back = 0;
+    int depth_back = 0;
+    int last_depth = 0;
     std::uint64_t last_nodes = 0;
     int unranked = 0;   // lines without a rank
     Move best_shown{};  // the first move of the last best line
@@ -54,6 +56,8 @@ void watch_line(const IterationLine& line) {
     if (line.multipv <= 1 && line.pv_length > 0) watch.best_shown = line.pv[0];
     if (line.nodes < watch.last_nodes) ++watch.nodes_back;
     watch.last_nodes = line.nodes;
+    if (line.depth < watch.last_depth) ++watch.depth_back;
+    watch.last_depth = line.depth;
     SavedGame saved = save_game(game());
     for (int i = 0; i < line.pv_length; ++i)
         if (parse_coordinate_move(game(), move_to_text(line.pv[i]).s) != 1) {
@@ -94,6 +98,7 @@ bool search_checked(SearchRequest r) {
     EXPECT_FALSE(search_helpers_busy());
     EXPECT_EQ(watch.illegal_lines, 0);
     EXPECT_EQ(watch.nodes_back, 0);
+    EXPECT_EQ(watch.depth_back, 0);
     EXPECT_GE(last_search().stats.nodes, watch.last_nodes);  // the final count sums all threads
     const Move best = watch.result.best, ponder = watch.result.ponder;
     if (best.from == 0) return has_legal_move(game()) == 0;
@@ -170,7 +175,9 @@ TEST_F(Threads, BothProgramsFindMatesAndPlayLegalLines) {
             for (const char* fen : positions) {
                 ASSERT_TRUE(test::set_fen(fen));
                 EXPECT_TRUE(search_checked(depth_request(6))) << e.name << " " << threads << " " << fen;
-                EXPECT_GE(watch.lines, 6);
+                // The lines come in order and end with the requested depth, which the main
+                // thread or a helper completed first.
+                EXPECT_EQ(watch.last_depth, 6) << e.name << " " << threads << " " << fen;
             }
         }
         // No legal move: nothing to search on any thread.
