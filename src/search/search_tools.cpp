@@ -62,11 +62,6 @@ bool poll(SearchWorker& w) {
         p.stopped = p.threads->stop_requested();
         return p.stopped;
     }
-    // A helper that completed the request's last iteration raised the threads' stop flag.
-    if (p.threads != nullptr && p.threads->stop_requested()) {
-        p.stopped = true;
-        return true;
-    }
     const SearchRequest& r = *w.request;
     if (r.poll != nullptr) {
         switch (r.poll()) {

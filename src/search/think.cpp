@@ -115,9 +115,6 @@ struct Search {
     const SearchRequest& r;
     const SearchPolicy& p;
     int helper = 0;
-    // A helper that completes the last iteration the request allows ends the search, when
-    // the main thread searches a single line (and would take that helper's result).
-    bool helper_may_end = false;
     TimeBudget budget{1, 1, 500};
     int depth_cap = 0;   // the most iterations of this search; 0: none but the request's
     // Several best lines: each line's last completed root search, best first once an
@@ -275,13 +272,7 @@ struct Search {
             if (!search_iteration(iteration, true, true)) return;
             report(LineBound::none);
             complete_iteration();
-            if (limits_reached()) {
-                // The first thread to complete the last iteration has the search's answer:
-                // a helper that gets there first stops every thread, and the main thread
-                // takes its result.
-                if (helper != 0 && helper_may_end) w.poll.threads->stop();
-                return;
-            }
+            if (limits_reached()) return;
         }
     }
 
@@ -424,7 +415,6 @@ struct Search {
                     std::latch& copied) {
         w.start_search(game, r, start);
         w.prefetch = p.tables.prefetch;
-        helper_may_end = main.request->multipv <= 1;
         p.prepare(w);
         set_up_root();
         share_narrowed_root(main);
