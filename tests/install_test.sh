@@ -75,10 +75,12 @@ done
 grep -qF "new Varkon.ini created" "$tmp/ro.out" && fail "the second start in /proc did not read the file of the first"
 [ ! -e "$tmp/nohome" ] || fail "HOME was used although XDG_CONFIG_HOME was set"
 
-# varkon_tbgen runs from anywhere and makes a table.
-mkdir "$tmp/tb"
-"$prefix/bin/varkon_tbgen" "$tmp/tb" kqk >"$tmp/tbgen.out" 2>&1 || fail "varkon_tbgen failed: $(cat "$tmp/tbgen.out")"
-[ -s "$tmp/tb/kqk.nbw" ] && [ -s "$tmp/tb/kqk.nbb" ] || fail "varkon_tbgen made no kqk table"
+# varkon_tbgen runs from anywhere and makes a table, in a directory it makes itself.
+"$prefix/bin/varkon_tbgen" "$tmp/tb/new" kqk >"$tmp/tbgen.out" 2>&1 || fail "varkon_tbgen failed: $(cat "$tmp/tbgen.out")"
+[ -s "$tmp/tb/new/kqk.nbw" ] && [ -s "$tmp/tb/new/kqk.nbb" ] || fail "varkon_tbgen made no kqk table"
+: >"$tmp/tb/file"
+"$prefix/bin/varkon_tbgen" "$tmp/tb/file/sub" kqk >"$tmp/tbgen.out" 2>&1 && fail "varkon_tbgen wrote under a plain file"
+grep -qF "cannot make the directory $tmp/tb/file/sub" "$tmp/tbgen.out" || fail "no clear message for a directory it cannot make"
 
 if [ $failures -ne 0 ]; then
     echo "$failures failures"

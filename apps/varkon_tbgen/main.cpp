@@ -8,7 +8,7 @@
 // With --all, every table of up to PIECES pieces, keeping those finished before. -j sets
 // the number of threads (default: one per core). With --verify, each named table is then
 // checked against its positions' successors. Ctrl-C stops the work and leaves no
-// partial file.
+// partial file. DIR is made, with its parents, when it does not exist.
 #include <signal.h>
 
 #include <atomic>
@@ -16,7 +16,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "egtb/tbgen.h"
@@ -79,6 +81,12 @@ int main(int argc, char** argv) {
     options.log = stdout;
 
     const std::string dir = args[0];
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (error) {
+        std::fprintf(stderr, "*** cannot make the directory %s: %s\n", dir.c_str(), error.message().c_str());
+        return 1;
+    }
     tb_init_index();
     std::vector<std::string> names(args.begin() + 1, args.end());
     if (names.empty() && all == 0)
