@@ -6,8 +6,9 @@
 #   tools/compare-toga2.sh [ENGINE] [SECONDS] [ROUNDS]     defaults: build/varkon 2 3
 #
 # Each search's nodes are the most an info line reports; its time is the processor time the
-# process spent from "go" to "bestmove" (the touching of fresh table pages included), so
-# that other work on a shared machine does not count. Both engines get Hash 128 and no book. Prints each search, then per position and overall the ratio of
+# process had spent from "go" to that line (the touching of fresh table pages included), so
+# that other work on a shared machine does not count, and the work of an iteration the
+# engine did not report (cut off by the clock) is counted for neither engine. Both engines get Hash 128 and no book. Prints each search, then per position and overall the ratio of
 # the engine's nodes per processor second to Toga II's (sums over the rounds).
 # Exits 77 (skipped) when toga2 or the engine is missing.
 set -euo pipefail
@@ -36,7 +37,7 @@ positions=(
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
 # One search from a fresh process: prints "nodes milliseconds": the most nodes an info line
-# reports, and the processor time the process spent from "go" to "bestmove".
+# reports, and the processor time the process had spent from "go" to that line.
 search() {
     local program=$1 fen=$2 line nodes=0 t0 t1 n
     coproc ENGINE { exec "$program" 2>/dev/null; }
@@ -52,10 +53,13 @@ search() {
             bestmove*) break ;;
             *" nodes "*)
                 n=$(printf '%s\n' "$line" | awk '{ for (i = 1; i < NF; ++i) if ($i == "nodes") print $(i + 1) }')
-                [ "${n:-0}" -gt "$nodes" ] && nodes=$n ;;
+                if [ "${n:-0}" -gt "$nodes" ]; then
+                    nodes=$n
+                    t1=$(ticks "$pid")
+                fi ;;
         esac
     done
-    t1=$(ticks "$pid")
+    [ "$nodes" -gt 0 ] || t1=$(ticks "$pid")
     printf 'quit\n' >&"${ENGINE[1]}"
     wait "$pid" 2>/dev/null || true
     echo "$nodes $(( (t1 - t0) * 1000 / hz ))"
