@@ -453,7 +453,17 @@ void UciDialogue::deep_perft() {
 void UciDialogue::set_option() {
     Rng& r = *rng_;
     std::string name, value;
-    switch (r.below(15)) {
+    switch (r.below(16)) {
+        case 15: {
+            // The playing strength: a limited search picks among near-best root moves on
+            // one thread, and must still answer in time with a legal move.
+            static const std::vector<std::string> flags = {"true", "false", "TRUE", ""};
+            static const std::vector<std::string> elos = {"1000", "1350", "1700", "2800", "999", "2801", "x", ""};
+            const bool flag = r.chance(50);
+            name = flag ? "UCI_LimitStrength" : "UCI_Elo";
+            value = r.pick(flag ? flags : elos);
+            break;
+        }
         case 14: {
             static const std::vector<std::string> v = {"1", "2", "3", "5", "64", "65", "0", "-1", "abc", ""};
             name = "MultiPV";
