@@ -26,11 +26,12 @@ for f in bin/varkon bin/varkon_classic bin/varkon_tbgen share/varkon/book.dat \
          share/man/man6/varkon.6 share/man/man6/varkon_classic.6 share/man/man6/varkon_tbgen.6; do
     [ -s "$prefix/$f" ] || fail "$f not installed"
 done
-# xboard's plugin files name a program that is installed, and say which protocol it speaks
-# by their directory.
+# xboard's plugin files are installed as shipped, name a program that is installed, and say
+# which protocol it speaks by their directory.
+shipped=$(dirname "$0")/../dist/plugins
 for f in games/plugins/xboard/varkon_classic.eng games/plugins/uci/varkon.eng; do
     eng=$prefix/share/$f
-    if [ "$(sed -n 1p "$eng")" != "plugin spec 0.0" ] || [ ! -x "$prefix/bin/$(sed -n 2p "$eng")" ] ||
+    if ! cmp -s "$eng" "$shipped/${f#games/plugins/}" || [ ! -x "$prefix/bin/$(sed -n 2p "$eng")" ] ||
        [ "$(sed -n 3p "$eng")" != chess ]; then
         fail "$f: not a plugin file for an installed program"
     fi

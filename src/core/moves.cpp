@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "core/attacks.h"
+
 namespace varkon {
 
 namespace {
@@ -149,6 +151,13 @@ void unmake_move(Position& pos, int i) {
     restore_board(pos.board, pos.move_stack[i], pos.side);
     pos.side = -pos.side;
     VARKON_ASSERT(position_consistent(pos));
+}
+
+bool move_is_legal(Position& pos, int i) {
+    make_move(pos, i);
+    const bool legal = !king_in_check(pos, -pos.side);
+    unmake_move(pos, i);
+    return legal;
 }
 
 void make_null_move(Position& pos) {

@@ -17,6 +17,9 @@ namespace varkon {
 void make_move(Position& pos, int i);
 // Takes back make_move(i); same index, reverse order.
 void unmake_move(Position& pos, int i);
+// Whether pos.move_stack[i], pseudo-legal here, leaves the mover's king unattacked: the
+// move is made, tested and taken back. For the few moves of a root, not for the search.
+bool move_is_legal(Position& pos, int i);
 void make_null_move(Position& pos);
 void unmake_null_move(Position& pos);
 // After make_move at ply 0: copies ply 1's state down to ply 0.

@@ -204,12 +204,8 @@ std::vector<Move> legal_moves() {
     Position& pos = game();
     generate_root(pos);
     std::vector<Move> moves;
-    for (int i = pos.ply_state[0].move_start; i < pos.ply_state[1].move_start; ++i) {
-        make_move(pos, i);
-        const bool legal = !king_in_check(pos, -pos.side);
-        unmake_move(pos, i);
-        if (legal) moves.push_back(pos.move_stack[i]);
-    }
+    for (int i = pos.ply_state[0].move_start; i < pos.ply_state[1].move_start; ++i)
+        if (move_is_legal(pos, i)) moves.push_back(pos.move_stack[i]);
     return moves;
 }
 

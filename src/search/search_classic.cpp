@@ -413,10 +413,7 @@ int count_root_moves(Position& pos, int& first_legal) {
     int n = 0;
     first_legal = 0;
     for (int i = pos.ply_state[0].move_start; i < pos.ply_state[1].move_start && n < 2; ++i) {
-        make_move(pos, i);
-        const bool legal = !king_in_check(pos, -pos.side);
-        unmake_move(pos, i);
-        if (!legal) continue;
+        if (!move_is_legal(pos, i)) continue;
         if (n++ == 0) first_legal = i;
     }
     return n;

@@ -6,7 +6,6 @@
 #include <iterator>
 #include <vector>
 
-#include "core/attacks.h"
 #include "core/moves.h"
 #include "search/search_tools.h"
 
@@ -52,13 +51,6 @@ std::uint64_t mix(std::uint64_t x) {
     x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
     x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
     return x ^ (x >> 31);
-}
-
-bool legal_at_root(Position& pos, int i) {
-    make_move(pos, i);
-    const bool legal = !king_in_check(pos, -pos.side);
-    unmake_move(pos, i);
-    return legal;
 }
 
 // Searches the root move `m` alone to `plies` plies with a full window: the worker's root
@@ -133,7 +125,7 @@ void choose_weaker_root_move(SearchWorker& w, RootSearch search_root, const Sear
 
     std::vector<Move> legal;
     for (int i = first; i < end; ++i)
-        if (legal_at_root(pos, i)) legal.push_back(pos.move_stack[i]);
+        if (move_is_legal(pos, i)) legal.push_back(pos.move_stack[i]);
     const std::vector<Move> root(pos.move_stack + first, pos.move_stack + end);
 
     // The scoring searches print nothing, read no input and run to their end.

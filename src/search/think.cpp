@@ -118,9 +118,10 @@ struct Search {
     TimeBudget budget{1, 1, 500};
     int depth_cap = 0;   // the most iterations of this search; 0: none but the request's
     // Several best lines: each line's last completed root search, best first once an
-    // iteration has shown them (made once per search that shows more than one).
-    bool several = false;
+    // iteration has shown them (made once per search that shows more than one; empty for
+    // a search of one line).
     std::vector<CompletedIteration> lines{};
+    bool several() const { return !lines.empty(); }
 
     IterationLine line_of(LineBound bound) {
         IterationLine line;
@@ -133,7 +134,7 @@ struct Search {
         line.tbhits = search_tbhits(w);
         line.pv = w.pv_table[0];
         line.pv_length = playable_pv_length(w);
-        line.multipv = several ? 1 : 0;   // among several lines, the root's result is the best
+        line.multipv = several() ? 1 : 0;   // among several lines, the root's result is the best
         return line;
     }
 
@@ -165,11 +166,7 @@ struct Search {
     int legal_root_moves() {
         Position& pos = w.pos;
         int n = 0;
-        for (int i = pos.ply_state[0].move_start; i < pos.ply_state[1].move_start; ++i) {
-            make_move(pos, i);
-            n += !king_in_check(pos, -pos.side);
-            unmake_move(pos, i);
-        }
+        for (int i = pos.ply_state[0].move_start; i < pos.ply_state[1].move_start; ++i) n += move_is_legal(pos, i);
         return n;
     }
 
@@ -186,11 +183,7 @@ struct Search {
         Position& pos = w.pos;
         for (int i = pos.ply_state[0].move_start; i < pos.ply_state[1].move_start; ++i) {
             const Move& m = pos.move_stack[i];
-            if (m.from != from || m.to != to) continue;
-            make_move(pos, i);
-            const bool legal = !king_in_check(pos, -pos.side);
-            unmake_move(pos, i);
-            if (legal) return i;
+            if (m.from == from && m.to == to && move_is_legal(pos, i)) return i;
         }
         return 0;
     }
@@ -283,7 +276,6 @@ struct Search {
     // best one becomes the root's result. Stopped within an iteration after its first line,
     // the search keeps that first line, which was searched among all the moves.
     void iterate_lines(int count) {
-        several = true;
         Position& pos = w.pos;
         const int first = pos.ply_state[0].move_start;
         lines.assign(static_cast<std::size_t>(count), CompletedIteration{});
@@ -482,7 +474,7 @@ struct Search {
         for (int h = 1; h <= threads.helpers(); ++h) add_counts(w.stats, threads.worker(h).stats);
         // Several lines are the main thread's alone: a helper's deeper line would come
         // without the others.
-        if (!several) adopt_deeper_helper(threads);
+        if (!several()) adopt_deeper_helper(threads);
     }
 
     void run(const Position& game) {
